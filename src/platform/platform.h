@@ -1,0 +1,77 @@
+// The one interface between the program and the system it runs on.
+//
+// The Unix build takes these operations from the system library (posix.cpp);
+// the Windows console build supplies several of them itself (win32_*.cpp).
+// Callers never test the platform: they call through here.
+#pragma once
+
+#include <cstddef>
+
+#ifdef _WIN32
+#include <winsock2.h>
+using plat_socket = SOCKET;
+#else
+using plat_socket = int;
+#endif
+
+// A socket number that no open socket has.  Closed sockets are set to it so
+// that a late write through a stale record fails instead of reaching whatever
+// file reused the number.
+inline constexpr plat_socket PLAT_INVALID_SOCKET = static_cast<plat_socket>(-1);
+
+// ---- Texts and sizes that differ between the builds ------------------------
+
+struct plat_texts {
+  int line_size;                // prompt and configuration line buffers
+  const char *usage_line4;      // usage text, line 4
+  const char *usage_line6;      // usage text, line 6
+  const char *menu_prompt;      // the product menu's number prompt
+  const char *update_candidate; // update directory, as put in front of a name
+  const char *update_dir;       // update directory, as resolved to be listed
+  const char *dir_separators;   // separators of a file name's directory part
+  const char *user;             // user identity sent to the target
+};
+const plat_texts &plat_text();
+
+// ---- Sockets ---------------------------------------------------------------
+
+// Starts the socket layer; nullptr on success, else the message to queue.
+const char *plat_socket_startup();
+void plat_socket_cleanup();
+// Closes the socket and sets it to PLAT_INVALID_SOCKET.
+void plat_close_socket(plat_socket &sock);
+// The system's text of the last socket error.
+const char *plat_socket_error_text();
+// One send or receive call.  A send on a connection the peer has closed
+// fails with -1 instead of raising a signal.
+long plat_send(plat_socket sock, const void *data, size_t size);
+long plat_recv(plat_socket sock, void *data, size_t size);
+// Waits without time-out until one of the two sockets is readable.  Returns
+// the select result; *ready_a and *ready_b tell which.
+int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_b);
+// Turns a dead peer (power cut, cable pulled) into a failed receive.
+void plat_socket_keepalive(plat_socket sock);
+
+// ---- Process ---------------------------------------------------------------
+
+// Option parsing with the POSIX getopt contract; parsing stops at the first
+// operand.
+int plat_getopt(int argc, char *const argv[], const char *optstring);
+int plat_optind();
+// Waits whole seconds.
+unsigned plat_sleep(unsigned seconds);
+// Installs the interrupt routine for the signals the build handles, leaving
+// any signal that was ignored at start ignored.
+void plat_install_interrupts(void (*handler)(int));
+// Async-signal-safe output to standard error / standard output, and exit.
+void plat_write_stderr(const char *text);
+void plat_write_stdout(const char *text);
+[[noreturn]] void plat_exit_now(int status);
+
+// ---- Directory listing -----------------------------------------------------
+
+struct plat_dir;
+plat_dir *plat_opendir(const char *path);
+// The next entry's name (valid until the next read), or nullptr at the end.
+const char *plat_readdir(plat_dir *dir);
+void plat_rewinddir(plat_dir *dir);
