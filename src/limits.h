@@ -11,6 +11,8 @@ inline constexpr int GTW_HOSTNAME_SIZE = 128;    // local host name
 // Driver.
 inline constexpr int CMDSTRING_SIZE = 128;       // target command in composition
 inline constexpr int MAX_CONFIG_ENTRIES = 8;     // the entry table
+inline constexpr int PROMPT_BUFFER_SIZE = 1024;  // typed line, largest build
+inline constexpr int SIGNAL_TEXT_SIZE = 512;     // handler's "%s: Interrupt\n"
 
 // Configuration records.
 inline constexpr int CONFIG_TEXT_SIZE = 80;      // text fields of an entry
@@ -18,8 +20,20 @@ inline constexpr int MAX_ROMIDENTS = 32;
 inline constexpr int MAX_NWIRECMDS = 32;
 inline constexpr int CONFIG_NAME_SIZE = 80;      // candidate configuration name
 inline constexpr int AVAIL_COMMAND_SIZE = 40;    // "pf -a" probe command
+inline constexpr int CONFIG_LINE_SIZE = 1024;    // configuration line, largest build
+// "pf -e" with its keep-list: one " 0%lX 0%lX" pair (at most 20 characters)
+// per gap around the flash ranges.  Each entry of the table adds at most two
+// ranges, and n ranges leave at most n + 1 gaps.
+inline constexpr int ERASE_PAIR_SIZE = 20;
+inline constexpr int MAX_ERASE_GAPS = 2 * MAX_CONFIG_ENTRIES + 1;
+inline constexpr int ERASE_COMMAND_SIZE = 5 + MAX_ERASE_GAPS * ERASE_PAIR_SIZE + 2;
 
 // Absolute files.
 inline constexpr int ABS_HEADER_SIZE = 28;
 inline constexpr int ABS_MAX_RECORD = 250;
 inline constexpr int LOAD_BUFFER_SIZE = 1024;
+
+// Windows build: the directory listing and the socket error text.
+inline constexpr int WIN32_DIR_PATH_SIZE = 264;  // path, and the pattern path + "\*.*"
+inline constexpr int WIN32_DIR_NAME_SIZE = 260;  // one entry's name + terminator
+inline constexpr int WIN32_SOCKET_ERROR_SIZE = 40;  // "WINSOCK ERROR = %d\n"

@@ -14,3 +14,15 @@ void refuse_lan_on_quokka();
 void reboot_and_reconnect(const product_config *table, const char *address);
 // Step 11: program the entries and finish.
 [[noreturn]] void program_entries(product_config *table, int count, unsigned char local_flag);
+
+// Step 1: options -v and -b.  Returns the index of the first operand; a bad
+// option prints the usage text and ends the process with status 1.
+int parse_options(int argc, char **argv);
+
+// Composes the interrupt routine's messages for the current program name,
+// so that the routine itself only writes fixed texts.
+void prepare_interrupt_texts();
+// The interrupt routine: ends the run with status 1, connection untouched.
+[[noreturn]] void interrupt_handler(int sig);
+// Seconds the target is given to come back from the final reboot.
+unsigned reboot_wait_seconds();

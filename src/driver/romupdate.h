@@ -2,6 +2,8 @@
 // subsystems call.
 #pragma once
 
+#include <cstdint>
+
 #include "limits.h"
 
 extern const char *program_name;       // argument zero
@@ -26,9 +28,16 @@ extern char cmdstring[CMDSTRING_SIZE];
 char *prompt_line(const char *prompt);
 void print_usage();
 
+// A number read from a reply.  `seen` tells a reply that carried one from a
+// reply that did not, so that no starting value can pass for an answer.
+struct reply_number {
+  uint32_t value;
+  bool seen;
+};
+
 // Line routines (see gtw_line_routine).
 void ignore_reply_line(const char *line, void *arg);
 void print_reply_line(const char *line, void *arg);
 void ver_reply_line(const char *line, void *arg);
-void hex_reply_line(const char *line, void *arg);            // arg: uint32_t*
-void second_token_reply_line(const char *line, void *arg);   // arg: uint32_t*
+void hex_reply_line(const char *line, void *arg);            // arg: reply_number*
+void second_token_reply_line(const char *line, void *arg);   // arg: reply_number*

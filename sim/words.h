@@ -1,0 +1,30 @@
+// Small text helpers shared by the simulator's parsers: trimming, word
+// splitting, hexadecimal numbers, and the splitting of one received line into
+// the commands it holds.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string_view trim(std::string_view text);
+bool starts_with(std::string_view text, std::string_view prefix);
+
+// Words separated by blanks and tabs.
+std::vector<std::string_view> split_words(std::string_view text);
+
+// A 32-bit hexadecimal number: digits of either case, an optional "0x"
+// prefix, nothing else.  Leading zeros are allowed ("010000000").
+std::optional<uint32_t> parse_hex32(std::string_view text);
+// A decimal number that fits in unsigned long.
+std::optional<unsigned long> parse_decimal(std::string_view text);
+// Seconds as a non-negative decimal fraction ("0.2", "3").
+std::optional<double> parse_seconds(std::string_view text);
+
+// Splits a command line at ";".  A ";" inside "{...}" (nested braces count)
+// or inside double quotes does not separate; a backslash inside quotes keeps
+// the next character from closing them.  Each command is trimmed; empty
+// commands are left out.
+std::vector<std::string> split_commands(std::string_view line);

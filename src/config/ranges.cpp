@@ -1,0 +1,186 @@
+// The flash card of a 38100B is erased once, before programming, by ranges:
+// the ranges that the entries will program are erased, and so is every other
+// part of the card that the target reports unused.  Parts in use outside the
+// ranges are named in the erase command so that the target keeps them.
+#include <algorithm>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "config/config.h"
+#include "config/internal.h"
+#include "driver/romupdate.h"
+#include "gtw/gtw.h"
+
+flash_range *quokka_ranges;
+
+namespace {
+
+constexpr uint32_t CARD_START = 0x10000000;
+constexpr uint32_t CARD_LAST = 0x100FFFFF;
+constexpr uint64_t CARD_END = 0x10100000;  // one past the card
+constexpr uint32_t CARD_SIZE = 0x100000;
+constexpr uint32_t CARD_FRONT_END = 0x1003FFFF;  // the card's first 256K
+constexpr uint32_t CARD_BACK_START = 0x100C0000;  // the card's last 256K
+constexpr uint32_t WINDOW_START = 0xA80000;  // the card through the old ROM window
+constexpr uint32_t WINDOW_CARD_START = 0x10040000;
+constexpr uint32_t WINDOW_CARD_END = 0x1007FFFF;
+
+flash_range *new_range(uint32_t start, uint32_t end) {
+  flash_range *node = new (std::nothrow) flash_range{nullptr, start, end};
+  if (!node) {
+    fputs("Out of memory\n", stderr);
+    exit_romupdate(1);
+  }
+  return node;
+}
+
+// Keeps the list in ascending order of start.  A range that ends just before
+// the node it is put in front of is merged into that node.
+void insert_range(uint32_t start, uint32_t end) {
+  flash_range **link = &quokka_ranges;
+  while (*link && (*link)->start < start) link = &(*link)->next;
+  flash_range *after = *link;
+  if (after && static_cast<uint64_t>(end) + 1 == after->start) {
+    after->start = start;
+    return;
+  }
+  flash_range *node = new_range(start, end);
+  node->next = after;
+  *link = node;
+}
+
+// The card's first 256K goes in front of the list; it is merged with a range
+// that begins right behind it.
+void insert_front_range() {
+  if (quokka_ranges && quokka_ranges->start == CARD_FRONT_END + 1) {
+    quokka_ranges->start = CARD_START;
+    return;
+  }
+  flash_range *node = new_range(CARD_START, CARD_FRONT_END);
+  node->next = quokka_ranges;
+  quokka_ranges = node;
+}
+
+// The last address of an entry's ROM; a size that would run past the top of
+// the address space ends there.  (A size of 0 leaves a range that ends before
+// it starts: it covers nothing.)
+uint32_t range_end(uint32_t start, uint32_t size) {
+  uint64_t end = static_cast<uint64_t>(start) + size - 1;
+  return end > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(end);
+}
+
+// Asks the target whether the area holds data: 1 "Available", 0 "Used".  An
+// answer that names neither counts as "Used", so nothing is erased that is
+// not known to be free.
+uint16_t probe_area(uint64_t start, uint64_t size) {
+  char command[AVAIL_COMMAND_SIZE];
+  snprintf(command, sizeof command, "pf -a 0%lX 0%lX\n", static_cast<unsigned long>(start),
+           static_cast<unsigned long>(size));
+  uint16_t available = 0;
+  if (gtw_send_command(&gtw, command, avail_reply_line, &available) != 0) {
+    print_messages();
+    exit_romupdate(1);
+  }
+  return available;
+}
+
+// Walks the parts of the card that lie outside every listed range, in
+// ascending order, calling visit(start, size) for each.  The walk never goes
+// back: ranges that overlap do not open a gap inside another range.
+template <typename Visit>
+void for_each_gap(Visit visit) {
+  uint64_t a = CARD_START;
+  const flash_range *node = quokka_ranges;
+  while (a < CARD_LAST) {
+    if (!node) {
+      visit(a, CARD_END - a);
+      break;
+    }
+    if (a < node->start) visit(a, node->start - a);
+    a = std::max<uint64_t>(a, static_cast<uint64_t>(node->end) + 1);
+    node = node->next;
+  }
+}
+
+}  // namespace
+
+int add_quokka_ranges(const product_config *entry) {
+  if (entry->romstart == CARD_START && entry->romsize == CARD_SIZE) {
+    // The whole card: its image is programmed into the last 256K (the
+    // programming sequence moves it there), and the first 256K is erased
+    // with it.  The entry goes first so that the card is laid out before
+    // anything else is put on it.
+    insert_front_range();
+    insert_range(CARD_BACK_START, CARD_LAST);
+    return 1;
+  }
+  if (entry->romstart == WINDOW_START)
+    insert_range(WINDOW_CARD_START, WINDOW_CARD_END);
+  else
+    insert_range(entry->romstart, range_end(entry->romstart, entry->romsize));
+  return 0;
+}
+
+void avail_reply_line(const char *line, void *result) {
+  for (const char *p = strpbrk(line, "AU"); p; p = strpbrk(p + 1, "AU")) {
+    if (strncmp(p, "Available", 9) == 0) {
+      *static_cast<uint16_t *>(result) = 1;
+      return;
+    }
+    if (strncmp(p, "Used", 4) == 0) {
+      *static_cast<uint16_t *>(result) = 0;
+      return;
+    }
+  }
+}
+
+void copy_quokka_flash_parts() {
+  bool erase_needed = false;
+  for (const flash_range *node = quokka_ranges; node; node = node->next) {
+    const uint64_t size = static_cast<uint64_t>(node->end) - node->start + 1;
+    if (probe_area(node->start, size) == 0) {
+      erase_needed = true;
+      break;
+    }
+  }
+  if (!erase_needed) return;
+
+  // The keep-list holds at most one pair per gap.  Make sure the whole
+  // command fits before anything is probed or erased: a cut keep-list would
+  // erase data the target was told to keep.
+  int gaps = 0;
+  for_each_gap([&](uint64_t, uint64_t) { gaps++; });
+  if (gaps > MAX_ERASE_GAPS) {
+    fprintf(stderr, "%s: Erase command too long: %d flash areas outside the ranges, at most %d\n", program_name,
+            gaps, MAX_ERASE_GAPS);
+    exit_romupdate(1);
+  }
+
+  char command[ERASE_COMMAND_SIZE];
+  size_t length = 0;
+  auto append = [&](const char *text) {
+    size_t n = strlen(text);
+    if (n >= sizeof command - length) {
+      // Not reached when the count above is right; never send a cut command.
+      fprintf(stderr, "%s: Erase command too long\n", program_name);
+      exit_romupdate(1);
+    }
+    memcpy(command + length, text, n + 1);
+    length += n;
+  };
+  append("pf -e");
+  for_each_gap([&](uint64_t start, uint64_t size) {
+    if (probe_area(start, size) != 0) return;  // free: erased with the ranges
+    char pair[ERASE_PAIR_SIZE + 1];
+    snprintf(pair, sizeof pair, " 0%lX 0%lX", static_cast<unsigned long>(start), static_cast<unsigned long>(size));
+    append(pair);
+  });
+  append("\n");
+
+  if (gtw_send_command(&gtw, command, print_reply_line, nullptr) != 0) {
+    print_messages();
+    exit_romupdate(1);
+  }
+}

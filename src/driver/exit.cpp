@@ -1,0 +1,95 @@
+// The one way out of a run: exit_romupdate, and the interrupt routine that
+// ends a run from inside a signal.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/driver.h"
+#include "driver/romupdate.h"
+#include "gtw/gtw.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char kFailed[] = "Flash programming FAILED\n";
+const char kSucceeded[] = "Flash programming SUCCEEDED\n";
+
+// Composed once at start-up: the interrupt routine may not format or
+// allocate, it only writes these.
+char interrupt_text[SIGNAL_TEXT_SIZE];
+char terminate_text[SIGNAL_TEXT_SIZE];
+
+// Set while the exit routine acts on the target, so that a second pass
+// (never expected) cannot reboot or release twice.
+bool exiting;
+
+void compose_signal_text(char *buf, const char *what) {
+  int n = snprintf(buf, SIGNAL_TEXT_SIZE, "%s: %s\n", program_name, what);
+  // A program name too long for the buffer still gets its line end.
+  if (n < 0 || n >= SIGNAL_TEXT_SIZE) {
+    buf[SIGNAL_TEXT_SIZE - 2] = '\n';
+    buf[SIGNAL_TEXT_SIZE - 1] = '\0';
+  }
+}
+
+// An interrupted run may have been stopped anywhere, inside stdio or the
+// allocator included: only async-signal-safe writes and _exit from here.
+[[noreturn]] void exit_interrupted(int status) {
+  if (verboseflag) plat_write_stderr(status ? kFailed : kSucceeded);
+  plat_exit_now(status);
+}
+
+void release_or_reboot() {
+  switch (interface_started) {
+    case 1:
+      // Still locked and not rebooted: give the lock back.
+      gtw_close(&gtw, 1);
+      break;
+    case 2:
+      if (verboseflag) fputs("\nRebooting Flash Target System...\n", stderr);
+      if (bdm_flag) {
+        gtw_close(&gtw, 1);
+      } else {
+        // The target drops the connection as it reboots; no reply is read.
+        // A target that never came back has invalid sockets by now, and
+        // the write fails harmlessly.
+        gtw_write_command(&gtw, "init -p\n");
+        plat_sleep(reboot_wait_seconds());
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+unsigned reboot_wait_seconds() { return (quokka || yak) ? 8 : 20; }
+
+void prepare_interrupt_texts() {
+  compose_signal_text(interrupt_text, "Interrupt");
+  compose_signal_text(terminate_text, "Terminate");
+}
+
+void exit_romupdate(int status) {
+  if (interrupted) exit_interrupted(status);
+  if (!exiting) {
+    exiting = true;
+    release_or_reboot();
+  }
+  if (verboseflag) fputs(status ? kFailed : kSucceeded, stderr);
+  fflush(stdout);
+  fflush(stderr);
+  exit(status);
+}
+
+void interrupt_handler(int sig) {
+  interrupted = 1;
+  if (sig == SIGINT) {
+    plat_write_stderr(interrupt_text);
+  } else if (sig == SIGTERM) {
+    plat_write_stderr(terminate_text);
+  }
+  // Hangup and quit end the run without a message.
+  exit_romupdate(1);
+}

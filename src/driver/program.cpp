@@ -1,0 +1,316 @@
+// The programming sequence: the loader, the erase, and for each entry the
+// hardware check, the programming command and the image downloads.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "driver/driver.h"
+#include "driver/program.h"
+#include "driver/romupdate.h"
+#include "files/files.h"
+#include "gtw/gtw.h"
+
+namespace {
+
+// First identifiers with a meaning of their own.
+constexpr uint32_t kId38100B = 0x38100B;      // 38100B-only code, no query
+constexpr uint32_t kIdFlashCard = 0xFF20;     // flash ROM option card
+constexpr uint32_t kVppUnset = 0xFFFFFFFF;
+
+struct free_deleter {
+  void operator()(char *p) const { free(p); }
+};
+using owned_path = std::unique_ptr<char, free_deleter>;
+
+void say(const char *text) {
+  if (verboseflag) fputs(text, stderr);
+}
+
+[[noreturn]] void fail_with_messages() {
+  print_messages();
+  exit_romupdate(1);
+}
+
+// Sends a command, showing its reply with progress messages on; any message
+// line or failure ends the run.
+void send_with_progress(const char *command) {
+  gtw_line_routine routine = verboseflag ? print_reply_line : ignore_reply_line;
+  if (gtw_send_command(&gtw, command, routine, nullptr) != 0) fail_with_messages();
+}
+
+void require_composed(bool composed) {
+  if (!composed) {
+    fprintf(stderr, "%s: Command too long: '%.40s...'\n", program_name, cmdstring);
+    exit_romupdate(1);
+  }
+}
+
+// An image name as the entry holds it (found beside the configuration file)
+// or under the installation root.
+owned_path image_path(const char *name, unsigned char local_flag) {
+  return owned_path(local_flag ? strdup(name) : fxrname(name, nullptr));
+}
+
+void scan_image(const char *path, uint32_t *lowest, uint32_t *highest) {
+  if (!range_x(path, lowest, highest)) {
+    fprintf(stderr, "%s: Can't read '%s'\n", program_name, path);
+    exit_romupdate(1);
+  }
+}
+
+[[noreturn]] void refuse_empty_image(const char *path) {
+  fprintf(stderr, "%s: No data records in '%s'\n", program_name, path);
+  exit_romupdate(1);
+}
+
+void download(const char *path, uint32_t count, unsigned char flash) {
+  if (loadfile(&gtw, path, static_cast<int>(count), flash) != 0) fail_with_messages();
+}
+
+// A. The flash programming loader of a 38100A, always from the installation.
+void download_loader(const product_config &first) {
+  owned_path path(fxrname(first.pfname, nullptr));
+  if (!path) {
+    fprintf(stderr, "%s: Error in getting loader path name\n", program_name);
+    exit_romupdate(1);
+  }
+  if (verboseflag) printf("Downloading flash programming code: '%s'\n", path.get());
+  uint32_t lowest, highest;
+  scan_image(path.get(), &lowest, &highest);
+  if (lowest > highest) refuse_empty_image(path.get());
+  download(path.get(), highest - lowest + 1, 0);
+}
+
+enum class verdict { program, skip };
+
+[[noreturn]] void no_such_hardware(const product_config &e, uint32_t read_id, bool flash_card) {
+  fputs(hardware_id_list(e).c_str(), stderr);
+  if (flash_card) {
+    fprintf(stderr, " required--this system contains %lXH\n", static_cast<unsigned long>(read_id));
+    fputs("\nA flash ROM option card is required for this update\n", stderr);
+    fputs("Either it is not installed, or it has failed\n\n", stderr);
+  } else {
+    fprintf(stderr, " required--this system contains %lX\n", static_cast<unsigned long>(read_id));
+    fputs("\nHardware required for this update is either not installed or has failed\n\n", stderr);
+  }
+  exit_romupdate(1);
+}
+
+void skip_message(uint32_t first_id, const char *line_end) {
+  if (verboseflag) {
+    fprintf(stderr, "Skipping executable for %X%s", static_cast<unsigned>(first_id), line_end);
+  }
+}
+
+// The hardware check of a directly connected target.  `last_chance` is set
+// for the last entry of the table while nothing has been programmed: a
+// mismatch then means the hardware is missing.
+verdict check_hardware(const product_config &e, bool last_chance) {
+  const uint32_t first_id = e.romident[0];
+  if (first_id == kId38100B) {
+    if (quokka) return verdict::program;
+    say("Skipping executable for 38100A\n");
+    return verdict::skip;
+  }
+  if (first_id == kIdFlashCard && quokka) {
+    say("Translating addresses for new flash rom location\n");
+    snprintf(cmdstring, sizeof cmdstring, "pf -o 0F5C0000\n");
+    send_with_progress(cmdstring);
+    return verdict::program;
+  }
+
+  snprintf(cmdstring, sizeof cmdstring, "pf -i 0%lX\n", static_cast<unsigned long>(e.romidentloc));
+  // A reply without a number is no identifier, and matches none.
+  reply_number id{0xFFFFFFFF, false};
+  if (gtw_send_command(&gtw, cmdstring, hex_reply_line, &id) != 0) fail_with_messages();
+  if (id.seen) {
+    for (int i = 0; i < e.romident_count && i < MAX_ROMIDENTS; ++i) {
+      if (e.romident[i] == id.value) return verdict::program;
+    }
+  }
+  if (first_id == kIdFlashCard) no_such_hardware(e, id.value, true);
+  if (last_chance) no_such_hardware(e, id.value, false);
+  skip_message(first_id, "\n");
+  return verdict::skip;
+}
+
+// The identity check of a target behind an nwire box: a register of the
+// box, masked, must hold the entry's value.  The preparing commands may
+// complain; only the register read decides.
+verdict check_nwire_identity(const product_config &e) {
+  if (e.vppctladdr == kVppUnset) return verdict::program;
+  say("Checking identy of nwire connected box\n");
+  static const char *const prepare[] = {
+      "rst\n", "b\n", "m -a4 -d4 0a6c@reg=70087b3f\n", "m -a4 -d4 0a6e@reg=7b3f1200\n"};
+  for (const char *command : prepare) {
+    if (gtw_send_command(&gtw, command, ignore_reply_line, nullptr) != 0) print_messages();
+  }
+  snprintf(cmdstring, sizeof cmdstring, "m -a2 -d2 %x\n", static_cast<unsigned>(e.vppctladdr));
+  reply_number reg{0, false};
+  if (gtw_send_command(&gtw, cmdstring, second_token_reply_line, &reg) != 0) print_messages();
+
+  if (!reg.seen || (reg.value & e.vppmask) != e.vppvalue) {
+    skip_message(e.romident[0], "\n\n");
+    return verdict::skip;
+  }
+  if (verboseflag) {
+    fprintf(stderr, "Executable for %X checks OK\n\n", static_cast<unsigned>(e.romident[0]));
+  }
+  return verdict::program;
+}
+
+// Sends the entry's nwire commands, each once; they are consumed.
+void send_nwire_commands(product_config &e) {
+  fputs("Sending nwire commands from config file...\n", stderr);
+  for (int k = 0; k < e.nwirecmd_count && k < MAX_NWIRECMDS; ++k) {
+    require_composed(compose_nwire_command(cmdstring, sizeof cmdstring, e.nwirecmd[k]));
+    send_with_progress(cmdstring);
+    free(e.nwirecmd[k]);
+    e.nwirecmd[k] = nullptr;
+  }
+  e.nwirecmd_count = 0;
+}
+
+void program_control_image(product_config &e, unsigned char local_flag) {
+  owned_path path = image_path(e.binname, local_flag);
+  if (!path) {
+    fprintf(stderr, "%s: Error in getting Control binary path name\n", program_name);
+    exit_romupdate(1);
+  }
+  if (!quokka || quokka_ranges == nullptr) say("Erasing Flash ROM at download\n");
+
+  uint32_t lowest, highest;
+  scan_image(path.get(), &lowest, &highest);
+  image_plan plan{};
+  image_fit fit = plan_image(lowest, highest, e.romstart, e.romsize, quokka != 0, &plan);
+  if (fit == image_fit::no_data) refuse_empty_image(path.get());
+  if (lowest != e.romstart) {
+    fprintf(stderr, "WARNING:  Code start %lXH != ROM start %lXH)\n",
+            static_cast<unsigned long>(lowest), static_cast<unsigned long>(e.romstart));
+  }
+  if (fit == image_fit::too_large) {
+    fprintf(stderr, "ERROR:  Code size %lXH > Rom size %lXH\n",
+            static_cast<unsigned long>(shown_size(plan.size)),
+            static_cast<unsigned long>(e.romsize));
+    exit_romupdate(1);
+  }
+  if (fit == image_fit::ends_below) {
+    fprintf(stderr, "%s: Image '%s' ends below code start %lXH\n", program_name, path.get(),
+            static_cast<unsigned long>(plan.code_start));
+    exit_romupdate(1);
+  }
+
+  if (bdm_flag) {
+    say("Programming target via nwire interface.\n");
+    bool sent_nwire = e.nwirecmd_count > 0;
+    if (sent_nwire) send_nwire_commands(e);
+    require_composed(compose_pf_nwire(cmdstring, sizeof cmdstring, e, sent_nwire));
+  } else {
+    require_composed(compose_pf_program(cmdstring, sizeof cmdstring, 'p', e, e.romstart, e.romsize,
+                                     e.romwidth, plan));
+  }
+  send_with_progress(cmdstring);
+
+  if (verboseflag) {
+    fprintf(stderr, "Downloading and Flashing ROM code: '%s'\n", path.get());
+    fprintf(stderr, "    Code start %lXH\n", static_cast<unsigned long>(plan.code_start));
+    fprintf(stderr, "    Code size %lXH\n", static_cast<unsigned long>(plan.size_arg));
+  }
+  download(path.get(), plan.count, 1);
+}
+
+void program_lan_image(const product_config &e, unsigned char local_flag) {
+  owned_path path = image_path(e.lan_binname, local_flag);
+  if (!path) {
+    fprintf(stderr, "%s: Error in getting LAN binary path name\n", program_name);
+    exit_romupdate(1);
+  }
+  uint32_t lowest, highest;
+  scan_image(path.get(), &lowest, &highest);
+  image_plan plan{};
+  image_fit fit = plan_image(lowest, highest, e.lan_romstart, e.lan_romsize, false, &plan);
+  if (fit == image_fit::no_data) refuse_empty_image(path.get());
+
+  if (verboseflag) {
+    printf("Downloading ROM code: '%s'\n", path.get());
+    printf("    Code start %lXH\n", static_cast<unsigned long>(plan.code_start));
+    printf("    Code size %lXH\n", static_cast<unsigned long>(shown_size(plan.size)));
+  }
+  if (lowest != e.lan_romstart) {
+    printf("WARNING:  Code start %lXH != LAN ROM start %lXH)\n", static_cast<unsigned long>(lowest),
+           static_cast<unsigned long>(e.lan_romstart));
+  }
+  if (fit != image_fit::ok) {
+    printf("ERROR:  Code size %lXH > LAN Rom size %lXH\n",
+           static_cast<unsigned long>(shown_size(plan.size)),
+           static_cast<unsigned long>(e.lan_romsize));
+    exit_romupdate(1);
+  }
+  require_composed(compose_pf_program(cmdstring, sizeof cmdstring, 'P', e, e.lan_romstart,
+                                   e.lan_romsize, e.lan_romwidth, plan));
+  send_with_progress(cmdstring);
+  download(path.get(), plan.count, 1);
+}
+
+}  // namespace
+
+void program_entries(product_config *table, int count, unsigned char local_flag) {
+  if (count > MAX_CONFIG_ENTRIES) count = MAX_CONFIG_ENTRIES;
+
+  if (marlin && count > 0) download_loader(table[0]);
+
+  if (quokka && quokka_ranges != nullptr) {
+    say("Erasing Flash ROM\n");
+    copy_quokka_flash_parts();
+  }
+
+  bool nothing_programmed = true;
+  // The finishing command of the last entry programmed.  It is kept apart
+  // from cmdstring, which later entries use for their queries: an entry
+  // that is skipped must not have its query, or a half-composed command,
+  // sent as the finish.
+  char finish[CMDSTRING_SIZE] = "";
+
+  for (int i = 0; i < count; ++i) {
+    product_config &e = table[i];
+    const bool last = (i == count - 1);
+
+    say("Checking Hardware id code...\n");
+    if (e.for_38100a && quokka) {
+      say("Skipping executable for 38100A\n");
+      continue;
+    }
+    if (e.for_38100b && !quokka) {
+      say("Skipping executable for 38100B\n");
+      continue;
+    }
+    verdict v = bdm_flag ? check_nwire_identity(e) : check_hardware(e, last && nothing_programmed);
+    if (v == verdict::skip) continue;
+
+    nothing_programmed = false;
+    program_control_image(e, local_flag);
+    if (programming_lan) program_lan_image(e, local_flag);
+
+    say("Finishing up...\n");
+    require_composed(compose_pf_finish(cmdstring, sizeof cmdstring, e, programming_lan != 0));
+    memcpy(finish, cmdstring, sizeof finish);
+  }
+
+  // Nothing applied to this hardware: nothing was written, and the run did
+  // not do what it was asked to.
+  if (nothing_programmed) {
+    fprintf(stderr, "%s: No configuration entry applies to this hardware; nothing was programmed\n",
+            program_name);
+    exit_romupdate(1);
+  }
+
+  memcpy(cmdstring, finish, sizeof cmdstring);
+  if (programming_lan) {
+    // The LAN card does not answer its finishing command.
+    gtw_write_command(&gtw, cmdstring);
+  } else {
+    gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr);
+  }
+  exit_romupdate(0);
+}

@@ -1,0 +1,269 @@
+// loadfile against a fake target on the other end of a socketpair.
+#include "files/files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "files/test_files.h"
+#include "gtw/gtw.h"
+
+namespace {
+
+using namespace test_files;
+
+// Neither side of a faulty exchange may wait for ever.
+void bound_waits(int sock) {
+  timeval limit{10, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+// The target's side of the command connection.
+class fake_target {
+ public:
+  explicit fake_target(int sock) : sock_(sock) {}
+
+  // The command line, up to and including its line feed.
+  std::string read_line() {
+    std::string line;
+    char c;
+    while (recv(sock_, &c, 1, 0) == 1) {
+      line += c;
+      if (c == '\n') break;
+    }
+    return line;
+  }
+  // Exactly n bytes, fewer only if the connection ends.
+  bytes read_bytes(size_t n) {
+    bytes out(n);
+    size_t got = 0;
+    while (got < n) {
+      ssize_t r = recv(sock_, out.data() + got, n - got, 0);
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    out.resize(got);
+    return out;
+  }
+  // Everything until the other side closes.
+  bytes read_to_end() {
+    bytes out;
+    uint8_t chunk[4096];
+    ssize_t r;
+    while ((r = recv(sock_, chunk, sizeof chunk, 0)) > 0) out.insert(out.end(), chunk, chunk + r);
+    return out;
+  }
+  void send_bytes(const std::string &text) { send(sock_, text.data(), text.size(), MSG_NOSIGNAL); }
+  void close_connection() {
+    if (sock_ >= 0) close(sock_);
+    sock_ = -1;
+  }
+  ~fake_target() { close_connection(); }
+
+ private:
+  int sock_;
+};
+
+class LoadfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    bound_waits(sv[0]);
+    bound_waits(sv[1]);
+    conn_.command_socket = sv[0];
+    target_sock_ = sv[1];
+    gtw_flush_messages();
+  }
+  void TearDown() override {
+    plat_close_socket(conn_.command_socket);
+    if (target_.joinable()) target_.join();
+    gtw_flush_messages();
+  }
+
+  // Runs the target's script beside the download and returns loadfile's
+  // result; what the program printed to stderr lands in stderr_.
+  int download(const char *path, int count, unsigned char flash, std::function<void(fake_target &)> script) {
+    int sock = target_sock_;
+    target_ = std::thread([sock, script] {
+      fake_target target(sock);
+      script(target);
+    });
+    ::testing::internal::CaptureStderr();
+    int result = loadfile(&conn_, path, count, flash);
+    stderr_ = ::testing::internal::GetCapturedStderr();
+    // Let a target still waiting for data see the end of the connection.
+    plat_close_socket(conn_.command_socket);
+    target_.join();
+    return result;
+  }
+
+  gtw_conn conn_;
+  int target_sock_ = -1;
+  std::thread target_;
+  std::string stderr_;
+};
+
+// The ordinary target: takes the command, answers the go-ahead, takes the
+// records and the two closing zero bytes, reports status, prompts.
+struct recording {
+  std::string command;
+  bytes data;
+};
+
+std::function<void(fake_target &)> answering(recording *seen, size_t data_size, std::string status) {
+  return [=](fake_target &t) {
+    seen->command = t.read_line();
+    t.send_bytes("G");
+    seen->data = t.read_bytes(data_size + 2);
+    t.send_bytes(status);
+    t.send_bytes("R$");
+    t.read_to_end();
+  };
+}
+
+TEST_F(LoadfileTest, SendsCommandRecordsAndTwoZeroBytes) {
+  bytes records = concat({record(0x280000, pattern(250)), record(0x2800FA, pattern(3)), record(0x300000, pattern(17))});
+  // Enough records to need several chunks of the download buffer.
+  for (int i = 0; i < 20; i++) {
+    bytes more = record(0x400000 + i * 250, pattern(250, uint8_t(i)));
+    records.insert(records.end(), more.begin(), more.end());
+  }
+  temp_file file(concat({header(), records}));
+  recording seen;
+  EXPECT_EQ(download(file.path(), 0x40000, 1, answering(&seen, records.size(), "\x01")), 0);
+  EXPECT_EQ(seen.command, "lcd -qfb 40000\n");
+  EXPECT_EQ(seen.data, concat({records, {0, 0}}));
+  EXPECT_EQ(stderr_, "");
+  EXPECT_EQ(gtw_get_message(), nullptr);
+}
+
+TEST_F(LoadfileTest, LoaderCommandAndHeaderOnlyFile) {
+  temp_file file(header());
+  recording seen;
+  EXPECT_EQ(download(file.path(), 0, 0, answering(&seen, 0, "\x01")), 0);
+  EXPECT_EQ(seen.command, "lcd -qb 0\n");
+  EXPECT_EQ(seen.data, bytes({0, 0}));
+}
+
+TEST_F(LoadfileTest, StatusOtherThanOneFailsEvenWithACleanPrompt) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  recording seen;
+  // The second byte after a bad status must be consumed, not read as prompt.
+  int result = download(file.path(), 4, 1, answering(&seen, 12, std::string("\x00\x07", 2)));
+  EXPECT_TRUE(result & GTW_FAILED) << result;
+  EXPECT_TRUE(result & GTW_MESSAGES) << result;
+  char *message = gtw_get_message();
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(std::string(message), std::string("Download of '") + file.path() + "' failed: target status 0");
+  free(message);
+  EXPECT_EQ(gtw_get_message(), nullptr);
+}
+
+TEST_F(LoadfileTest, TargetMessagesAfterAGoodStatusAreReturned) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  int result = download(file.path(), 4, 1, [](fake_target &t) {
+    t.read_line();
+    t.send_bytes("G");
+    t.read_bytes(12 + 2);
+    t.send_bytes("\x01!ERROR flash verify\r\nR$");
+    t.read_to_end();
+  });
+  EXPECT_EQ(result, GTW_MESSAGES | GTW_FAILED);
+}
+
+TEST_F(LoadfileTest, TargetClosingAtTheGoAheadFails) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  int result = download(file.path(), 4, 1, [](fake_target &t) {
+    t.read_line();
+    t.close_connection();
+  });
+  EXPECT_EQ(result, 3);
+  EXPECT_EQ(stderr_, std::string(file.path()) + ": connection closed by target\n");
+}
+
+TEST_F(LoadfileTest, TargetClosingMidDataFailsWithoutSignal) {
+  // Far more than the socket buffers hold, so the sends meet the closed end.
+  bytes content = header();
+  const bytes one = record(0, pattern(250));
+  for (int i = 0; i < 20000; i++) content.insert(content.end(), one.begin(), one.end());
+  temp_file file(content);
+  int result = download(file.path(), 0x1000, 1, [](fake_target &t) {
+    t.read_line();
+    t.send_bytes("G");
+    t.read_bytes(1000);
+    t.close_connection();
+  });
+  EXPECT_EQ(result, 3);
+  EXPECT_EQ(stderr_.rfind(std::string(file.path()) + ": ", 0), 0u) << stderr_;
+}
+
+// The target takes the data, sends these status bytes and hangs up.
+std::function<void(fake_target &)> closing_after(std::string status) {
+  return [status](fake_target &t) {
+    t.read_line();
+    t.send_bytes("G");
+    t.read_bytes(12 + 2);
+    t.send_bytes(status);
+    t.close_connection();
+  };
+}
+
+TEST_F(LoadfileTest, TargetClosingBeforeTheStatusFails) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  EXPECT_EQ(download(file.path(), 4, 1, closing_after("")), 3);
+  EXPECT_EQ(stderr_, std::string(file.path()) + ": connection closed by target\n");
+  EXPECT_EQ(gtw_get_message(), nullptr);
+}
+
+TEST_F(LoadfileTest, TargetClosingInsideABadStatusFails) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  EXPECT_EQ(download(file.path(), 4, 1, closing_after(std::string("\x00", 1))), 3);
+  EXPECT_EQ(stderr_, std::string(file.path()) + ": connection closed by target\n");
+  EXPECT_EQ(gtw_get_message(), nullptr);
+}
+
+TEST_F(LoadfileTest, MissingFileFailsAfterTheGoAhead) {
+  recording seen;
+  int result = download("/nonexistent/dir/image.X", 4, 1, [&seen](fake_target &t) {
+    seen.command = t.read_line();
+    t.send_bytes("G");
+    seen.data = t.read_to_end();
+  });
+  EXPECT_EQ(result, 3);
+  EXPECT_EQ(seen.command, "lcd -qfb 4\n");
+  EXPECT_TRUE(seen.data.empty());
+  EXPECT_EQ(stderr_, "/nonexistent/dir/image.X: No such file or directory\n");
+}
+
+TEST_F(LoadfileTest, ShortHeaderFailsAndSendsNothing) {
+  temp_file file(bytes(27, 0xEE));
+  recording seen;
+  int result = download(file.path(), 4, 0, [&seen](fake_target &t) {
+    t.read_line();
+    t.send_bytes("G");
+    seen.data = t.read_to_end();
+  });
+  EXPECT_EQ(result, 3);
+  EXPECT_TRUE(seen.data.empty());
+  EXPECT_EQ(stderr_, std::string("Unable to read from file '") + file.path() + "'\n");
+}
+
+TEST_F(LoadfileTest, DeadConnectionFailsAtOnce) {
+  plat_close_socket(conn_.command_socket);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(loadfile(&conn_, "image.X", 4, 1), 3);
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("image.X: ", 0), 0u) << err;
+  close(target_sock_);
+}
+
+}  // namespace

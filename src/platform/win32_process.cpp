@@ -1,0 +1,39 @@
+// Process services of the Windows build: the console interrupt, unbuffered
+// output to the standard handles, and the immediate exit.
+#include "platform/win32_platform.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <io.h>
+
+// Only the interrupt signal is handled.  Setting an action for it through
+// the runtime's signal() registers the runtime's console control handler,
+// which turns Ctrl+C into the interrupt signal, resets the action to the
+// default and calls the routine on the console's own thread; a second
+// Ctrl+C meanwhile ends the process.  Ctrl+Break and closing the console map
+// to the break signal, which keeps its default action and ends the process
+// at once.  The disposition is queried by setting it to "ignore": a program
+// started with the interrupt ignored keeps it ignored.
+void plat_install_interrupts(void (*handler)(int)) {
+  void (*previous)(int) = signal(SIGINT, SIG_IGN);
+  if (previous != SIG_IGN) signal(SIGINT, handler);
+}
+
+// The handle is written directly, without the stream buffers, so that the
+// interrupt routine on the console's thread can write while the main flow
+// is inside a stream call.
+static void write_all(int fd, const char *text) {
+  size_t len = strlen(text);
+  while (len > 0) {
+    unsigned chunk = len > 0x7fffffffu ? 0x7fffffffu : static_cast<unsigned>(len);
+    int n = _write(fd, text, chunk);
+    if (n <= 0) return;
+    text += n;
+    len -= static_cast<size_t>(n);
+  }
+}
+
+void plat_write_stderr(const char *text) { write_all(2, text); }
+void plat_write_stdout(const char *text) { write_all(1, text); }
+void plat_exit_now(int status) { _exit(status); }

@@ -1,0 +1,262 @@
+// Complete updates of every target class against the simulator, and the
+// ways an update must fail.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "harness/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+std::vector<std::string> sim_options(std::vector<std::string> extra) {
+  std::vector<std::string> o = {"--reboot-time", "0.2"};
+  o.insert(o.end(), extra.begin(), extra.end());
+  return o;
+}
+
+std::string image(const std::string &name) { return examples_root() + "/lib/" + name; }
+
+// The commands of the last session (after the reboot), from the first
+// debug macro on.
+std::vector<std::string> programming_commands(const Sim &sim) {
+  std::vector<std::string> all = sim.commands();
+  auto it = std::find(all.begin(), all.end(), "mac enableXRdebug={}");
+  if (it == all.end()) return {};
+  return std::vector<std::string>(it + 1, all.end());
+}
+
+void expect_flash(Sim &sim, const std::string &img, bool exact = true) {
+  sim.stop();
+  std::string report;
+  EXPECT_TRUE(flash_matches(img, sim.dump_path(), exact, &report)) << report;
+}
+
+bool has(const std::vector<std::string> &v, const std::string &s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+}  // namespace
+
+TEST(Program, A38100AWithTheLoader) {
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5807"}));
+  RunResult r = run({"-v", sim.address(), "T5806"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n"));
+  EXPECT_TRUE(contains(r.out, "Downloading flash programming code: '" + image("npf.X") + "'\n")) << r.out;
+  EXPECT_TRUE(contains(r.err, "Erasing Flash ROM at download\n"));
+  EXPECT_TRUE(contains(r.err, "Downloading and Flashing ROM code: '" + image("t5806a.X") +
+                                  "'\n    Code start 280000H\n    Code size 10000H\n"));
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "lcd -qb 1000",
+                                           "pf -i 02FFFF0",
+                                           "pf -p 02FFFF7 0FFFF 00 0280000 040000 16 0280000 65536 0",
+                                           "lcd -qfb 10000",
+                                           "pf -f 0280000 16",
+                                           "init -p",
+                                       }));
+  EXPECT_EQ(r.sleeps.back(), 20u);
+  expect_flash(sim, image("t5806a.X"));
+}
+
+TEST(Program, A38100BWithEraseProbesAndKeepList) {
+  // Parts of the flash card outside the product's range are in use and must
+  // survive the erase.
+  Sim sim(sim_options({"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"}));
+  RunResult r = run({"-v", sim.address(), "T5806"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Erasing Flash ROM\n"));
+  EXPECT_FALSE(contains(r.err, "Erasing Flash ROM at download"));
+  EXPECT_TRUE(contains(r.err, "Skipping executable for 38100A\n"));
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "pf -a 010040000 040000",
+                                           "pf -a 010000000 040000",
+                                           "pf -a 010080000 080000",
+                                           "pf -e 010000000 040000",
+                                           "pf -p 02FFFF7 0FFFF 00 010040000 040000 16 010040000 0 0",
+                                           "lcd -qfb 10000",
+                                           "pf -f 010040000 16",
+                                           "init -p",
+                                       }));
+  EXPECT_EQ(r.sleeps.back(), 8u);
+  expect_flash(sim, image("t5806b.X"));
+}
+
+TEST(Program, A38100BWholeCardFollowsTheQuokkaRule) {
+  Sim sim(sim_options({"--target", "38100b"}));
+  RunResult r = run({"-v", sim.address(), "T5850"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING:  Code start 100C0000H != ROM start 10000000H)\n"));
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "pf -a 010000000 040000",
+                                           "pf -a 0100C0000 040000",
+                                           "pf -p 02FFFF7 0FFFF 00 010000000 0100000 32 0100C0000 262144 0",
+                                           "lcd -qfb 40000",
+                                           "pf -f 010000000 32",
+                                           "init -p",
+                                       }));
+  expect_flash(sim, image("t5850.X"));
+}
+
+TEST(Program, ProcessorProbe) {
+  Sim sim(sim_options({"--target", "probe", "--hwid", "7FFF0=5821"}));
+  RunResult r = run({"-v", sim.address(), "T5821"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Programming voltage control address = FFFFFFFFH\n"));
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "pf -i 07FFF0",
+                                           "pf -p 0FFFFFFFF 0FFFF 00 00 080000 16 00 32768 0",
+                                           "lcd -qfb 8000",
+                                           "pf -f 00 16",
+                                           "init -p",
+                                       }));
+  EXPECT_EQ(r.sleeps.back(), 8u);
+  expect_flash(sim, image("t5821.X"));
+}
+
+TEST(Program, LanCardWithBothImages) {
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "97FFF0=38126"}));
+  RunResult r = run({"-v", sim.address(), "38126"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Downloading ROM code: '" + image("l38126.X") +
+                                  "'\n    Code start 40000H\n    Code size 4000H\n")) << r.out;
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "lcd -qb 1000",
+                                           "pf -i 097FFF0",
+                                           "pf -p 097FFF7 0FFFF 00 0900000 040000 16 0900000 32768 0",
+                                           "lcd -qfb 8000",
+                                           "pf -P 097FFF7 0FFFF 00 040000 040000 8 040000 16384 0",
+                                           "lcd -qfb 4000",
+                                           "pf -f",
+                                           "init -p",
+                                       }));
+  sim.stop();
+  std::string report;
+  EXPECT_TRUE(flash_matches(image("t38126.X"), sim.dump_path(), false, &report)) << report;
+  EXPECT_TRUE(flash_matches(image("l38126.X"), sim.dump_path(), false, &report)) << report;
+}
+
+TEST(Program, NwireBoxWithB) {
+  Sim sim(sim_options({"--target", "38100a", "--register", "2ffff7=1A5"}));
+  RunResult r = run({"-v", "-b", sim.address(), "T7710"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Checking identy of nwire connected box\n"));
+  EXPECT_TRUE(contains(r.err, "Executable for 7710 checks OK\n\n"));
+  EXPECT_TRUE(contains(r.err + r.out, "Sending nwire commands from config file...\n"));
+  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
+                                           "lcd -qb 1000",
+                                           "rst",
+                                           "b",
+                                           "m -a4 -d4 0a6c@reg=70087b3f",
+                                           "m -a4 -d4 0a6e@reg=7b3f1200",
+                                           "m -a2 -d2 2ffff7",
+                                           "nw -s 1",
+                                           "nw -w 0 cfg=3",
+                                           "pf -n 00 020000",
+                                           "lcd -qfb 4000",
+                                           "pf -f 00 8",
+                                           "mac -d lockinfo",
+                                           "po -p >",
+                                       }));
+  EXPECT_TRUE(r.sleeps.empty());
+  expect_flash(sim, image("t7710.X"));
+}
+
+TEST(Program, NwireIdentityMismatchSkipsTheEntry) {
+  Sim sim(sim_options({"--target", "38100a", "--register", "2ffff7=5A"}));
+  RunResult r = run({"-v", "-b", sim.address(), "T7710"});
+  // The only entry was skipped: nothing was programmed, and no finishing
+  // command of another entry may go out.
+  auto cmds = programming_commands(sim);
+  EXPECT_FALSE(has(cmds, "lcd -qfb 4000"));
+  for (auto &c : cmds) EXPECT_NE(c.rfind("pf -f", 0), 0u) << c;
+  EXPECT_TRUE(contains(r.err, "Skipping executable for 7710\n\n"));
+}
+
+TEST(Program, HardwareCheckFailureListsTheIdentifiers) {
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=1234"}));
+  RunResult r = run({"-v", sim.address(), "T5806"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, romupdate_path() +
+                                  ": Hardware ID 5806 or 5807 required--this system contains 1234\n"
+                                  "\nHardware required for this update is either not installed or has failed\n\n"))
+      << r.err;
+  EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
+  EXPECT_FALSE(has(sim.commands(), "lcd -qfb 10000"));
+  EXPECT_EQ(sim.commands().back(), "init -p");
+}
+
+TEST(Program, MissingFlashOptionCard) {
+  Sim sim(sim_options({"--target", "38100a"}));
+  RunResult r = run({sim.address(), "38163"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, romupdate_path() +
+                                  ": Hardware ID FF20 or FF21 required--this system contains 0H\n"
+                                  "\nA flash ROM option card is required for this update\n"
+                                  "Either it is not installed, or it has failed\n\n"))
+      << r.err;
+}
+
+TEST(Program, OptionCardOnA38100BIsTranslated) {
+  Sim sim(sim_options({"--target", "38100b"}));
+  RunResult r = run({sim.address(), "38163"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto cmds = programming_commands(sim);
+  ASSERT_FALSE(cmds.empty());
+  EXPECT_EQ(cmds[0], "pf -o 0F5C0000");
+  for (auto &c : cmds) EXPECT_NE(c.rfind("pf -i", 0), 0u);
+  expect_flash(sim, image("t38163.X"));
+}
+
+TEST(Faults, DownloadStatusFailureIsAFailedRun) {
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-status", "0@2"}));
+  RunResult r = run({"-v", sim.address(), "T5806"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
+  EXPECT_FALSE(contains(r.err + r.out, "SUCCEEDED"));
+  EXPECT_FALSE(has(sim.commands(), "pf -f 0280000 16"));
+}
+
+TEST(Faults, DroppedDownloadIsAFailedRun) {
+  for (const char *at : {"0@2", "1000@2", "65000@2"}) {
+    Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", at}));
+    RunResult r = run({"-v", sim.address(), "T5806"}, {.timeout = 60});
+    EXPECT_FALSE(r.timed_out) << at;
+    EXPECT_EQ(r.status, 1) << at;
+    EXPECT_EQ(r.term_signal, 0) << at;
+    EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n")) << at;
+    EXPECT_FALSE(contains(r.err + r.out, "SUCCEEDED")) << at;
+  }
+}
+
+TEST(Faults, MessageInReplyToProgrammingCommandFails) {
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--message", "pf -p=!flash voltage low"}));
+  RunResult r = run({sim.address(), "T5806"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "!flash voltage low\n")) << r.err;
+  EXPECT_FALSE(has(sim.commands(), "lcd -qfb 10000"));
+}
+
+TEST(Faults, BrokenImagesAreRefusedBeforeProgramming) {
+  TempDir dir;
+  std::string good = read_file(image("t5806a.X"));
+  struct Case { std::string name, content, message; };
+  std::vector<Case> cases = {
+      {"empty", "", "No data records in"},
+      {"header", good.substr(0, 28), "No data records in"},
+      {"cut", good.substr(0, 33), "Can't read"},
+      {"bigcount", good.substr(0, 30) + std::string("\x00\xFB", 2) + good.substr(32), "Can't read"},
+  };
+  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806"}));
+  for (auto &c : cases) {
+    dir.write(c.name + ".X", c.content);
+    dir.write(c.name + ".cfg", "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nbinname " + c.name + ".X\n");
+    RunOptions o;
+    o.cwd = dir.path();
+    RunResult r = run({sim.address(), c.name}, o);
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
+  }
+  for (auto &cmd : sim.commands()) EXPECT_NE(cmd.rfind("lcd -qfb", 0), 0u) << cmd;
+}

@@ -1,0 +1,320 @@
+#include "harness/harness.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace e2e {
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double since(clock_type::time_point start) {
+  return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// Reaps the child within `seconds`, killing it if it does not end; returns
+// the wait status.
+int wait_for(int pid, double seconds) {
+  auto start = clock_type::now();
+  int status = 0;
+  for (;;) {
+    int r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return status;
+    if (r < 0 && errno != EINTR) return 0;
+    if (since(start) > seconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return status;
+    }
+    usleep(5000);
+  }
+}
+
+std::vector<char *> c_args(std::vector<std::string> &args) {
+  std::vector<char *> v;
+  for (auto &a : args) v.push_back(a.data());
+  v.push_back(nullptr);
+  return v;
+}
+
+}  // namespace
+
+std::string romupdate_path() { return ROMUPDATE_BIN; }
+std::string sim_path() { return ROMUPDATE_SIM_BIN; }
+std::string abs_path() { return ROMUPDATE_ABS_BIN; }
+std::string fastsleep_path() { return ROMUPDATE_FASTSLEEP_LIB; }
+std::string examples_root() { return ROMUPDATE_EXAMPLES_ROOT; }
+
+std::string reserve_loopback() {
+  // 127.0.100.2 - 127.0.199.254; the lock file of an address is held for
+  // the life of the process that reserved it.
+  static const char *dir = "/tmp/romupdate-loopback";
+  mkdir(dir, 0777);
+  const int span = 100 * 253;
+  static int next = static_cast<int>((static_cast<unsigned>(getpid()) * 7919u) % span);
+  for (int tries = 0; tries < span; ++tries) {
+    int i = next;
+    next = (next + 1) % span;
+    char address[32];
+    snprintf(address, sizeof address, "127.0.%d.%d", 100 + i / 253, 2 + i % 253);
+    std::string lock = std::string(dir) + "/" + address;
+    int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return address;  // fd stays open
+    close(fd);
+  }
+  throw std::runtime_error("no free loopback address");
+}
+
+TempDir::TempDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "romupdate-e2e-XXXXXX").string();
+  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = templ;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string &name, const std::string &content) const {
+  std::string p = file(name);
+  std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+  std::ofstream f(p, std::ios::binary);
+  f << content;
+}
+
+Sim::Sim(std::vector<std::string> options, std::string address) {
+  log_ = dir_.file("transcript.log");
+  dump_ = dir_.file("flash.X");
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    address_ = address.empty() ? reserve_loopback() : address;
+    std::vector<std::string> args = {sim_path(), "--address", address_, "--log", log_,
+                                     "--dump-flash", dump_};
+    args.insert(args.end(), options.begin(), options.end());
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    int pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      int err = open(dir_.file("sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (err >= 0) dup2(err, 2);
+      auto argv = c_args(args);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    // Wait for the line that says both ports are bound.
+    std::string seen;
+    auto start = clock_type::now();
+    bool ready = false;
+    while (since(start) < 10) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        char buf[256];
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0) break;  // exited: address in use or bad option
+        seen.append(buf, static_cast<size_t>(n));
+        if (seen.find("listening on") != std::string::npos) {
+          ready = true;
+          break;
+        }
+      }
+    }
+    close(out[0]);
+    if (ready) {
+      pid_ = pid;
+      return;
+    }
+    kill(pid, SIGKILL);
+    wait_for(pid, 5);
+    if (!address.empty()) break;
+  }
+  throw std::runtime_error("the simulator did not start: " + read_file(dir_.file("sim.err")));
+}
+
+Sim::~Sim() { stop(); }
+
+void Sim::stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  wait_for(pid_, 10);
+  pid_ = -1;
+}
+
+std::vector<TranscriptLine> Sim::transcript() const {
+  std::vector<TranscriptLine> lines;
+  std::istringstream in(read_file(log_));
+  std::string line;
+  while (std::getline(in, line)) {
+    TranscriptLine t;
+    size_t a = line.find('\t');
+    size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+    size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
+    if (c == std::string::npos) continue;
+    t.session = atoi(line.substr(0, a).c_str());
+    t.time = atof(line.substr(a + 1, b - a - 1).c_str());
+    t.kind = line.substr(b + 1, c - b - 1);
+    t.text = line.substr(c + 1);
+    lines.push_back(t);
+  }
+  return lines;
+}
+
+std::vector<std::string> Sim::commands() const {
+  std::vector<std::string> v;
+  for (auto &t : transcript())
+    if (t.kind == "cmd") v.push_back(t.text);
+  return v;
+}
+
+RunResult run(const std::vector<std::string> &arguments, const RunOptions &options) {
+  RunResult result;
+  TempDir scratch;
+  std::string sleep_log = scratch.file("sleeps");
+
+  std::vector<std::string> args = options.wrapper;
+  args.push_back(options.program.empty() ? romupdate_path() : options.program);
+  args.insert(args.end(), arguments.begin(), arguments.end());
+
+  std::map<std::string, std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string kv = *e;
+    size_t eq = kv.find('=');
+    if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+  }
+  env["XR52000"] = examples_root();
+  if (options.fast_sleep) {
+    env["LD_PRELOAD"] = fastsleep_path();
+    env["FASTSLEEP_LOG"] = sleep_log;
+  }
+  for (auto &kv : options.env) env[kv.first] = kv.second;
+  std::vector<std::string> env_text;
+  for (auto &kv : env) env_text.push_back(kv.first + "=" + kv.second);
+
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  auto start = clock_type::now();
+  int pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    // The program's own signal dispositions start from the defaults.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    auto argv = c_args(args);
+    auto envp = c_args(env_text);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  if (!options.input.empty()) {
+    ssize_t w = write(in[1], options.input.data(), options.input.size());
+    (void)w;
+  }
+  int stdin_fd = in[1];
+  if (options.close_input) {
+    close(stdin_fd);
+    stdin_fd = -1;
+  }
+
+  bool signalled = options.signal_when_output.empty();
+  int open_streams = 2;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  while (open_streams > 0) {
+    double left = options.timeout - since(start);
+    if (left <= 0) {
+      result.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    int r = poll(fds, 2, 50);
+    if (r < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_streams;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+    }
+    if (!signalled && (contains(result.out, options.signal_when_output) ||
+                       contains(result.err, options.signal_when_output))) {
+      signalled = true;
+      usleep(50000);  // let the program reach its wait
+      kill(pid, options.signal);
+    }
+  }
+  for (auto &f : fds)
+    if (f.fd >= 0) close(f.fd);
+  if (stdin_fd >= 0) close(stdin_fd);
+  int status = wait_for(pid, result.timed_out ? 1 : std::max(1.0, options.timeout - since(start)));
+  result.seconds = since(start);
+  if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.term_signal = WTERMSIG(status);
+  }
+  std::istringstream sl(read_file(sleep_log));
+  unsigned s;
+  while (sl >> s) result.sleeps.push_back(s);
+  return result;
+}
+
+bool flash_matches(const std::string &image, const std::string &dump, bool exact, std::string *report) {
+  RunOptions o;
+  o.program = abs_path();
+  o.fast_sleep = false;
+  std::vector<std::string> args = {"verify"};
+  if (exact) args.push_back("--exact");
+  args.push_back(image);
+  args.push_back(dump);
+  RunResult r = run(args, o);
+  if (report) *report = r.out + r.err;
+  return r.status == 0;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool contains(const std::string &haystack, const std::string &needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+int count_of(const std::string &haystack, const std::string &needle) {
+  int n = 0;
+  for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace e2e

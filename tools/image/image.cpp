@@ -1,0 +1,237 @@
+// Sparse target memory and the absolute-file reader and writer.
+#include "image/image.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t header_size = 28;
+constexpr size_t max_record = 250;
+constexpr size_t head_size = 8;  // lead word, count, address
+
+std::string hex32(uint32_t value) {
+  char text[12];
+  snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+struct closer {
+  FILE *f;
+  ~closer() {
+    if (f) fclose(f);
+  }
+};
+
+}  // namespace
+
+// ---- flash_memory -----------------------------------------------------------
+
+void flash_memory::write(uint32_t address, const uint8_t *data, size_t size) {
+  while (size > 0) {
+    uint32_t offset = address & (page_size - 1);
+    size_t n = std::min<size_t>(size, page_size - offset);
+    auto [it, created] = pages_.try_emplace(address >> page_bits);
+    page &p = it->second;
+    if (created) {
+      memset(p.valid, 0, sizeof p.valid);
+      p.count = 0;
+    }
+    memcpy(p.data + offset, data, n);
+    for (uint32_t i = offset; i < offset + n; i++) {
+      uint64_t bit = uint64_t{1} << (i & 63);
+      if (!(p.valid[i >> 6] & bit)) {
+        p.valid[i >> 6] |= bit;
+        p.count++;
+        size_++;
+      }
+    }
+    address += static_cast<uint32_t>(n);  // wraps past 0xFFFFFFFF
+    data += n;
+    size -= n;
+  }
+}
+
+bool flash_memory::read(uint32_t address, uint8_t *out) const {
+  auto it = pages_.find(address >> page_bits);
+  if (it == pages_.end()) return false;
+  uint32_t i = address & (page_size - 1);
+  if (!(it->second.valid[i >> 6] & (uint64_t{1} << (i & 63)))) return false;
+  *out = it->second.data[i];
+  return true;
+}
+
+void flash_memory::erase(uint32_t start, uint32_t end) {
+  if (start > end) return;
+  // Only the pages that exist are visited, however wide the range.
+  for (auto it = pages_.lower_bound(start >> page_bits); it != pages_.end() && it->first <= (end >> page_bits);) {
+    page &p = it->second;
+    uint32_t base = it->first << page_bits;
+    uint32_t first = std::max(start, base) - base;
+    uint32_t last = std::min(end, base + (page_size - 1)) - base;
+    for (uint32_t i = first; i <= last; i++) {
+      uint64_t bit = uint64_t{1} << (i & 63);
+      if (p.valid[i >> 6] & bit) {
+        p.valid[i >> 6] &= ~bit;
+        p.count--;
+        size_--;
+      }
+    }
+    it = p.count == 0 ? pages_.erase(it) : std::next(it);
+  }
+}
+
+bool flash_memory::any_in(uint32_t start, uint32_t end) const {
+  if (start > end) return false;
+  for (auto it = pages_.lower_bound(start >> page_bits); it != pages_.end() && it->first <= (end >> page_bits); ++it) {
+    const page &p = it->second;
+    uint32_t base = it->first << page_bits;
+    uint32_t first = std::max(start, base) - base;
+    uint32_t last = std::min(end, base + (page_size - 1)) - base;
+    for (uint32_t i = first; i <= last; i++)
+      if (p.valid[i >> 6] & (uint64_t{1} << (i & 63))) return true;
+  }
+  return false;
+}
+
+std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_memory::runs() const {
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> out;
+  bool open = false;
+  uint32_t next = 0;  // address that would extend the open run
+  for (const auto &[number, p] : pages_) {
+    uint32_t base = number << page_bits;
+    for (uint32_t i = 0; i < page_size; i++) {
+      if (!(p.valid[i >> 6] & (uint64_t{1} << (i & 63)))) {
+        open = false;
+        continue;
+      }
+      uint32_t address = base + i;
+      // A run never wraps from 0xFFFFFFFF to 0: page 0 comes first.
+      if (!open || address != next) {
+        out.emplace_back(address, std::vector<uint8_t>());
+        open = true;
+      }
+      out.back().second.push_back(p.data[i]);
+      next = address + 1;
+    }
+  }
+  return out;
+}
+
+size_t flash_memory::size() const { return size_; }
+
+void flash_memory::clear() {
+  pages_.clear();
+  size_ = 0;
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+bool for_each_abs_record(const std::string &path, const std::function<void(const abs_record &)> &visit,
+                         std::string *error) {
+  auto fail = [&](const std::string &text) {
+    if (error) *error = path + ": " + text;
+    return false;
+  };
+  closer file{fopen(path.c_str(), "rb")};
+  if (!file.f) return fail(strerror(errno));
+  auto read_error = [&] { return fail(std::string("read error: ") + strerror(errno)); };
+
+  uint8_t buffer[head_size + max_record];
+  size_t got = fread(buffer, 1, header_size, file.f);
+  if (got < header_size) {
+    if (ferror(file.f)) return read_error();
+    return fail("shorter than the 28-byte header (" + std::to_string(got) + " bytes)");
+  }
+
+  uint64_t offset = header_size;
+  for (;;) {
+    got = fread(buffer, 1, head_size, file.f);
+    if (ferror(file.f)) return read_error();
+    if (got == 0) return true;
+    std::string where = "record at offset " + std::to_string(offset);
+    if (got < head_size) return fail(where + " is cut off inside its 8-byte head");
+    if (buffer[0] == 0 && buffer[1] == 0)
+      return fail(where + " has a zero lead word, which would end the records on the wire");
+    size_t count = (size_t{buffer[2]} << 8) | buffer[3];
+    if (count > max_record)
+      return fail(where + " has a byte count of " + std::to_string(count) + " (at most 250)");
+    uint32_t address = (uint32_t{buffer[6]} << 24) | (uint32_t{buffer[7]} << 16) | (uint32_t{buffer[4]} << 8) | buffer[5];
+    if (count > 0 && address + static_cast<uint32_t>(count - 1) < address)
+      return fail(where + " at " + hex32(address) + " runs past address FFFFFFFF");
+
+    uint8_t *data = buffer + head_size;
+    got = fread(data, 1, count, file.f);
+    if (ferror(file.f)) return read_error();
+    if (got < count)
+      return fail(where + " is cut off inside its data (" + std::to_string(count) + " bytes announced, " +
+                  std::to_string(got) + " present)");
+    visit(abs_record{offset, address, data, count});
+    offset += head_size + count;
+
+    // The fill byte after an odd count; the file's last record may lack it.
+    if (count & 1) {
+      uint8_t fill;
+      if (fread(&fill, 1, 1, file.f) == 1) offset++;
+      if (ferror(file.f)) return read_error();
+    }
+  }
+}
+
+bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats, std::string *error) {
+  abs_stats s;
+  bool ok = for_each_abs_record(
+      path,
+      [&](const abs_record &r) {
+        s.records++;
+        if (r.count == 0) return;
+        mem.write(r.address, r.data, r.count);
+        s.data_bytes += r.count;
+        s.lowest = std::min(s.lowest, r.address);
+        s.highest = std::max(s.highest, static_cast<uint32_t>(r.address + (r.count - 1)));
+      },
+      error);
+  if (stats) *stats = s;
+  return ok;
+}
+
+// ---- Writing ----------------------------------------------------------------
+
+bool write_abs_file(const std::string &path, const flash_memory &mem, std::string *error) {
+  auto fail = [&](const std::string &text) {
+    if (error) *error = path + ": " + text;
+    return false;
+  };
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f) return fail(strerror(errno));
+
+  // The header is not interpreted by readers; it names the file's origin.
+  uint8_t header[header_size] = {};
+  static const char origin[] = "romupdate-abs image";
+  memcpy(header, origin, sizeof origin - 1);
+  bool ok = fwrite(header, 1, sizeof header, f) == sizeof header;
+
+  for (const auto &[start, bytes] : mem.runs()) {
+    for (size_t done = 0; ok && done < bytes.size(); done += max_record) {
+      size_t n = std::min(max_record, bytes.size() - done);
+      uint32_t address = start + static_cast<uint32_t>(done);
+      uint8_t head[head_size] = {0x00, 0x01,
+                                 static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n),
+                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                 static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16)};
+      static const uint8_t fill = 0;
+      ok = fwrite(head, 1, sizeof head, f) == sizeof head && fwrite(bytes.data() + done, 1, n, f) == n &&
+           (!(n & 1) || fwrite(&fill, 1, 1, f) == 1);
+    }
+    if (!ok) break;
+  }
+  if (!ok) {
+    int saved = errno;
+    fclose(f);
+    return fail(std::string("write error: ") + strerror(saved));
+  }
+  if (fclose(f) != 0) return fail(std::string("write error: ") + strerror(errno));
+  return true;
+}
