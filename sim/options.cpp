@@ -118,17 +118,19 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       else if (port)
         o.port = static_cast<uint16_t>(*port);
     } else if (takes("--target")) {
+      std::vector<std::string> preset;
       if (value == "probe")
-        o.version_lines = lines_of(probe_version);
+        preset = lines_of(probe_version);
       else if (value == "38100b")
-        o.version_lines = lines_of(b_version);
+        preset = lines_of(b_version);
       else if (value == "38100a")
-        o.version_lines = lines_of(a_version);
+        preset = lines_of(a_version);
       else if (value == "unknown")
-        o.version_lines = lines_of(unknown_version);
+        preset = lines_of(unknown_version);
       else if (error.empty())
         bad("probe, 38100b, 38100a or unknown");
-      if (version_text_given && error.empty()) error = "--target and --version-text exclude each other";
+      // An explicit --version-text wins over a preset, in either order.
+      if (!preset.empty() && !version_text_given) o.version_lines = preset;
     } else if (takes("--version-text")) {
       o.version_lines = split_version_text(value);
       version_text_given = true;
@@ -201,7 +203,6 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
     }
     if (!error.empty()) return false;
   }
-  if (o.log_path.empty() && false) return false;
   return true;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "limits.h"
+#include "bounds.h"
 
 struct product_config {
   char config_name[CONFIG_TEXT_SIZE];

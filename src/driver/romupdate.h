@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "limits.h"
+#include "bounds.h"
 
 extern const char *program_name;       // argument zero
 

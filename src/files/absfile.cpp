@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "files/file_handle.h"
-#include "limits.h"
+#include "bounds.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "files/file_handle.h"
 #include "gtw/gtw.h"
-#include "limits.h"
+#include "bounds.h"
 
 namespace {
 

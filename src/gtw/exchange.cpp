@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "gtw/control.h"
-#include "limits.h"
+#include "bounds.h"
 
 namespace {
 
@@ -125,9 +125,7 @@ int watch_control(gtw_conn *conn) {
   int result = gtw_read_control(conn, failure, sizeof failure);
   if (failure[0] != '\0') {
     plat_close_socket(conn->control_socket);
-    char text[GTW_TEXT_SIZE];
-    snprintf(text, sizeof text, "gtw_read_message: %s\n", failure);
-    result |= gtw_add_message(text) | GTW_FAILED;
+    result |= gtw_add_message(failure) | GTW_FAILED;
   }
   return result;
 }

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "gtw/net.h"
-#include "limits.h"
+#include "bounds.h"
 
 gtw_conn gtw;
 

@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/select.h>
@@ -8,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -70,6 +69,9 @@ int accept_within(int listener) { return readable(listener) ? accept(listener, n
 // program closes the command connection, or after a few idle seconds.
 class fake_target {
  public:
+  // A script's reply that ends in this makes the target close both
+  // connections after sending the rest.
+  static constexpr std::string_view HANG_UP = "<hang up>";
   using script = std::function<std::string(const std::string &command)>;
 
   fake_target(const char *address, script answer) : answer_(std::move(answer)) {
@@ -127,7 +129,9 @@ class fake_target {
         pending.erase(0, end + 1);
         commands.push_back(line);
         std::string reply = answer_(line);
-        if (send(command, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) return;
+        bool hang_up = reply.ends_with(HANG_UP);
+        if (hang_up) reply.resize(reply.size() - HANG_UP.size());
+        if (send(command, reply.data(), reply.size(), MSG_NOSIGNAL) < 0 || hang_up) return;
       }
     }
   }
@@ -200,15 +204,6 @@ TEST_F(Open, CloseWithoutReleaseSendsNothing) {
   expect_closed();
   target.finish();
   EXPECT_EQ(target.commands, (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker()}));
-
-  // Only the low eight bits of the flag count.
-  gtw_conn again;
-  fake_target second("127.0.10.12", free_target);
-  ASSERT_TRUE(second.ok());
-  ASSERT_EQ(gtw_open(&again, "127.0.10.12", GTW_OPEN_LOCK), 0);
-  gtw_close(&again, static_cast<unsigned char>(0x100));
-  second.finish();
-  EXPECT_EQ(second.commands.size(), 3u);
 }
 
 TEST_F(Open, LockedTargetIsLeftAlone) {
@@ -252,12 +247,10 @@ TEST_F(Open, FailedLockCommandClosesTheConnection) {
 
 TEST_F(Open, TargetVanishingDuringTheOpeningFails) {
   fake_target target("127.0.10.5", [](const std::string &command) -> std::string {
-    if (command == "po -p $\n") return "!half a reply";  // and then nothing more
+    if (command == "po -p $\n") return "!half a reply<hang up>";
     return free_target(command);
   });
   ASSERT_TRUE(target.ok());
-  // The fake target ends when it is idle; the opening must notice.
-  std::thread ender;
   int result = gtw_open(&conn, "127.0.10.5", GTW_OPEN_LOCK);
   EXPECT_TRUE(result & GTW_FAILED);
   expect_closed();
@@ -288,8 +281,6 @@ TEST_F(Open, StartModes) {
                         local_host_name() + "\n";
     EXPECT_EQ(target.commands, (Strings{start, c.end})) << c.type;
   }
-  // Type 1 has an empty option: two blanks after "start".
-  EXPECT_EQ(std::string("start ") + "" + " -u", "start  -u");
 }
 
 TEST_F(Open, FailedStartClosesTheConnection) {
@@ -311,9 +302,6 @@ TEST_F(Open, InvalidOpenType) {
   EXPECT_EQ(take_messages(), (Strings{"invalid open type 4"}));
   target.finish();
   EXPECT_TRUE(target.commands.empty());
-
-  EXPECT_EQ(gtw_open(&conn, "127.0.10.10", -1), GTW_MESSAGES | GTW_FAILED);
-  EXPECT_EQ(take_messages(), (Strings{"command port connect failed, Connection refused"}));
 }
 
 TEST_F(Open, RefusedConnection) {

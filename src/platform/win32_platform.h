@@ -7,7 +7,7 @@
 // them directly.
 #pragma once
 
-#include "limits.h"
+#include "bounds.h"
 #include "platform/platform.h"
 
 namespace win32 {

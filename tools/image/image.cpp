@@ -29,6 +29,24 @@ struct closer {
 
 // ---- flash_memory -----------------------------------------------------------
 
+namespace {
+
+// The bits of valid[] that stand for bytes first..last of a page, one 64-bit
+// word at a time: calls f(word index, mask).
+template <typename F>
+void for_each_mask(uint32_t first, uint32_t last, F f) {
+  while (first <= last) {
+    uint32_t word = first >> 6;
+    uint32_t low = first & 63;
+    uint32_t high = std::min<uint32_t>(63, last - (word << 6));
+    uint64_t mask = (high == 63 ? ~uint64_t{0} : ((uint64_t{1} << (high + 1)) - 1)) & (~uint64_t{0} << low);
+    f(word, mask);
+    first = (word << 6) + high + 1;
+  }
+}
+
+}  // namespace
+
 void flash_memory::write(uint32_t address, const uint8_t *data, size_t size) {
   while (size > 0) {
     uint32_t offset = address & (page_size - 1);
@@ -40,14 +58,12 @@ void flash_memory::write(uint32_t address, const uint8_t *data, size_t size) {
       p.count = 0;
     }
     memcpy(p.data + offset, data, n);
-    for (uint32_t i = offset; i < offset + n; i++) {
-      uint64_t bit = uint64_t{1} << (i & 63);
-      if (!(p.valid[i >> 6] & bit)) {
-        p.valid[i >> 6] |= bit;
-        p.count++;
-        size_++;
-      }
-    }
+    for_each_mask(offset, offset + static_cast<uint32_t>(n) - 1, [&](uint32_t word, uint64_t mask) {
+      unsigned added = static_cast<unsigned>(__builtin_popcountll(mask & ~p.valid[word]));
+      p.valid[word] |= mask;
+      p.count += added;
+      size_ += added;
+    });
     address += static_cast<uint32_t>(n);  // wraps past 0xFFFFFFFF
     data += n;
     size -= n;
@@ -71,14 +87,12 @@ void flash_memory::erase(uint32_t start, uint32_t end) {
     uint32_t base = it->first << page_bits;
     uint32_t first = std::max(start, base) - base;
     uint32_t last = std::min(end, base + (page_size - 1)) - base;
-    for (uint32_t i = first; i <= last; i++) {
-      uint64_t bit = uint64_t{1} << (i & 63);
-      if (p.valid[i >> 6] & bit) {
-        p.valid[i >> 6] &= ~bit;
-        p.count--;
-        size_--;
-      }
-    }
+    for_each_mask(first, last, [&](uint32_t word, uint64_t mask) {
+      unsigned removed = static_cast<unsigned>(__builtin_popcountll(mask & p.valid[word]));
+      p.valid[word] &= ~mask;
+      p.count -= removed;
+      size_ -= removed;
+    });
     it = p.count == 0 ? pages_.erase(it) : std::next(it);
   }
 }
@@ -90,8 +104,9 @@ bool flash_memory::any_in(uint32_t start, uint32_t end) const {
     uint32_t base = it->first << page_bits;
     uint32_t first = std::max(start, base) - base;
     uint32_t last = std::min(end, base + (page_size - 1)) - base;
-    for (uint32_t i = first; i <= last; i++)
-      if (p.valid[i >> 6] & (uint64_t{1} << (i & 63))) return true;
+    bool found = false;
+    for_each_mask(first, last, [&](uint32_t word, uint64_t mask) { found = found || (p.valid[word] & mask); });
+    if (found) return true;
   }
   return false;
 }
@@ -102,19 +117,29 @@ std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_memory::runs() cons
   uint32_t next = 0;  // address that would extend the open run
   for (const auto &[number, p] : pages_) {
     uint32_t base = number << page_bits;
-    for (uint32_t i = 0; i < page_size; i++) {
-      if (!(p.valid[i >> 6] & (uint64_t{1} << (i & 63)))) {
-        open = false;
+    for (uint32_t word = 0; word < page_size / 64; word++) {
+      uint64_t bits = p.valid[word];
+      uint32_t i = word << 6;
+      if (bits == ~uint64_t{0} && open && base + i == next) {
+        // The common case: a whole word of bytes continues the run.
+        out.back().second.insert(out.back().second.end(), p.data + i, p.data + i + 64);
+        next = base + i + 64;
         continue;
       }
-      uint32_t address = base + i;
-      // A run never wraps from 0xFFFFFFFF to 0: page 0 comes first.
-      if (!open || address != next) {
-        out.emplace_back(address, std::vector<uint8_t>());
-        open = true;
+      for (uint32_t k = 0; k < 64; k++, i++) {
+        if (!(bits & (uint64_t{1} << k))) {
+          open = false;
+          continue;
+        }
+        uint32_t address = base + i;
+        // A run never wraps from 0xFFFFFFFF to 0: page 0 comes first.
+        if (!open || address != next) {
+          out.emplace_back(address, std::vector<uint8_t>());
+          open = true;
+        }
+        out.back().second.push_back(p.data[i]);
+        next = address + 1;
       }
-      out.back().second.push_back(p.data[i]);
-      next = address + 1;
     }
   }
   return out;

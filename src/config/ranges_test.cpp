@@ -1,0 +1,334 @@
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/config.h"
+#include "driver/romupdate.h"
+#include "gtw/gtw.h"
+
+namespace {
+
+using testing::ExitedWithCode;
+using Nodes = std::vector<std::pair<uint32_t, uint32_t>>;
+
+void free_ranges() {
+  while (quokka_ranges) {
+    flash_range *next = quokka_ranges->next;
+    delete quokka_ranges;
+    quokka_ranges = next;
+  }
+}
+
+Nodes nodes() {
+  Nodes out;
+  for (const flash_range *r = quokka_ranges; r; r = r->next) out.emplace_back(r->start, r->end);
+  return out;
+}
+
+int add(uint32_t romstart, uint32_t romsize) {
+  product_config e{};
+  e.romstart = romstart;
+  e.romsize = romsize;
+  return add_quokka_ranges(&e);
+}
+
+std::string probe(uint32_t start, uint32_t size) {
+  char text[40];
+  snprintf(text, sizeof text, "pf -a 0%X 0%X", start, size);
+  return text;
+}
+
+std::string pair(uint32_t start, uint32_t size) {
+  char text[40];
+  snprintf(text, sizeof text, " 0%X 0%X", start, size);
+  return text;
+}
+
+// A target on the other end of a socket pair.  Each command is answered with
+// the reply line given for it (a "pf -a" without one gets the default
+// reply), then the prompt; every command is recorded.  The reply kHangUp
+// closes the connection instead.
+const char kHangUp[] = "<hang up>";
+
+class FakeTarget {
+ public:
+  explicit FakeTarget(std::map<std::string, std::string> replies, std::string default_reply = "Available")
+      : replies_(std::move(replies)), default_reply_(std::move(default_reply)) {
+    int command[2], control[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, command) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0)
+      ADD_FAILURE() << "socketpair";
+    gtw.command_socket = command[0];
+    gtw.control_socket = control[0];
+    gtw.started = 0;  // lock mode: only the command connection is read
+    target_ = command[1];
+    control_peer_ = control[1];
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~FakeTarget() {
+    if (thread_.joinable()) finish();
+  }
+
+  // Hangs up and returns the commands received, line ends stripped.
+  std::vector<std::string> finish() {
+    plat_close_socket(gtw.command_socket);
+    plat_close_socket(gtw.control_socket);
+    thread_.join();
+    if (target_ >= 0) close(target_);
+    close(control_peer_);
+    return commands_;
+  }
+
+ private:
+  void serve() {
+    std::string pending;
+    char buf[512];
+    for (;;) {
+      ssize_t n = recv(target_, buf, sizeof buf, 0);
+      if (n <= 0) return;
+      pending.append(buf, static_cast<size_t>(n));
+      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string command = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        commands_.push_back(command);
+        std::string line;
+        if (auto it = replies_.find(command); it != replies_.end())
+          line = it->second;
+        else if (command.rfind("pf -a ", 0) == 0)
+          line = default_reply_;
+        else
+          line = "Flash erased";
+        if (line == kHangUp) {
+          close(target_);
+          target_ = -1;
+          return;
+        }
+        std::string reply = line + "\r\nR$";
+        send(target_, reply.data(), reply.size(), MSG_NOSIGNAL);
+      }
+    }
+  }
+
+  std::map<std::string, std::string> replies_;
+  std::string default_reply_;
+  int target_ = -1;
+  int control_peer_ = -1;
+  std::thread thread_;
+  std::vector<std::string> commands_;
+};
+
+class Ranges : public testing::Test {
+ protected:
+  void SetUp() override {
+    free_ranges();
+    verboseflag = 0;
+  }
+  void TearDown() override { free_ranges(); }
+
+  // Runs the erase against a fake target and returns what it received.
+  std::vector<std::string> erase(std::map<std::string, std::string> replies, std::string default_reply = "Available") {
+    FakeTarget target(std::move(replies), std::move(default_reply));
+    testing::internal::CaptureStderr();  // the erase's reply lines
+    copy_quokka_flash_parts();
+    testing::internal::GetCapturedStderr();
+    return target.finish();
+  }
+};
+
+// ---- The list ----------------------------------------------------------------
+
+TEST_F(Ranges, SortedInsertionMergesOnlyARangeThatEndsAtTheNextNode) {
+  EXPECT_EQ(add(0x10040000, 0x40000), 0);
+  EXPECT_EQ(add(0x10000000, 0x40000), 0);
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}}));
+
+  free_ranges();
+  add(0x10080000, 0x40000);
+  add(0x10000000, 0x40000);
+  add(0x10040000, 0x20000);  // in the middle, touching neither side's start
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x10040000, 0x1005FFFF}, {0x10080000, 0x100BFFFF}}));
+
+  // A range behind a node it touches stays a node of its own.
+  free_ranges();
+  add(0x10000000, 0x40000);
+  add(0x10040000, 0x40000);
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x10040000, 0x1007FFFF}}));
+}
+
+TEST_F(Ranges, OldRomWindowMapsIntoTheCard) {
+  EXPECT_EQ(add(0xA80000, 0x12345), 0);
+  EXPECT_EQ(nodes(), (Nodes{{0x10040000, 0x1007FFFF}}));
+}
+
+TEST_F(Ranges, WholeCardGoesFirstAndKeepsItsLastQuarter) {
+  EXPECT_EQ(add(0x10000000, 0x100000), 1);
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x100C0000, 0x100FFFFF}}));
+
+  // Its front quarter joins a range that starts right behind it ...
+  free_ranges();
+  add(0xA80000, 0x40000);
+  EXPECT_EQ(add(0x10000000, 0x100000), 1);
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}, {0x100C0000, 0x100FFFFF}}));
+
+  // ... and is put in front of any other first node.
+  free_ranges();
+  add(0x10080000, 0x40000);
+  add(0x10000000, 0x100000);
+  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x10080000, 0x100BFFFF}, {0x100C0000, 0x100FFFFF}}));
+}
+
+TEST_F(Ranges, RangePastTheAddressSpaceEndsAtItsTop) {
+  add(0x100F0000, 0xFFFFFFFF);
+  EXPECT_EQ(nodes(), (Nodes{{0x100F0000, 0xFFFFFFFF}}));
+}
+
+// ---- Reply lines of the probe ------------------------------------------------
+
+TEST(AvailReplyLine, FirstWordOfEitherKindDecides) {
+  struct {
+    const char *line;
+    uint16_t before, after;
+  } cases[] = {
+      {"Available", 0, 1},
+      {"Used", 1, 0},
+      {"Flash area 010000000 040000: Available", 0, 1},
+      {"A flash area Used", 1, 0},         // "A" and "area" are not the word
+      {"Unused Available", 0, 1},          // "Unused": the "U" does not start "Used"
+      {"Used, not Available", 1, 0},
+      {"AvailableUsed", 0, 1},
+      {"Avail", 0, 0},                     // neither word: unchanged
+      {"Avail", 1, 1},
+      {"", 1, 1},
+      {"available used", 0, 0},            // the words are case-sensitive
+      {"Use", 1, 1},
+  };
+  for (const auto &c : cases) {
+    uint16_t result = c.before;
+    avail_reply_line(c.line, &result);
+    EXPECT_EQ(result, c.after) << c.line;
+  }
+}
+
+// ---- The erase ---------------------------------------------------------------
+
+TEST_F(Ranges, NothingIsErasedWhenEveryRangeIsAvailable) {
+  add(0x10000000, 0x40000);
+  add(0x10080000, 0x40000);
+  auto commands = erase({});
+  EXPECT_EQ(commands, (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10080000, 0x40000)}));
+}
+
+TEST_F(Ranges, GapsInUseAreKept) {
+  add(0xA80000, 0x40000);
+  auto commands = erase({{probe(0x10040000, 0x40000), "Used"}, {probe(0x10000000, 0x40000), "Used"}});
+  EXPECT_EQ(commands, (std::vector<std::string>{probe(0x10040000, 0x40000), probe(0x10000000, 0x40000),
+                                                probe(0x10080000, 0x80000), "pf -e 010000000 040000"}));
+}
+
+TEST_F(Ranges, ProbingStopsAtTheFirstRangeInUse) {
+  add(0x10000000, 0x40000);
+  add(0x10080000, 0x40000);
+  // An answer that names neither word counts as in use, for a range and for
+  // a gap alike: nothing is erased that is not known to be free.
+  auto commands = erase({{probe(0x10000000, 0x40000), "Unreadable"}, {probe(0x100C0000, 0x40000), "???"}});
+  EXPECT_EQ(commands, (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x40000),
+                                                probe(0x100C0000, 0x40000), "pf -e 0100C0000 040000"}));
+}
+
+TEST_F(Ranges, EachProbeStartsFromInUse) {
+  // The first range's "Available" must not carry over to a second probe
+  // whose reply names neither word.
+  add(0x10000000, 0x40000);
+  add(0x10080000, 0x40000);
+  auto commands = erase({{probe(0x10000000, 0x40000), "Available"}, {probe(0x10080000, 0x40000), "no answer"}});
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands.back(), "pf -e");
+}
+
+TEST_F(Ranges, WholeCardProbesOnlyItsMiddle) {
+  add(0x10000000, 0x100000);
+  auto commands = erase({{probe(0x10000000, 0x40000), "Used"}, {probe(0x10040000, 0x80000), "Used"}});
+  EXPECT_EQ(commands, (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x80000),
+                                                "pf -e 010040000 080000"}));
+}
+
+TEST_F(Ranges, OverlappingRangesNeverOpenAGapInsideARange) {
+  add(0x10000000, 0x80000);
+  add(0x10040000, 0x10000);  // inside the first; listed behind it
+  auto commands = erase({}, "Used");
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{probe(0x10000000, 0x80000), probe(0x10080000, 0x80000),
+                                      "pf -e" + pair(0x10080000, 0x80000)}));
+}
+
+TEST_F(Ranges, LongKeepListIsSentWhole) {
+  // Eleven small ranges leave twelve gaps, all in use: far more than the
+  // 127 characters of a composed command.
+  std::string expected = "pf -e";
+  for (uint32_t k = 0; k < 11; k++) {
+    add(0x10008000 + k * 0x10000, 0x8000);
+    expected += pair(0x10000000 + k * 0x10000, 0x8000);
+  }
+  expected += pair(0x100B0000, 0x50000);
+  ASSERT_GT(expected.size(), 127u);
+  auto commands = erase({}, "Used");
+  ASSERT_EQ(commands.size(), 1u + 12u + 1u);
+  EXPECT_EQ(commands.back(), expected);
+}
+
+TEST_F(Ranges, KeepListThatCannotFitEndsTheRunBeforeAnyErase) {
+  for (uint32_t k = 0; k < 40; k++) add(0x10000000 + k * 0x4000 + 0x2000, 0x1000);
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  // Only the first probe is answered: nothing more may follow it.
+  const char reply[] = "Used\r\nR$";
+  ASSERT_EQ(write(sv[1], reply, sizeof reply - 1), static_cast<ssize_t>(sizeof reply - 1));
+  EXPECT_EXIT(
+      {
+        gtw.command_socket = gtw.control_socket = sv[0];
+        gtw.started = 0;
+        copy_quokka_flash_parts();
+      },
+      ExitedWithCode(1), "^romupdate: Erase command too long: 41 flash areas outside the ranges, at most 17\n$");
+  fcntl(sv[1], F_SETFL, O_NONBLOCK);
+  char buf[256];
+  ssize_t n = read(sv[1], buf, sizeof buf);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), probe(0x10002000, 0x1000) + "\n");
+  close(sv[0]);
+  close(sv[1]);
+}
+
+TEST_F(Ranges, FailingCommandsEndTheRun) {
+  add(0x10000000, 0x40000);
+  EXPECT_EXIT(
+      {
+        FakeTarget target({{probe(0x10000000, 0x40000), "!ERROR flash locked"}});
+        copy_quokka_flash_parts();
+      },
+      ExitedWithCode(1), "!ERROR flash locked");
+  EXPECT_EXIT(
+      {
+        FakeTarget target({{probe(0x10040000, 0xC0000), "Available"}, {"pf -e", "!ERROR erase failed"}}, "Used");
+        copy_quokka_flash_parts();
+      },
+      ExitedWithCode(1), "!ERROR erase failed");
+  // A target that drops the connection fails the run instead of hanging it.
+  EXPECT_EXIT(
+      {
+        FakeTarget target({{probe(0x10000000, 0x40000), "Used"}}, kHangUp);
+        copy_quokka_flash_parts();
+      },
+      ExitedWithCode(1), "");
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// Runs a piece of the driver in a child process (the routines under test end
+// the process), with a given standard input, and collects what it printed
+// and how it ended.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+struct child_result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+inline std::string slurp_fd(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+inline int temp_fd() {
+  char name[] = "/tmp/driver_test_XXXXXX";
+  int fd = mkstemp(name);
+  unlink(name);
+  return fd;
+}
+
+// `body` runs in the child; when it returns the child exits with 0.
+// `parent` (optional) runs in the parent while the child lives, with the
+// child's pid; it must return once the child is done with it.
+inline child_result run_in_child(const std::function<void()> &body, const std::string &input = "",
+                                 const std::function<void(pid_t)> &parent = {}) {
+  int in[2];
+  if (pipe(in) != 0) return {};
+  // Small inputs only: the pipe holds them before the child starts.
+  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
+  close(in[1]);
+  int out = temp_fd(), err = temp_fd();
+
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    body();
+    fflush(stdout);
+    fflush(stderr);
+    _exit(0);
+  }
+  close(in[0]);
+  if (parent) parent(pid);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+
+  child_result result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.out = slurp_fd(out);
+  result.err = slurp_fd(err);
+  return result;
+}
+
+// Plays a target on the peer end of a socket pair: records every byte the
+// child sends and answers each line with the prompt "R>".  Once the child
+// has sent `wake_after`, it is poked with SIGUSR1 until it is gone, which
+// cuts short any pause it takes (the child installs a handler that does
+// nothing).  Returns at the end of the child's stream.
+inline std::string play_target(int peer, pid_t child, const std::string &wake_after = "") {
+  std::string received;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    if (!wake_after.empty() && received.find(wake_after) != std::string::npos) kill(child, SIGUSR1);
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      break;
+    }
+    pollfd p{peer, POLLIN, 0};
+    if (poll(&p, 1, 10) <= 0) continue;
+    char buf[512];
+    ssize_t n = recv(peer, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      received += buf[i];
+      if (buf[i] == '\n') send(peer, "R>", 2, MSG_NOSIGNAL);
+    }
+  }
+  return received;
+}
+
+inline void ignore_wakeup(int) {}
+
+// A child that is woken from its pauses by play_target.
+inline void accept_wakeups() {
+  struct sigaction action {};
+  action.sa_handler = ignore_wakeup;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGUSR1, &action, nullptr);
+}

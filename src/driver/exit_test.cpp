@@ -1,0 +1,155 @@
+// The end of a run: what reaches the target, what is printed, the status.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "driver/child_test_support.h"
+#include "driver/driver.h"
+#include "driver/romupdate.h"
+#include "gtw/gtw.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct exit_case {
+  int state = 0;
+  bool verbose = false;
+  bool bdm = false;
+  bool quokka_board = false;
+  bool interrupted_run = false;
+  int status = 1;
+};
+
+struct exit_outcome {
+  child_result child;
+  std::string target;  // bytes the target received
+};
+
+// Runs `end` in a child whose connection is a socket pair, with the run
+// state of `c`, and plays the target on the other end.
+exit_outcome run_exit(const exit_case &c, const std::function<void()> &end) {
+  int command[2], control[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, command), 0);
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
+  exit_outcome outcome;
+  outcome.child = run_in_child(
+      [&] {
+        close(command[1]);
+        close(control[1]);
+        accept_wakeups();
+        program_name = "romupdate-test";
+        prepare_interrupt_texts();
+        gtw.command_socket = command[0];
+        gtw.control_socket = control[0];
+        gtw.started = 0;
+        interface_started = c.state;
+        verboseflag = c.verbose;
+        bdm_flag = c.bdm;
+        quokka = c.quokka_board;
+        interrupted = c.interrupted_run;
+        end();
+      },
+      "",
+      [&](pid_t pid) {
+        close(command[0]);
+        close(control[0]);
+        outcome.target = play_target(command[1], pid, "init -p\n");
+      });
+  close(command[1]);
+  close(control[1]);
+  return outcome;
+}
+
+exit_outcome run_exit(const exit_case &c) {
+  return run_exit(c, [&] { exit_romupdate(c.status); });
+}
+
+}  // namespace
+
+TEST(ExitRoutine, NoConnectionOnlyReportsTheResult) {
+  exit_outcome ok = run_exit({.state = 0, .verbose = true, .status = 0});
+  EXPECT_EQ(ok.child.status, 0);
+  EXPECT_EQ(ok.child.err, "Flash programming SUCCEEDED\n");
+  EXPECT_EQ(ok.target, "");
+
+  exit_outcome quiet = run_exit({.state = 0, .verbose = false, .status = 1});
+  EXPECT_EQ(quiet.child.status, 1);
+  EXPECT_EQ(quiet.child.err, "");
+}
+
+TEST(ExitRoutine, OpenTargetIsReleased) {
+  exit_outcome r = run_exit({.state = 1, .verbose = true, .status = 1});
+  EXPECT_EQ(r.child.status, 1);
+  EXPECT_EQ(r.target, "mac -d lockinfo\npo -p >\n");
+  EXPECT_EQ(r.child.err, "Flash programming FAILED\n");
+}
+
+TEST(ExitRoutine, RebootedTargetIsRebootedAgain) {
+  exit_outcome r = run_exit({.state = 2, .verbose = true, .quokka_board = true, .status = 0});
+  EXPECT_EQ(r.child.status, 0);
+  EXPECT_EQ(r.target, "init -p\n");
+  EXPECT_EQ(r.child.err, "\nRebooting Flash Target System...\nFlash programming SUCCEEDED\n");
+
+  exit_outcome quiet = run_exit({.state = 2, .verbose = false, .status = 1});
+  EXPECT_EQ(quiet.child.status, 1);
+  EXPECT_EQ(quiet.target, "init -p\n");
+  EXPECT_EQ(quiet.child.err, "");
+}
+
+TEST(ExitRoutine, TargetBehindNwireBoxIsReleasedNotRebooted) {
+  exit_outcome r = run_exit({.state = 2, .verbose = true, .bdm = true, .status = 1});
+  EXPECT_EQ(r.child.status, 1);
+  EXPECT_EQ(r.target, "mac -d lockinfo\npo -p >\n");
+  EXPECT_EQ(r.child.err, "\nRebooting Flash Target System...\nFlash programming FAILED\n");
+}
+
+TEST(ExitRoutine, InterruptedRunLeavesTheConnectionAlone) {
+  for (int state : {1, 2}) {
+    exit_outcome r = run_exit({.state = state, .verbose = true, .interrupted_run = true, .status = 1});
+    EXPECT_EQ(r.child.status, 1);
+    EXPECT_EQ(r.target, "") << "state " << state;
+    EXPECT_EQ(r.child.err, "Flash programming FAILED\n");
+  }
+}
+
+TEST(InterruptRoutine, MessagePerSignal) {
+  struct {
+    int sig;
+    const char *message;
+  } cases[] = {
+      {SIGINT, "romupdate-test: Interrupt\n"},
+      {SIGTERM, "romupdate-test: Terminate\n"},
+      {SIGHUP, ""},
+      {SIGQUIT, ""},
+  };
+  for (const auto &c : cases) {
+    exit_outcome r = run_exit({.state = 2, .verbose = true}, [&] { interrupt_handler(c.sig); });
+    EXPECT_EQ(r.child.status, 1) << c.sig;
+    EXPECT_EQ(r.child.err, std::string(c.message) + "Flash programming FAILED\n") << c.sig;
+    EXPECT_EQ(r.target, "") << c.sig;
+  }
+}
+
+TEST(InterruptRoutine, InstalledForInterruptAndTerminate) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    exit_outcome r = run_exit({.state = 1, .verbose = false}, [&] {
+      plat_install_interrupts(interrupt_handler);
+      raise(sig);
+    });
+    EXPECT_EQ(r.child.status, 1) << sig;
+    EXPECT_EQ(r.target, "") << sig;
+    EXPECT_NE(r.child.err.find(sig == SIGINT ? ": Interrupt\n" : ": Terminate\n"), std::string::npos);
+  }
+}
+
+TEST(InterruptRoutine, LongProgramNameKeepsTheLineEnd) {
+  std::string name(2 * SIGNAL_TEXT_SIZE, 'p');
+  exit_outcome r = run_exit({.state = 0}, [&] {
+    program_name = name.c_str();
+    prepare_interrupt_texts();
+    interrupt_handler(SIGINT);
+  });
+  EXPECT_EQ(r.child.status, 1);
+  ASSERT_EQ(r.child.err.size(), static_cast<size_t>(SIGNAL_TEXT_SIZE - 1));
+  EXPECT_EQ(r.child.err.back(), '\n');
+}
