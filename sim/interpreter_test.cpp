@@ -42,9 +42,9 @@ TEST(Macros, DefinitionsThatDoNotParseDefineNothing) {
   EXPECT_EQ(reply(t, "enableXRdebug"), "");
   EXPECT_EQ(t.macros.size(), 1u);
   // Redefinition replaces; only echo in a body shows.
-  EXPECT_EQ(reply(t, "mac m={ver;echo \"x\"}"), "");
-  EXPECT_EQ(reply(t, "mac m = {echo \"y\";init -r}"), "");
-  command_outcome o = run_command(t, "m");
+  EXPECT_EQ(reply(t, "mac mm={ver;echo \"x\"}"), "");
+  EXPECT_EQ(reply(t, "mac mm = {echo \"y\";init -r}"), "");
+  command_outcome o = run_command(t, "mm");
   EXPECT_EQ(o.reply, "y\r\n");
   EXPECT_EQ(o.what, command_outcome::action::none);
 }

@@ -16,7 +16,8 @@ void unique_fd::reset() {
 
 namespace {
 
-bool make_nonblocking(int fd) {
+// Non-blocking, and not inherited by programs the simulator might start.
+bool prepare_socket(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
@@ -33,8 +34,8 @@ unique_fd listen_tcp(const std::string &address, uint16_t port, std::string &err
   }
   unique_fd fd(socket(AF_INET, SOCK_STREAM, 0));
   int one = 1;
-  if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !make_nonblocking(fd.get()) ||
-      bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd.get(), 16) != 0) {
+  if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !prepare_socket(fd.get()) ||
+      bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd.get(), SOMAXCONN) != 0) {
     error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
     return {};
   }
@@ -47,7 +48,7 @@ unique_fd accept_tcp(int listener, sockaddr_in *peer) {
     int fd = accept(listener, reinterpret_cast<sockaddr *>(peer), &len);
     if (fd >= 0) {
       unique_fd owned(fd);
-      if (!make_nonblocking(fd)) return {};
+      if (!prepare_socket(fd)) return {};
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       return owned;

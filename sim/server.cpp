@@ -218,9 +218,11 @@ int server::run(int stop_fd) {
       fds.push_back({fd, events, 0});
       slots.push_back({kind, key});
     };
+    // Served in this order: control connections still introducing
+    // themselves (a client sends that before its first command), then the
+    // sessions, and only then the listeners, so that connections that ended
+    // free their places before new ones are accepted.
     watch(stop_fd, POLLIN, what::stop, 0);
-    if (command_listener_) watch(command_listener_.get(), POLLIN, what::command_listener, 0);
-    if (control_listener_) watch(control_listener_.get(), POLLIN, what::control_listener, 0);
     for (auto &c : controls_) watch(c.fd.get(), POLLIN, what::control, c.key);
     for (auto &s : sessions_) {
       watch(s->command_fd(), static_cast<short>(POLLIN | (s->has_output() ? POLLOUT : 0)), what::session_command,
@@ -229,6 +231,8 @@ int server::run(int stop_fd) {
         watch(s->control_fd(), static_cast<short>(POLLIN | (s->has_control_output() ? POLLOUT : 0)),
               what::session_control, s->id());
     }
+    if (command_listener_) watch(command_listener_.get(), POLLIN, what::command_listener, 0);
+    if (control_listener_) watch(control_listener_.get(), POLLIN, what::control_listener, 0);
 
     int n = poll(fds.data(), fds.size(), poll_timeout());
     if (n < 0 && errno != EINTR) {

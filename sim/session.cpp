@@ -59,22 +59,20 @@ session::result session::process(sim_context &ctx) {
     }
 
     size_t end = in_.find('\n');
-    if (end == std::string::npos) {
-      if (in_.size() <= SIM_MAX_LINE) return result::keep;
+    if (end == std::string::npos && in_.size() <= SIM_MAX_LINE) return result::keep;
+    if (skipping_long_line_ || end == std::string::npos || end > SIM_MAX_LINE) {
+      // A line the target has no room for is answered once, at its start,
+      // and the rest of it up to its line end is dropped.
       if (!skipping_long_line_) {
         ctx.log.event(id_, "cmd", std::string_view(in_).substr(0, SIM_MAX_LINE));
         queue_output("!ERROR: command line too long\r\n" + prompt(ctx.target));
-        skipping_long_line_ = true;
       }
-      in_.clear();
-      return result::keep;
+      skipping_long_line_ = end == std::string::npos;
+      in_.erase(0, end == std::string::npos ? in_.size() : end + 1);
+      continue;
     }
     std::string line = in_.substr(0, end);
     in_.erase(0, end + 1);
-    if (skipping_long_line_) {
-      skipping_long_line_ = false;
-      continue;
-    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ctx.log.event(id_, "cmd", line);
     pending_ = split_commands(line);

@@ -4,106 +4,54 @@
 
 namespace {
 
-uint32_t hex32(std::string_view text) {
-  uint32_t v = 0xDEADBEEF;
-  EXPECT_TRUE(scan_hex32(text, &v)) << text;
-  return v;
+TEST(Scan, HexReadsLikeA32BitLong) {
+  struct {
+    std::string_view text;
+    uint32_t value;
+  } cases[] = {
+      {"280000", 0x280000},     {"0x280000", 0x280000},   {"0X280000", 0x280000},
+      {"280000H", 0x280000},    {" \t\n2b", 0x2B},        {"+10", 0x10},
+      {"12 34", 0x12},          {"0xg", 0},               {"-1", 0xFFFFFFFF},
+      {"-0x10", 0xFFFFFFF0},    {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF},
+      {"-100000000", 0xFFFFFFFF}, {"0000000000000012", 0x12}, {std::string_view("12345", 2), 0x12},
+  };
+  for (const auto &c : cases) {
+    uint32_t v = 0xDEADBEEF;
+    EXPECT_TRUE(scan_hex32(c.text, &v)) << c.text;
+    EXPECT_EQ(v, c.value) << c.text;
+  }
+  uint16_t h = 0;
+  ASSERT_TRUE(scan_hex16("12345", &h));
+  EXPECT_EQ(h, 0x2345);
+  ASSERT_TRUE(scan_hex16("123456789", &h));
+  EXPECT_EQ(h, 0xFFFF);
 }
 
-TEST(ScanHex32, ReadsDigitsUpToTheFirstOtherCharacter) {
-  EXPECT_EQ(hex32("280000"), 0x280000u);
-  EXPECT_EQ(hex32("0x280000"), 0x280000u);
-  EXPECT_EQ(hex32("0X280000"), 0x280000u);
-  EXPECT_EQ(hex32("280000H"), 0x280000u);
-  EXPECT_EQ(hex32(" \t\n280000"), 0x280000u);
-  EXPECT_EQ(hex32("abcDEF"), 0xABCDEFu);
-  EXPECT_EQ(hex32("+10"), 0x10u);
-  EXPECT_EQ(hex32("12 34"), 0x12u);
-}
-
-TEST(ScanHex32, SignAndOverflowFollowA32BitLong) {
-  EXPECT_EQ(hex32("-1"), 0xFFFFFFFFu);
-  EXPECT_EQ(hex32("-0x10"), 0xFFFFFFF0u);
-  EXPECT_EQ(hex32("FFFFFFFF"), 0xFFFFFFFFu);
-  EXPECT_EQ(hex32("100000000"), 0xFFFFFFFFu);
-  EXPECT_EQ(hex32("123456789ABCDEF0123"), 0xFFFFFFFFu);
-  EXPECT_EQ(hex32("-100000000"), 0xFFFFFFFFu);
-  EXPECT_EQ(hex32("000000000000000000012"), 0x12u);
-}
-
-TEST(ScanHex32, APrefixWithoutDigitsIsTheNumberZero) {
-  EXPECT_EQ(hex32("0x"), 0u);
-  EXPECT_EQ(hex32("0xg"), 0u);
-}
-
-TEST(ScanHex32, NothingConvertedLeavesTheValue) {
-  for (std::string_view text : {"", "   ", "zz", "-", "+", "x12", "- 1", "#12", "H"}) {
-    uint32_t v = 0x1234;
-    EXPECT_FALSE(scan_hex32(text, &v)) << text;
-    EXPECT_EQ(v, 0x1234u) << text;
+TEST(Scan, DecimalAndStrtolSaturateAtTheSignedLimits) {
+  int32_t d = 0;
+  for (auto [text, value] : {std::pair<const char *, int32_t>{"  -16x", -16}, {"2147483648", INT32_MAX},
+                             {"-2147483648", INT32_MIN}, {"-99999999999999999999", INT32_MIN}, {"0x10", 0}}) {
+    ASSERT_TRUE(scan_dec32(text, &d)) << text;
+    EXPECT_EQ(d, value) << text;
+  }
+  uint32_t s = 0;
+  for (auto [text, value] : {std::pair<const char *, uint32_t>{"80000000", 0x7FFFFFFF}, {"-80000000", 0x80000000},
+                             {"-FFFFFFFFF", 0x80000000}, {"-5", 0xFFFFFFFB}, {"0x38100B rest", 0x38100B}}) {
+    ASSERT_TRUE(scan_strtol16(text, &s)) << text;
+    EXPECT_EQ(s, value) << text;
   }
 }
 
-TEST(ScanHex32, StopsAtTheEndOfTheView) {
-  // The view may end inside a longer text; nothing behind it is read.
-  std::string_view text("12345", 2);
-  EXPECT_EQ(hex32(text), 0x12u);
-}
-
-TEST(ScanHex16, TruncatesTheLongResult) {
-  uint16_t v = 0;
-  ASSERT_TRUE(scan_hex16("1234", &v));
-  EXPECT_EQ(v, 0x1234);
-  ASSERT_TRUE(scan_hex16("12345", &v));
-  EXPECT_EQ(v, 0x2345);
-  ASSERT_TRUE(scan_hex16("-1", &v));
-  EXPECT_EQ(v, 0xFFFF);
-  ASSERT_TRUE(scan_hex16("123456789", &v));
-  EXPECT_EQ(v, 0xFFFF);
-  v = 7;
-  EXPECT_FALSE(scan_hex16("q", &v));
-  EXPECT_EQ(v, 7);
-}
-
-TEST(ScanDec32, SignedDecimalSaturatesAtTheLimits) {
-  int32_t v = 0;
-  ASSERT_TRUE(scan_dec32("300", &v));
-  EXPECT_EQ(v, 300);
-  ASSERT_TRUE(scan_dec32("  -16x", &v));
-  EXPECT_EQ(v, -16);
-  ASSERT_TRUE(scan_dec32("2147483647", &v));
-  EXPECT_EQ(v, INT32_MAX);
-  ASSERT_TRUE(scan_dec32("2147483648", &v));
-  EXPECT_EQ(v, INT32_MAX);
-  ASSERT_TRUE(scan_dec32("-2147483648", &v));
-  EXPECT_EQ(v, INT32_MIN);
-  ASSERT_TRUE(scan_dec32("-99999999999999999999", &v));
-  EXPECT_EQ(v, INT32_MIN);
-  ASSERT_TRUE(scan_dec32("0x10", &v));  // decimal: the "x" ends it
-  EXPECT_EQ(v, 0);
-  v = 5;
-  EXPECT_FALSE(scan_dec32("A1", &v));
-  EXPECT_FALSE(scan_dec32("-", &v));
-  EXPECT_EQ(v, 5);
-}
-
-TEST(ScanStrtol16, SaturatesAtTheSignedLimits) {
-  uint32_t v = 0;
-  ASSERT_TRUE(scan_strtol16("7FFFFFFF", &v));
-  EXPECT_EQ(v, 0x7FFFFFFFu);
-  ASSERT_TRUE(scan_strtol16("80000000", &v));
-  EXPECT_EQ(v, 0x7FFFFFFFu);
-  ASSERT_TRUE(scan_strtol16("-80000000", &v));
-  EXPECT_EQ(v, 0x80000000u);
-  ASSERT_TRUE(scan_strtol16("-FFFFFFFFF", &v));
-  EXPECT_EQ(v, 0x80000000u);
-  ASSERT_TRUE(scan_strtol16("-5", &v));
-  EXPECT_EQ(v, 0xFFFFFFFBu);
-  ASSERT_TRUE(scan_strtol16("0x38100B rest", &v));
-  EXPECT_EQ(v, 0x38100Bu);
-  v = 9;
-  EXPECT_FALSE(scan_strtol16("Used", &v));
-  EXPECT_EQ(v, 9u);
+TEST(Scan, NothingConvertedLeavesTheValue) {
+  for (std::string_view text : {"", "   ", "zz", "-", "+", "x12", "- 1", "#12", "Used"}) {
+    uint32_t h = 7, s = 7;
+    uint16_t h16 = 7;
+    EXPECT_FALSE(scan_hex32(text, &h) || scan_hex16(text, &h16) || scan_strtol16(text, &s)) << text;
+    EXPECT_TRUE(h == 7 && h16 == 7 && s == 7) << text;
+  }
+  int32_t d = 7;
+  EXPECT_FALSE(scan_dec32("A1", &d));
+  EXPECT_EQ(d, 7);
 }
 
 }  // namespace

@@ -100,24 +100,16 @@ class Select : public testing::Test {
 // ---- A name given ------------------------------------------------------------
 
 TEST_F(Select, NameIsTriedHereThenInTheUpdateDirectory) {
-  put(cwd + "/T5806.cfg", "here\n");
-  put(update + "/T5806.cfg", "there\n");
-  put(update + "/T5810.cfg", "there\n");
-  EXPECT_EXIT((enter(""), choose("T5806")), ExitedWithCode(0), "\\[path=T5806.cfg local=1 lan=0 content=here");
+  put(cwd + "/T5806.cfg", "here");
+  put(update + "/T5806.cfg", "there");
+  put(update + "/T5810.cfg", "there");
+  put(cwd + "/a.b.cfg", "ab");
+  put(cwd + "/X.CFG", "upper");
+  EXPECT_EXIT((enter(""), choose("T5806")), ExitedWithCode(0), "\\[path=T5806.cfg local=1 lan=0 content=here]");
   EXPECT_EXIT((enter(""), choose("T5810")), ExitedWithCode(0),
-              "\\[path=" + update + "/T5810.cfg local=0 lan=0 content=there");
-}
-
-TEST_F(Select, SuffixRules) {
-  put(cwd + "/a.b.cfg", "ab\n");
-  put(cwd + "/X.CFG", "upper\n");
-  put(cwd + "/y.cfg", "lower\n");
+              "\\[path=" + update + "/T5810.cfg local=0 lan=0 content=there]");
   EXPECT_EXIT((enter(""), choose("a.b")), ExitedWithCode(0), "path=a.b.cfg .*content=ab");
   EXPECT_EXIT((enter(""), choose("X.CFG")), ExitedWithCode(0), "path=X.CFG .*content=upper");
-  EXPECT_EXIT((enter(""), choose("y.cfg")), ExitedWithCode(0), "path=y.cfg .*content=lower");
-}
-
-TEST_F(Select, NameFoundNowhere) {
   EXPECT_EXIT((enter(""), choose("nothere")), ExitedWithCode(1),
               "^romupdate: Cannot open 'nothere.cfg' or '" + update + "/nothere.cfg'\n$");
 }
@@ -149,86 +141,77 @@ TEST_F(Select, NamesTooLongAreRefusedNotCut) {
 
   // Fits here, but not behind the update directory's name.
   std::string local_name(70, 'm');
-  put(cwd + "/" + local_name + ".cfg", "fits\n");
+  put(cwd + "/" + local_name + ".cfg", "fits");
   EXPECT_EXIT((enter(""), choose(local_name.c_str())), ExitedWithCode(0), "content=fits");
   std::string missing(70, 'q');
   EXPECT_EXIT((enter(""), choose(missing.c_str())), ExitedWithCode(1), "Configuration name too long: 'q+'");
+
+  // A file of the menu.
+  fs::remove(cwd + "/" + local_name + ".cfg");
+  std::string listed(100, 'z');
+  put(cwd + "/" + listed + ".cfg");
+  EXPECT_EXIT((enter("1\n"), choose(nullptr)), ExitedWithCode(1),
+              "romupdate: Configuration name too long: '" + listed + ".cfg'\n$");
 }
 
 // ---- The menu ----------------------------------------------------------------
 
+const std::string kPrompt = "Number of Product to Update\\? \\(intr \\(usually cntl C or DEL\\) to abort\\) ";
+
 TEST_F(Select, MenuListsTheCurrentDirectoryFirst) {
-  put(cwd + "/only.cfg", "mine\n");
+  put(cwd + "/only.cfg", "mine");
   put(cwd + "/notes.txt");
   put(update + "/a.cfg");
-  put(update + "/b.cfg");
-  put(update + "/c.cfg");
   EXPECT_EXIT((enter("1\n"), choose(nullptr)), ExitedWithCode(0),
-              "^\n\t\tProduct\n\t  1 only\n\nNumber of Product to Update\\? \\(intr \\(usually cntl C or DEL\\) to "
-              "abort\\) \n\\[path=only.cfg local=1 lan=0 content=mine\\]$");
+              "^\n\t\tProduct\n\t  1 only\n\n" + kPrompt + "\n\\[path=only.cfg local=1 lan=0 content=mine]$");
 }
 
 TEST_F(Select, EmptyCurrentDirectoryShowsTheUpdateDirectory) {
   put(update + "/a.cfg");
-  put(update + "/b.cfg", "bee\n");
+  put(update + "/b.cfg", "bee");
   put(update + "/38126.cfg");
   int b = menu_number(update, "b.cfg");
   EXPECT_EXIT((enter(std::to_string(b) + "\n"), choose(nullptr)), ExitedWithCode(0),
-              "^\n\t\tProduct\n\n\t\tProduct\n(\t  [123] [ab3][0-9]*\n){3}\n.*\\[path=" + update +
-                  "/b.cfg local=0 lan=0 content=bee\\]$");
+              "^\n\t\tProduct\n\n\t\tProduct\n(\t  [123] [ab3][0-9]*\n){3}\n" + kPrompt + "\n\\[path=" +
+                  update + "/b.cfg local=0 lan=0 content=bee]$");
   int lan = menu_number(update, "38126.cfg");
   EXPECT_EXIT((enter(std::to_string(lan) + "\n"), choose(nullptr)), ExitedWithCode(0), "local=0 lan=1");
-}
 
-TEST_F(Select, NoConfigurationFilesAnywhere) {
+  // No configuration file anywhere, and no update directory at all.
+  fs::remove_all(update);
+  fs::create_directories(update);
   put(update + "/readme");
   EXPECT_EXIT((enter(""), choose(nullptr)), ExitedWithCode(1), "No \\*.cfg files found in '" + update + "/'\n\n$");
-}
-
-TEST_F(Select, UpdateDirectoryMissing) {
   fs::remove_all(install);
   EXPECT_EXIT((enter(""), choose(nullptr)), ExitedWithCode(1), "romupdate: Can't open '" + update + "/'\n$");
 }
 
 TEST_F(Select, LabelsOfTheMenu) {
-  put(cwd + "/38163.cfg", "four boards\n");
-  put(cwd + "/ab.c.cfg", "two dots\n");
+  put(cwd + "/38163.cfg", "four boards");
+  put(cwd + "/ab.c.cfg", "two dots");
   put(cwd + "/up.CFG");
-  put(cwd + "/mixed.Cfg");
-  put(cwd + "/cfg");
-  put(cwd + "/x.cfg.bak");
-  EXPECT_EQ(menu_order(cwd).size(), 3u);
-  int four = menu_number(cwd, "38163.cfg");
-  int two = menu_number(cwd, "ab.c.cfg");
-  int up = menu_number(cwd, "up.CFG");
-  std::string rows = "\t  " + std::to_string(four) + " 38134/38147/38152/38163\n";
-  EXPECT_EXIT((enter(std::to_string(four) + "\n"), choose(nullptr)), ExitedWithCode(0),
-              rows + ".*content=four boards");
-  EXPECT_EXIT((enter(std::to_string(two) + "\n"), choose(nullptr)), ExitedWithCode(0),
-              "\t  " + std::to_string(two) + " ab\n.*path=ab.c.cfg .*content=two dots");
-  EXPECT_EXIT((enter(std::to_string(up) + "\n"), choose(nullptr)), ExitedWithCode(0),
-              "\t  " + std::to_string(up) + " up\n.*path=up.CFG ");
+  for (const char *other : {"mixed.Cfg", "cfg", "x.cfg.bak"}) put(cwd + "/" + other);
+  ASSERT_EQ(menu_order(cwd).size(), 3u);
+  std::string four = std::to_string(menu_number(cwd, "38163.cfg"));
+  std::string two = std::to_string(menu_number(cwd, "ab.c.cfg"));
+  std::string up = std::to_string(menu_number(cwd, "up.CFG"));
+  EXPECT_EXIT((enter(four + "\n"), choose(nullptr)), ExitedWithCode(0),
+              "\t  " + four + " 38134/38147/38152/38163\n.*content=four boards");
+  EXPECT_EXIT((enter(two + "\n"), choose(nullptr)), ExitedWithCode(0),
+              "\t  " + two + " ab\n.*path=ab.c.cfg .*content=two dots");
+  EXPECT_EXIT((enter(up + "\n"), choose(nullptr)), ExitedWithCode(0), "\t  " + up + " up\n.*path=up.CFG ");
 }
 
 TEST_F(Select, WrongAnswersAreAskedAgain) {
-  put(cwd + "/a.cfg", "A\n");
-  put(cwd + "/b.cfg", "B\n");
-  int b = menu_number(cwd, "b.cfg");
-  const std::string prompt = "Number of Product to Update\\? \\(intr \\(usually cntl C or DEL\\) to abort\\) ";
-  std::string wrong = "0\n-1\n3\n99999999999999999999\nabc\n\n   \n";
+  put(cwd + "/a.cfg", "A");
+  put(cwd + "/b.cfg", "B");
+  std::string b = std::to_string(menu_number(cwd, "b.cfg"));
   std::string asked;
-  for (int i = 0; i < 8; i++) asked += prompt;
-  EXPECT_EXIT((enter(wrong + " " + std::to_string(b) + "\n"), choose(nullptr)), ExitedWithCode(0),
-              asked + "\n\\[path=b.cfg .*content=B");
-}
-
-TEST_F(Select, EndOfInputAtTheMenuEndsTheRun) {
-  put(cwd + "/a.cfg");
+  for (int i = 0; i < 8; i++) asked += kPrompt;
+  EXPECT_EXIT((enter("0\n-1\n3\n99999999999999999999\nabc\n\n   \n " + b + "\n"), choose(nullptr)),
+              ExitedWithCode(0), asked + "\n\\[path=b.cfg .*content=B");
+  // End of input, and an interrupt, end the run.
   EXPECT_EXIT((enter("7\n"), choose(nullptr)), ExitedWithCode(1), "");
-}
-
-TEST_F(Select, InterruptAtTheMenuEndsTheRun) {
-  put(cwd + "/a.cfg");
   EXPECT_EXIT(
       {
         enter("1\n");
@@ -236,13 +219,6 @@ TEST_F(Select, InterruptAtTheMenuEndsTheRun) {
         choose(nullptr);
       },
       ExitedWithCode(1), "");
-}
-
-TEST_F(Select, MenuNameTooLongIsRefused) {
-  std::string name(100, 'z');
-  put(cwd + "/" + name + ".cfg");
-  EXPECT_EXIT((enter("1\n"), choose(nullptr)), ExitedWithCode(1),
-              "romupdate: Configuration name too long: '" + name + ".cfg'\n$");
 }
 
 }  // namespace

@@ -39,6 +39,8 @@ void send_with_progress(const char *command) {
   if (gtw_send_command(&gtw, command, routine, nullptr) != 0) fail_with_messages();
 }
 
+// Every command is composed to fit the buffer; should one ever not fit, it
+// is not sent cut short.
 void require_composed(bool composed) {
   if (!composed) {
     fprintf(stderr, "%s: Command too long: '%.40s...'\n", program_name, cmdstring);
@@ -208,7 +210,7 @@ void program_control_image(product_config &e, unsigned char local_flag) {
     require_composed(compose_pf_nwire(cmdstring, sizeof cmdstring, e, sent_nwire));
   } else {
     require_composed(compose_pf_program(cmdstring, sizeof cmdstring, 'p', e, e.romstart, e.romsize,
-                                     e.romwidth, plan));
+                                        e.romwidth, plan));
   }
   send_with_progress(cmdstring);
 
@@ -248,7 +250,7 @@ void program_lan_image(const product_config &e, unsigned char local_flag) {
     exit_romupdate(1);
   }
   require_composed(compose_pf_program(cmdstring, sizeof cmdstring, 'P', e, e.lan_romstart,
-                                   e.lan_romsize, e.lan_romwidth, plan));
+                                      e.lan_romsize, e.lan_romwidth, plan));
   send_with_progress(cmdstring);
   download(path.get(), plan.count, 1);
 }

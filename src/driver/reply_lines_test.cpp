@@ -75,15 +75,6 @@ TEST(VerReply, LaterLinesChangeTheOutcome) {
   EXPECT_EQ(classify({"38100 Series", "38100B"}), (target_class{0, 1, 1}));
 }
 
-TEST(VerReply, QuietWithoutProgressMessages) {
-  yak = quokka = marlin = 0;
-  testing::internal::CaptureStderr();
-  ver_reply_line("38100B", nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(quokka, 1);
-  quokka = 0;
-}
-
 TEST(NumberReplies, HexReplyTakesTheLeadingNumber) {
   reply_number n{0xFFFFFFFF, false};
   hex_reply_line("no number here", &n);

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
-#include "files/file_handle.h"
 #include "bounds.h"
+#include "files/file_handle.h"
 
 namespace {
 

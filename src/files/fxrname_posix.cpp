@@ -23,15 +23,16 @@ struct root_row {
   const char *variable;      // environment variable that sets the root
   const char *default_root;  // nullptr: the root of row 0
   const char *cached;        // the root found by the first lookup
+  const char *setting;       // "variable=root" as handed to the environment
 };
 
 // Cached roots are either the built-in default strings or heap copies that
 // live until the process ends.
 root_row roots[] = {
-    {"XR52000", default_root, nullptr},
-    {"XR52SETUP", nullptr, nullptr},
-    {"XR52TMPDIR", nullptr, nullptr},
-    {nullptr, default_root, default_root},  // never consults the environment
+    {"XR52000", default_root, nullptr, nullptr},
+    {"XR52SETUP", nullptr, nullptr, nullptr},
+    {"XR52TMPDIR", nullptr, nullptr, nullptr},
+    {nullptr, default_root, default_root, nullptr},  // never consults the environment
 };
 constexpr int root_rows = static_cast<int>(sizeof roots / sizeof roots[0]);
 
@@ -58,7 +59,8 @@ const char *row_root(int row) {
     root = fallback;
   }
   size_t size = strlen(r.variable) + strlen(root) + 2;
-  // putenv keeps pointing at this text, so it is never freed.
+  // The environment keeps pointing at this text, so it lives as long as
+  // the process (and stays owned by the row should the variable be reset).
   char *setting = static_cast<char *>(malloc(size));
   if (!setting) {
     free(fallback);
@@ -70,6 +72,7 @@ const char *row_root(int row) {
     free(fallback);
     return nullptr;
   }
+  r.setting = setting;
   r.cached = root;
   return root;
 }

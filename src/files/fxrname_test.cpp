@@ -70,9 +70,7 @@ TEST(FxrnameTest, DefaultRootIsPutIntoTheEnvironment) {
     check_path("/lib/npf.X", "/usr/xr52000/lib/npf.X");
     check_path("", "/usr/xr52000/");
   });
-}
-
-TEST(FxrnameTest, EmptyVariableCountsAsUnset) {
+  // Set but empty counts as unset.
   IN_OWN_PROCESS({
     clear_roots();
     set_env("XR52000", "");

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bounds.h"
 #include "files/file_handle.h"
 #include "gtw/gtw.h"
-#include "bounds.h"
 
 namespace {
 

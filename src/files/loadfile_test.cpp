@@ -168,18 +168,6 @@ TEST_F(LoadfileTest, StatusOtherThanOneFailsEvenWithACleanPrompt) {
   EXPECT_EQ(gtw_get_message(), nullptr);
 }
 
-TEST_F(LoadfileTest, TargetMessagesAfterAGoodStatusAreReturned) {
-  temp_file file(concat({header(), record(0x100, pattern(4))}));
-  int result = download(file.path(), 4, 1, [](fake_target &t) {
-    t.read_line();
-    t.send_bytes("G");
-    t.read_bytes(12 + 2);
-    t.send_bytes("\x01!ERROR flash verify\r\nR$");
-    t.read_to_end();
-  });
-  EXPECT_EQ(result, GTW_MESSAGES | GTW_FAILED);
-}
-
 TEST_F(LoadfileTest, TargetClosingAtTheGoAheadFails) {
   temp_file file(concat({header(), record(0x100, pattern(4))}));
   int result = download(file.path(), 4, 1, [](fake_target &t) {

@@ -1,6 +1,7 @@
 // Crafted absolute files for the tests of this directory.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -18,10 +19,11 @@ inline bytes header() { return bytes(28, 0xEE); }
 // fill byte after an odd count unless told otherwise.
 inline bytes record(uint32_t address, const bytes &data, bool fill = true, uint16_t lead = 0x0001) {
   size_t n = data.size();
-  bytes r = {uint8_t(lead >> 8), uint8_t(lead), uint8_t(n >> 8), uint8_t(n),
-             uint8_t(address >> 8), uint8_t(address), uint8_t(address >> 24), uint8_t(address >> 16)};
-  r.insert(r.end(), data.begin(), data.end());
-  if (fill && (n & 1)) r.push_back(0xA5);
+  bytes r(8 + n + (fill && (n & 1) ? 1 : 0), 0xA5);
+  const uint8_t head[8] = {uint8_t(lead >> 8), uint8_t(lead), uint8_t(n >> 8), uint8_t(n),
+                           uint8_t(address >> 8), uint8_t(address), uint8_t(address >> 24), uint8_t(address >> 16)};
+  std::copy(head, head + 8, r.begin());
+  std::copy(data.begin(), data.end(), r.begin() + 8);
   return r;
 }
 

@@ -153,18 +153,6 @@ TEST_F(ImageTest, WriteThenReadRoundTrip) {
   EXPECT_EQ(stats.highest, 0xFFFFFFFFu);
 }
 
-TEST_F(ImageTest, EmptyMemoryWritesAHeaderOnly) {
-  flash_memory mem;
-  std::string path = temp("empty.X");
-  std::string error;
-  ASSERT_TRUE(write_abs_file(path, mem, &error)) << error;
-  EXPECT_EQ(contents(path).size(), 28u);
-  abs_stats stats;
-  ASSERT_TRUE(read_abs_file(path, mem, &stats, &error));
-  EXPECT_EQ(stats.records, 0u);
-  EXPECT_EQ(mem.size(), 0u);
-}
-
 TEST_F(ImageTest, ReaderAcceptsOddCountsZeroCountsAndAMissingLastFill) {
   std::string path = file_with("odd.X", file_of({record(0x100, pattern(3)), record(0x50, {}), record(0x200, pattern(5), false)}));
   flash_memory mem;
