@@ -63,8 +63,6 @@ class fed_socket {
     near_ = -1;
     return fd;
   }
-  // The near end, still owned here.
-  int near() const { return near_; }
 
   // Inputs up to this size are prefilled.  Well below the default Unix
   // socket buffer.

@@ -159,12 +159,3 @@ TEST(Download, SpanAndByteCountMustFitTheAnnouncedCount) {
   overlap.commit(m);
   EXPECT_EQ(m.size(), 0u);
 }
-
-TEST(Download, LaterRecordsOverwriteEarlierOnes) {
-  download_receiver d(8);
-  feed(d, record(0x400000, "abcd") + record(0x400002, "XY") + kEnd);
-  ASSERT_TRUE(d.acceptable()) << d.reason();
-  flash_memory m;
-  d.commit(m);
-  EXPECT_EQ(memory_at(m, 0x400000, 4), "abXY");
-}

@@ -39,22 +39,25 @@ server::pending_control *server::find_control(unsigned key) {
   return nullptr;
 }
 
+// At the session limit, further clients wait in the listener's backlog until
+// a session ends.
 void server::accept_commands() {
-  while (command_listener_) {
+  while (command_listener_ && sessions_.size() < SIM_MAX_SESSIONS) {
     sockaddr_in peer{};
     unique_fd fd = accept_tcp(command_listener_.get(), &peer);
     if (!fd) return;
-    if (sessions_.size() >= SIM_MAX_SESSIONS) continue;  // closed by fd's destructor
     sessions_.push_back(std::make_unique<session>(next_session_++, std::move(fd), peer));
   }
 }
 
+// A control connection that never introduces itself must not keep the next
+// one out: at the limit the oldest that has not yet matched goes.
 void server::accept_controls() {
   while (control_listener_) {
     sockaddr_in peer{};
     unique_fd fd = accept_tcp(control_listener_.get(), &peer);
     if (!fd) return;
-    if (controls_.size() >= SIM_MAX_PENDING_CONTROLS) continue;
+    if (controls_.size() >= SIM_MAX_PENDING_CONTROLS) controls_.erase(controls_.begin());
     pending_control c;
     c.key = next_control_++;
     c.fd = std::move(fd);
@@ -62,16 +65,25 @@ void server::accept_controls() {
   }
 }
 
+uint32_t server::pending_control::address() const {
+  uint32_t a;
+  std::memcpy(&a, opening, 4);
+  return a;
+}
+
+uint16_t server::pending_control::port() const {
+  uint16_t p;
+  std::memcpy(&p, opening + 4, 2);
+  return p;
+}
+
 // Matches a control connection that has sent its six opening bytes with the
 // command connection whose far end they name.
 bool server::pair(pending_control &c) {
-  uint32_t address;
-  uint16_t port;
-  std::memcpy(&address, c.opening, 4);
-  std::memcpy(&port, c.opening + 4, 2);
   for (auto &s : sessions_) {
-    if (s->control_fd() >= 0 || s->peer().sin_addr.s_addr != address || s->peer().sin_port != port) continue;
-    if (!c.logged) ctx_.log.event(s->id(), "ctl", format_endpoint(address, port));
+    if (s->control_fd() >= 0 || s->peer().sin_addr.s_addr != c.address() || s->peer().sin_port != c.port())
+      continue;
+    if (!c.logged) ctx_.log.event(s->id(), "ctl", format_endpoint(c.address(), c.port()));
     s->attach_control(std::move(c.fd));
     return true;
   }
@@ -102,11 +114,7 @@ void server::read_control(unsigned key) {
     std::erase_if(controls_, [key](const pending_control &p) { return p.key == key; });
     return;
   }
-  uint32_t address;
-  uint16_t port;
-  std::memcpy(&address, c->opening, 4);
-  std::memcpy(&port, c->opening + 4, 2);
-  ctx_.log.event(0, "ctl", format_endpoint(address, port));
+  ctx_.log.event(0, "ctl", format_endpoint(c->address(), c->port()));
   c->logged = true;
 }
 
@@ -231,7 +239,8 @@ int server::run(int stop_fd) {
         watch(s->control_fd(), static_cast<short>(POLLIN | (s->has_control_output() ? POLLOUT : 0)),
               what::session_control, s->id());
     }
-    if (command_listener_) watch(command_listener_.get(), POLLIN, what::command_listener, 0);
+    if (command_listener_ && sessions_.size() < SIM_MAX_SESSIONS)
+      watch(command_listener_.get(), POLLIN, what::command_listener, 0);
     if (control_listener_) watch(control_listener_.get(), POLLIN, what::control_listener, 0);
 
     int n = poll(fds.data(), fds.size(), poll_timeout());

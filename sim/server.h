@@ -12,7 +12,9 @@
 #include "net.h"
 #include "session.h"
 
-// Connections beyond these are accepted and closed at once.
+// Clients beyond SIM_MAX_SESSIONS wait in the backlog until a session ends; a
+// control connection beyond SIM_MAX_PENDING_CONTROLS unmatched ones pushes
+// out the oldest of them.
 inline constexpr size_t SIM_MAX_SESSIONS = 64;
 inline constexpr size_t SIM_MAX_PENDING_CONTROLS = 64;
 
@@ -35,6 +37,9 @@ class server {
     uint8_t opening[6] = {};
     size_t got = 0;
     bool logged = false;
+    // The local end of the client's command connection, network order.
+    uint32_t address() const;
+    uint16_t port() const;
   };
 
   void accept_commands();

@@ -37,14 +37,3 @@ TEST(ParseHex, AcceptsTheProgramsNumberForms) {
   EXPECT_EQ(parse_hex32("12G"), std::nullopt);
   EXPECT_EQ(parse_hex32("-1"), std::nullopt);
 }
-
-TEST(ParseNumbers, DecimalAndSeconds) {
-  EXPECT_EQ(parse_decimal("250"), 250ul);
-  EXPECT_EQ(parse_decimal("2x"), std::nullopt);
-  EXPECT_EQ(parse_decimal(""), std::nullopt);
-  EXPECT_EQ(parse_seconds("0.2"), 0.2);
-  EXPECT_EQ(parse_seconds("3"), 3.0);
-  EXPECT_EQ(parse_seconds("-1"), std::nullopt);
-  EXPECT_EQ(parse_seconds("nan"), std::nullopt);
-  EXPECT_EQ(parse_seconds("1s"), std::nullopt);
-}

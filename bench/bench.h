@@ -1,0 +1,70 @@
+// The benchmark program's shared pieces: where the programs are, the
+// simulator as a child process, a program run measured by the kernel, and
+// the arithmetic of the report.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct paths {
+  std::string romupdate;      // the update program
+  std::string sim;            // the target simulator
+  std::string image_dir;      // image-1m.X and image-64m.X
+  std::string examples_root;  // a sample installation, for the loader
+  std::string fastsleep;      // the tests' sleep shortener; empty when not built
+  std::string scratch;        // a temporary directory of this run
+};
+
+// The simulator on one of the benchmark's loopback addresses
+// (127.0.70.1 to 127.0.70.20; the first one it can listen on).  Stopped
+// with SIGTERM, then SIGKILL, when the object goes; it also dies with this
+// process, so it never outlives an interrupted benchmark.
+class sim_child {
+ public:
+  sim_child(const std::string &sim_path, const std::vector<std::string> &options, const std::string &scratch);
+  ~sim_child();
+  sim_child(const sim_child &) = delete;
+  sim_child &operator=(const sim_child &) = delete;
+
+  bool running() const { return pid_ > 0; }
+  const std::string &address() const { return address_; }
+  const std::string &error() const { return error_; }
+  void stop();
+
+ private:
+  int pid_ = -1;
+  std::string address_, error_;
+};
+
+struct run_result {
+  int status = -1;        // exit status, -1 when ended by a signal
+  int term_signal = 0;
+  bool timed_out = false;
+  long max_rss_kib = 0;   // the child's peak resident set, from wait4
+  double seconds = 0;
+};
+
+// Runs argv[0] with the given environment additions in `cwd`, standard
+// input from /dev/null and the two output streams into files; killed after
+// `timeout` seconds.
+run_result run_measured(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                        const std::string &cwd, const std::string &out_path, const std::string &err_path,
+                        double timeout);
+
+double now_seconds();  // a monotonic clock
+double median(std::vector<double> values);
+inline double to_mib(double bytes) { return bytes / (1024.0 * 1024.0); }
+std::string read_file(const std::string &path);
+bool write_file(const std::string &path, const std::string &content);
+
+// The three measurements; each prints its part of the report and returns
+// false when it could not produce its figures.
+bool download_bench(const paths &p, int repeat);
+bool scan_bench(const paths &p, int repeat);
+bool memory_bench(const paths &p, int repeat);
+
+}  // namespace bench

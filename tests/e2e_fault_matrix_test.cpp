@@ -1,0 +1,457 @@
+// The target breaks off a complete update at every point we can name: the
+// connection dropped at each command, the download stream cut at a spread
+// of byte offsets, a download answered with a failure status.  Every run
+// has to end by itself within a bound, never by a signal, and with the
+// result it deserves: a broken update is never reported as a success, and a
+// break the update does not depend on still ends with the image in flash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "harness/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+// Seconds a run may take before it counts as hung.  A good run takes well
+// under one; the slowest failure (sixty reconnection attempts, shortened)
+// takes a few.
+constexpr double kBound = 30;
+constexpr int kWorkers = 4;
+
+enum class outcome {
+  refused,   // the first opening failed: plain exit 1, no result line
+  failed,    // exit 1 and "Flash programming FAILED"
+  harmless,  // exit 0, "Flash programming SUCCEEDED", the image in flash
+};
+
+const char *name_of(outcome o) {
+  switch (o) {
+    case outcome::refused: return "refused";
+    case outcome::failed: return "failed";
+    case outcome::harmless: return "harmless";
+  }
+  return "?";
+}
+
+// What a drop at one command must lead to.  `command` is the beginning of
+// the command as the target runs it (a line such as "lanlk -e;lockinfo"
+// holds two commands, and each is dropped at on its own).
+struct expectation {
+  std::string command;
+  outcome when_dropped;
+};
+
+using table = std::vector<expectation>;
+
+table operator+(table a, const table &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The opening of the first connection.  Any drop in it is a failed opening,
+// which ends the run with its messages and status 1, and nothing else.
+const table first_opening = {
+    {"lanlk -e", outcome::refused},
+    {"lockinfo", outcome::refused},
+    {"po -p $", outcome::refused},
+    {"mac lockinfo=", outcome::refused},
+    {"lanlk -d", outcome::refused},
+};
+
+// The reopening after the reboot.  A failed attempt is retried two seconds
+// later, so a drop before the lock marker is defined costs one attempt and
+// nothing else: harmless.  A drop after the marker's definition leaves the
+// marker on a target that is not rebooted again, every later attempt finds
+// the target locked, and the run fails after its attempts run out.
+const table reopening = {
+    {"lanlk -e", outcome::harmless},
+    {"lockinfo", outcome::harmless},
+    {"po -p $", outcome::harmless},
+    {"mac lockinfo=", outcome::harmless},
+    {"lanlk -d", outcome::failed},
+};
+
+// The two debug macros after the reopening: their failure ends the run.
+const table debug_macros = {
+    {"mac enableXR38100debug={}", outcome::failed},
+    {"mac enableXRdebug={}", outcome::failed},
+};
+
+// The last commands of an update without -b.  "pf -f": its result is not
+// looked at, and the image is in flash once its download was answered.
+// "init -p": the final reboot; nothing is read after it.
+const table finish_and_reboot = {
+    {"pf -f", outcome::harmless},
+    {"init -p", outcome::harmless},
+};
+
+struct target_class {
+  std::string name;
+  std::vector<std::string> sim_options;
+  std::vector<std::string> flags;  // before the address
+  std::string config;
+  std::vector<std::string> images;     // in flash after a good run
+  bool exact;                          // the flash holds nothing else
+  std::vector<std::string> downloads;  // the files downloaded, in order
+  table drops;                         // every command of a good run, in order
+};
+
+std::string image(const std::string &name) { return examples_root() + "/lib/" + name; }
+
+// A drop in the first session after the opening.  "ver": its reply is not
+// looked at, but the drop leaves our lock marker on a target that is never
+// rebooted, since the reboot command goes into the dead connection.  The
+// reboot command itself: the target dropped it unanswered without
+// rebooting, and carries our marker still.  Either way every reopening
+// finds the target locked, and the run fails once its attempts are spent.
+table first_session_after_opening(const char *reboot_command) {
+  return {{"ver", outcome::failed}, {reboot_command, outcome::failed}};
+}
+
+target_class a38100a() {
+  return {"38100A with the loader",
+          {"--target", "38100a", "--hwid", "2FFFF0=5806"},
+          {"-v"},
+          "T5806",
+          {"t5806a.X"},
+          true,
+          {"npf.X", "t5806a.X"},
+          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
+              table{
+                  {"lcd -qb 1000", outcome::failed},
+                  {"pf -i 02FFFF0", outcome::failed},
+                  {"pf -p 02FFFF7", outcome::failed},
+                  {"lcd -qfb 10000", outcome::failed},
+              } +
+              finish_and_reboot};
+}
+
+target_class a38100b() {
+  return {"38100B with erase probes",
+          {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
+          {"-v"},
+          "T5806",
+          {"t5806b.X"},
+          true,
+          {"t5806b.X"},
+          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
+              table{
+                  // The probes' answers decide what the erase keeps.
+                  {"pf -a 010040000 040000", outcome::failed},
+                  {"pf -a 010000000 040000", outcome::failed},
+                  {"pf -a 010080000 080000", outcome::failed},
+                  {"pf -e 010000000 040000", outcome::failed},
+                  {"pf -p 02FFFF7", outcome::failed},
+                  {"lcd -qfb 10000", outcome::failed},
+              } +
+              finish_and_reboot};
+}
+
+target_class processor_probe() {
+  // The probe is rebooted with "init -p" both times.
+  return {"processor probe",
+          {"--target", "probe", "--hwid", "7FFF0=5821"},
+          {"-v"},
+          "T5821",
+          {"t5821.X"},
+          true,
+          {"t5821.X"},
+          first_opening + first_session_after_opening("init -p") + reopening + debug_macros +
+              table{
+                  {"pf -i 07FFF0", outcome::failed},
+                  {"pf -p 0FFFFFFFF", outcome::failed},
+                  {"lcd -qfb 8000", outcome::failed},
+              } +
+              finish_and_reboot};
+}
+
+target_class lan_card() {
+  // "pf -f" of the LAN card is written without waiting for an answer: a
+  // drop there is as harmless as for the others.
+  return {"LAN card",
+          {"--target", "38100a", "--hwid", "97FFF0=38126"},
+          {"-v"},
+          "38126",
+          {"t38126.X", "l38126.X"},
+          false,
+          {"lpf.X", "t38126.X", "l38126.X"},
+          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
+              table{
+                  {"lcd -qb 1000", outcome::failed},
+                  {"pf -i 097FFF0", outcome::failed},
+                  {"pf -p 097FFF7", outcome::failed},
+                  {"lcd -qfb 8000", outcome::failed},
+                  {"pf -P 097FFF7", outcome::failed},
+                  {"lcd -qfb 4000", outcome::failed},
+              } +
+              finish_and_reboot};
+}
+
+target_class nwire_box() {
+  // With -b there is one session and no reboot: a drop anywhere before the
+  // download is answered leaves the run without a connection.
+  return {"nwire box with -b",
+          {"--target", "38100a", "--register", "2ffff7=A5"},
+          {"-v", "-b"},
+          "T7710",
+          {"t7710.X"},
+          true,
+          {"npf.X", "t7710.X"},
+          first_opening + table{{"ver", outcome::failed}} + debug_macros +
+              table{
+                  {"lcd -qb 1000", outcome::failed},
+                  // The identity commands may complain without ending the
+                  // run, but after a drop the register cannot be read: the
+                  // only entry is skipped, and a run that programmed nothing
+                  // has failed.
+                  {"rst", outcome::failed},
+                  {"b", outcome::failed},
+                  {"m -a4 -d4 0a6c@reg=70087b3f", outcome::failed},
+                  {"m -a4 -d4 0a6e@reg=7b3f1200", outcome::failed},
+                  {"m -a2 -d2 2ffff7", outcome::failed},
+                  {"nw -s 1", outcome::failed},
+                  {"nw -w 0 cfg=3", outcome::failed},
+                  {"pf -n 00 020000", outcome::failed},
+                  {"lcd -qfb 4000", outcome::failed},
+                  // Harmless: the result of the finishing command is not
+                  // looked at, and the image is in flash.
+                  {"pf -f 00 8", outcome::harmless},
+                  // Harmless: the release at the end of a -b run; its
+                  // results are not looked at, and the target is not
+                  // rebooted.
+                  {"mac -d lockinfo", outcome::harmless},
+                  {"po -p >", outcome::harmless},
+              }};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct fault_case {
+  std::string label;
+  std::vector<std::string> fault;  // simulator options
+  outcome expected;
+};
+
+struct case_result {
+  std::string error;  // the case could not be run
+  RunResult run;
+  std::vector<std::string> commands;
+  bool flash_ok = true;
+  std::string flash_report;
+};
+
+// The simulator's lines split into its commands, as it counts them: ";"
+// separates commands outside braces and double quotes.
+std::vector<std::string> split_commands(const std::string &line) {
+  std::vector<std::string> out;
+  int depth = 0;
+  bool quoted = false;
+  size_t start = 0;
+  auto take = [&](size_t end) {
+    std::string c = line.substr(start, end - start);
+    size_t a = c.find_first_not_of(" \t"), b = c.find_last_not_of(" \t");
+    if (a != std::string::npos) out.push_back(c.substr(a, b - a + 1));
+  };
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '\\' && i + 1 < line.size())
+        ++i;
+      else if (c == '"')
+        quoted = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '{') {
+      ++depth;
+    } else if (c == '}') {
+      if (depth > 0) --depth;
+    } else if (c == ';' && depth == 0) {
+      take(i);
+      start = i + 1;
+    }
+  }
+  take(line.size());
+  return out;
+}
+
+bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+
+// Simulators are started one at a time: each reserves a loopback address
+// of its own, and the reservation is not made for concurrent callers.
+std::mutex sim_start;
+
+std::unique_ptr<Sim> start_sim(const target_class &tc, const std::vector<std::string> &fault) {
+  std::vector<std::string> o = {"--reboot-time", "0.2"};
+  o.insert(o.end(), tc.sim_options.begin(), tc.sim_options.end());
+  o.insert(o.end(), fault.begin(), fault.end());
+  std::lock_guard<std::mutex> lock(sim_start);
+  return std::make_unique<Sim>(o);
+}
+
+std::vector<std::string> arguments(const target_class &tc, const std::string &address) {
+  std::vector<std::string> a = tc.flags;
+  a.push_back(address);
+  a.push_back(tc.config);
+  return a;
+}
+
+case_result run_case(const target_class &tc, const std::vector<std::string> &fault, bool check_flash) {
+  case_result cr;
+  try {
+    std::unique_ptr<Sim> sim = start_sim(tc, fault);
+    RunOptions o;
+    o.timeout = kBound;
+    cr.run = run(arguments(tc, sim->address()), o);
+    cr.commands = sim->commands();
+    sim->stop();
+    if (check_flash) {
+      for (const std::string &img : tc.images) {
+        std::string report;
+        if (!flash_matches(image(img), sim->dump_path(), tc.exact, &report)) {
+          cr.flash_ok = false;
+          cr.flash_report += img + ": " + report;
+        }
+      }
+    }
+  } catch (const std::exception &e) {
+    cr.error = e.what();
+  }
+  return cr;
+}
+
+// The download stream is the file from behind its 28-byte header, then the
+// two zero bytes that end it.
+std::vector<unsigned long> drop_offsets(const std::string &file) {
+  unsigned long length = static_cast<unsigned long>(std::filesystem::file_size(image(file))) - 28 + 2;
+  std::vector<unsigned long> v = {0, 1, 7, 8, 9, 250, 1023, 1024, 1025,
+                                  length / 3, length / 2, length / 2 + 1, 2 * length / 3,
+                                  length - 1,   // the last byte does not arrive
+                                  length,       // all arrived, no status comes back
+                                  length + 1};  // never reached: the download completes
+  std::vector<unsigned long> unique;
+  for (unsigned long x : v)
+    if (std::find(unique.begin(), unique.end(), x) == unique.end()) unique.push_back(x);
+  return unique;
+}
+
+std::vector<fault_case> build_cases(const target_class &tc, const std::vector<std::string> &baseline) {
+  std::vector<fault_case> cases;
+  std::vector<std::string> seen;
+  for (size_t k = 0; k < baseline.size(); ++k) {
+    const std::string &command = baseline[k];
+    // The simulator counts every command that begins with the rule's text.
+    int nth = 1;
+    for (const std::string &earlier : seen)
+      if (starts_with(earlier, command)) ++nth;
+    seen.push_back(command);
+    std::string rule = command + "@" + std::to_string(nth);
+    cases.push_back({"drop at '" + rule + "'", {"--close-at", rule}, tc.drops[k].when_dropped});
+  }
+  for (size_t d = 0; d < tc.downloads.size(); ++d) {
+    std::string k = std::to_string(d + 1);
+    unsigned long length = static_cast<unsigned long>(std::filesystem::file_size(image(tc.downloads[d]))) - 28 + 2;
+    for (unsigned long offset : drop_offsets(tc.downloads[d])) {
+      std::string rule = std::to_string(offset) + "@" + k;
+      cases.push_back({"download " + k + " (" + tc.downloads[d] + ") dropped after " + std::to_string(offset) +
+                           " of " + std::to_string(length) + " bytes",
+                       {"--download-drop-after", rule},
+                       offset > length ? outcome::harmless : outcome::failed});
+    }
+    for (const char *status : {"0", "2"}) {
+      std::string rule = std::string(status) + "@" + k;
+      cases.push_back({"download " + k + " (" + tc.downloads[d] + ") answered with status " + status,
+                       {"--download-status", rule},
+                       outcome::failed});
+    }
+  }
+  return cases;
+}
+
+template <class F>
+void in_parallel(size_t n, F work) {
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < kWorkers; ++t) {
+    pool.emplace_back([&] {
+      for (size_t i; (i = next++) < n;) work(i);
+    });
+  }
+  for (auto &t : pool) t.join();
+}
+
+std::string tail(const std::string &s, size_t n = 600) { return s.size() > n ? "..." + s.substr(s.size() - n) : s; }
+
+void check(const fault_case &fc, const case_result &cr) {
+  SCOPED_TRACE(fc.label + ", expected " + name_of(fc.expected));
+  ASSERT_EQ(cr.error, "");
+  const RunResult &r = cr.run;
+  std::string shown = "stdout: " + tail(r.out) + "\nstderr: " + tail(r.err);
+  EXPECT_FALSE(r.timed_out) << "still running after " << kBound << " s\n" << shown;
+  EXPECT_EQ(r.term_signal, 0) << shown;
+  switch (fc.expected) {
+    case outcome::refused:
+      EXPECT_EQ(r.status, 1) << shown;
+      EXPECT_FALSE(contains(r.out + r.err, "Flash programming")) << shown;
+      EXPECT_NE(r.err, "") << "a failed opening says why";
+      break;
+    case outcome::failed:
+      EXPECT_EQ(r.status, 1) << shown;
+      EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n")) << shown;
+      EXPECT_FALSE(contains(r.out + r.err, "SUCCEEDED")) << shown;
+      break;
+    case outcome::harmless:
+      EXPECT_EQ(r.status, 0) << shown;
+      EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n")) << shown;
+      EXPECT_FALSE(contains(r.out + r.err, "FAILED")) << shown;
+      EXPECT_TRUE(cr.flash_ok) << cr.flash_report;
+      break;
+  }
+}
+
+void run_matrix(const target_class &tc) {
+  // The good run: every command it sends is a place to break off.
+  case_result good = run_case(tc, {}, true);
+  ASSERT_EQ(good.error, "");
+  ASSERT_EQ(good.run.status, 0) << good.run.out << good.run.err;
+  ASSERT_TRUE(good.flash_ok) << good.flash_report;
+  std::vector<std::string> baseline;
+  for (const std::string &line : good.commands)
+    for (const std::string &c : split_commands(line)) baseline.push_back(c);
+
+  // The table names every command of the good run, in order.
+  std::vector<std::string> named;
+  for (const expectation &e : tc.drops) named.push_back(e.command);
+  ASSERT_EQ(baseline.size(), named.size()) << ::testing::PrintToString(baseline);
+  for (size_t k = 0; k < baseline.size(); ++k)
+    ASSERT_TRUE(starts_with(baseline[k], named[k])) << k << ": '" << baseline[k] << "' is not '" << named[k] << "'";
+
+  std::vector<fault_case> cases = build_cases(tc, baseline);
+  std::vector<case_result> results(cases.size());
+  in_parallel(cases.size(), [&](size_t i) {
+    results[i] = run_case(tc, cases[i].fault, cases[i].expected == outcome::harmless);
+  });
+  for (size_t i = 0; i < cases.size(); ++i) check(cases[i], results[i]);
+  printf("[ matrix   ] %s: %zu runs (%zu dropped commands, %zu download faults)\n", tc.name.c_str(),
+         cases.size(), baseline.size(), cases.size() - baseline.size());
+}
+
+}  // namespace
+
+// One test per class, so that the classes run side by side.
+TEST(FaultMatrix, A38100AWithTheLoader) { run_matrix(a38100a()); }
+TEST(FaultMatrix, A38100BWithEraseProbes) { run_matrix(a38100b()); }
+TEST(FaultMatrix, ProcessorProbe) { run_matrix(processor_probe()); }
+TEST(FaultMatrix, LanCard) { run_matrix(lan_card()); }
+TEST(FaultMatrix, NwireBoxWithB) { run_matrix(nwire_box()); }

@@ -1,0 +1,88 @@
+// romupdate.exe, the Windows console build, under wine against the Unix
+// simulator.  Run by the Windows build's tests, which say where the program
+// and wine are; the real waits are spent here, so the cases are few.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "harness/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+// Runs romupdate.exe under wine, with the sample installation laid out for
+// the Windows build.
+RunResult run_exe(const std::vector<std::string> &args, double timeout = 120) {
+  const char *exe = getenv("ROMUPDATE_WIN32_EXE");
+  const char *wine_run = getenv("ROMUPDATE_WINE_RUN");
+  RunOptions o;
+  o.program = wine_run;
+  o.fast_sleep = false;
+  o.timeout = timeout;
+  o.env["XR38100"] = examples_root() + "/../xr38100";
+  std::vector<std::string> all = {exe};
+  all.insert(all.end(), args.begin(), args.end());
+  RunResult r = run(all, o);
+  // The console streams of a Windows program are in text mode: each line
+  // ends in CR LF.
+  for (std::string *s : {&r.out, &r.err}) {
+    std::string plain;
+    for (size_t i = 0; i < s->size(); ++i)
+      if (!((*s)[i] == '\r' && i + 1 < s->size() && (*s)[i + 1] == '\n')) plain += (*s)[i];
+    *s = plain;
+  }
+  return r;
+}
+
+class Win32 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!getenv("ROMUPDATE_WIN32_EXE") || !getenv("ROMUPDATE_WINE_RUN"))
+      GTEST_SKIP() << "run by the Windows build's tests";
+  }
+};
+
+}  // namespace
+
+using Usage = Win32;
+using Lock = Win32;
+using Program = Win32;
+
+TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
+  RunResult r = run_exe({"-x"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");  // the Windows option parser prints no diagnostic
+  EXPECT_TRUE(contains(r.out, "\nUsage: ")) << r.out;
+  EXPECT_TRUE(contains(r.out, " [-v] <ip address> [ <configfile> ]\n\n"));
+  EXPECT_TRUE(contains(r.out,
+                       "    <configfile> - config file to update in the current directory or $XR38100\\update\n"
+                       "        e. g. T5806\n\n"
+                       "    If $XR38100 is not set, \\xr38100 will be used.\n"
+                       "    If no <ip address> is given, "))
+      << r.out;
+}
+
+TEST_F(Lock, LockedTarget) {
+  Sim sim({"--locked", "--target", "38100b"});
+  RunResult r = run_exe({sim.address(), "T5806"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, sim.address() + " is locked by another user interface\n");
+  EXPECT_EQ(sim.commands(), (std::vector<std::string>{"lanlk -e;lockinfo", "lanlk -d"}));
+}
+
+TEST_F(Program, CompleteUpdateOfA38100B) {
+  Sim sim({"--target", "38100b", "--reboot-time", "0.5"});
+  RunResult r = run_exe({"-v", sim.address(), "T5806"}, 180);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n")) << r.err;
+  auto cmds = sim.commands();
+  // The Windows build introduces itself as the user "msdos".
+  bool msdos = false;
+  for (auto &c : cmds) msdos |= contains(c, "mac lockinfo={echo \"user: msdos\"");
+  EXPECT_TRUE(msdos);
+  EXPECT_EQ(cmds.back(), "init -p");
+  sim.stop();
+  std::string report;
+  EXPECT_TRUE(flash_matches(examples_root() + "/lib/t5806b.X", sim.dump_path(), true, &report)) << report;
+}
