@@ -5,6 +5,7 @@
 // what loadfile itself adds.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -125,13 +126,26 @@ void print_queued_messages() {
   }
 }
 
+// User and system time of this process: the sender's own work, apart from
+// the simulator's, which runs in its own process.
+double cpu_seconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct timings {
-  std::vector<double> seconds;
+  std::vector<double> seconds, cpu;
+  void add(double wall, double own_cpu) {
+    seconds.push_back(wall);
+    cpu.push_back(own_cpu);
+  }
   void report(const char *name, double bytes) const {
     double mid = median(seconds);
     auto [lo, hi] = std::minmax_element(seconds.begin(), seconds.end());
-    printf("  %-22s %8.1f MiB/s   median %.3f s  (runs %.3f to %.3f s)\n", name, to_mib(bytes) / mid, mid, *lo,
-           *hi);
+    printf("  %-22s %8.1f MiB/s   median %.3f s (runs %.3f to %.3f s), sender CPU %.3f s\n", name,
+           to_mib(bytes) / mid, mid, *lo, *hi, median(cpu));
   }
 };
 
@@ -174,8 +188,8 @@ bool download_bench(const paths &p, int repeat) {
   }
 
   printf("1. Download of a 64 MiB image to the simulator at %s\n", sim.address().c_str());
-  printf("   %.0f bytes of records (%lX bytes announced), 1024-byte chunks, median of %d\n", stream_bytes,
-         static_cast<unsigned long>(count), repeat);
+  printf("   \"lcd -qfb %lX\", %.0f bytes of records in 1024-byte chunks, median of %d\n",
+         static_cast<unsigned long>(count), stream_bytes, repeat);
   fflush(stdout);
 
   timings program, minimal;
@@ -185,9 +199,9 @@ bool download_bench(const paths &p, int repeat) {
   // after it the two senders take turns, so that any drift of the machine
   // falls on both.
   for (int round = 0; ok && round <= repeat; ++round) {
-    double start = now_seconds();
+    double start = now_seconds(), start_cpu = cpu_seconds();
     int result = loadfile(&conn, image.c_str(), static_cast<int>(count), 1);
-    double loadfile_seconds = now_seconds() - start;
+    double loadfile_seconds = now_seconds() - start, loadfile_cpu = cpu_seconds() - start_cpu;
     if (result != 0) {
       fprintf(stderr, "romupdate-bench: loadfile returned %d\n", result);
       print_queued_messages();
@@ -195,15 +209,16 @@ bool download_bench(const paths &p, int repeat) {
       break;
     }
     start = now_seconds();
+    start_cpu = cpu_seconds();
     if (!minimal_download(plain, image, count, &why)) {
       fprintf(stderr, "romupdate-bench: minimal sender failed: %s\n", why.c_str());
       ok = false;
       break;
     }
-    double minimal_seconds = now_seconds() - start;
+    double minimal_seconds = now_seconds() - start, minimal_cpu = cpu_seconds() - start_cpu;
     if (round > 0) {
-      program.seconds.push_back(loadfile_seconds);
-      minimal.seconds.push_back(minimal_seconds);
+      program.add(loadfile_seconds, loadfile_cpu);
+      minimal.add(minimal_seconds, minimal_cpu);
     }
   }
   close(plain);
