@@ -36,7 +36,8 @@ void die_with_parent(pid_t parent) {
   if (getppid() != parent) _exit(127);
 }
 
-// Reaps pid within `seconds`, killing it if it has not ended by then.
+// Reaps pid within `seconds`, killing it if it has not ended by then.  The
+// wait status, or -1 (neither exited nor signalled) when it cannot be had.
 int reap(int pid, double seconds, rusage *usage, bool *timed_out) {
   double start = now_seconds();
   int status = 0;
@@ -46,7 +47,7 @@ int reap(int pid, double seconds, rusage *usage, bool *timed_out) {
   for (;;) {
     int r = wait4(pid, &status, WNOHANG, usage);
     if (r == pid) return status;
-    if (r < 0 && errno != EINTR) return 0;
+    if (r < 0 && errno != EINTR) return -1;
     if (now_seconds() - start > seconds) {
       if (timed_out) *timed_out = true;
       kill(pid, SIGKILL);

@@ -193,33 +193,34 @@ bool download_bench(const paths &p, int repeat) {
   fflush(stdout);
 
   timings program, minimal;
-  bool ok = true;
-  std::string why;
-  // The first round warms the page cache and the simulator's flash pages;
-  // after it the two senders take turns, so that any drift of the machine
-  // falls on both.
-  for (int round = 0; ok && round <= repeat; ++round) {
+  auto time_loadfile = [&](bool keep) {
     double start = now_seconds(), start_cpu = cpu_seconds();
     int result = loadfile(&conn, image.c_str(), static_cast<int>(count), 1);
-    double loadfile_seconds = now_seconds() - start, loadfile_cpu = cpu_seconds() - start_cpu;
     if (result != 0) {
       fprintf(stderr, "romupdate-bench: loadfile returned %d\n", result);
       print_queued_messages();
-      ok = false;
-      break;
+      return false;
     }
-    start = now_seconds();
-    start_cpu = cpu_seconds();
+    if (keep) program.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    return true;
+  };
+  auto time_minimal = [&](bool keep) {
+    double start = now_seconds(), start_cpu = cpu_seconds();
+    std::string why;
     if (!minimal_download(plain, image, count, &why)) {
       fprintf(stderr, "romupdate-bench: minimal sender failed: %s\n", why.c_str());
-      ok = false;
-      break;
+      return false;
     }
-    double minimal_seconds = now_seconds() - start, minimal_cpu = cpu_seconds() - start_cpu;
-    if (round > 0) {
-      program.add(loadfile_seconds, loadfile_cpu);
-      minimal.add(minimal_seconds, minimal_cpu);
-    }
+    if (keep) minimal.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    return true;
+  };
+  // Round 0 warms the page cache and the simulator's flash pages and is not
+  // counted.  The senders take turns, and take turns at going first, so that
+  // any drift of the machine falls on both.
+  bool ok = true;
+  for (int round = 0; ok && round <= repeat; ++round) {
+    bool keep = round > 0;
+    ok = round % 2 ? time_minimal(keep) && time_loadfile(keep) : time_loadfile(keep) && time_minimal(keep);
   }
   close(plain);
   gtw_close(&conn, 1);
@@ -229,7 +230,7 @@ bool download_bench(const paths &p, int repeat) {
 
   program.report("loadfile", stream_bytes);
   minimal.report("minimal sender", stream_bytes);
-  printf("  %-22s %8.2f  (loadfile throughput / minimal sender throughput)\n\n", "ratio",
+  printf("  %-22s %8.3f  (loadfile throughput / minimal sender throughput)\n\n", "ratio",
          median(minimal.seconds) / median(program.seconds));
   return true;
 }

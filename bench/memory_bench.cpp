@@ -60,6 +60,7 @@ bool run_update(const paths &p, const std::string &name, case_result *out) {
   out->peaks_kib.push_back(r.max_rss_kib);
   out->seconds.push_back(r.seconds);
   out->sleeps = read_file(sleep_log);
+  while (!out->sleeps.empty() && out->sleeps.back() == '\n') out->sleeps.pop_back();
   std::replace(out->sleeps.begin(), out->sleeps.end(), '\n', ' ');
   return true;
 }

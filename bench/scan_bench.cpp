@@ -69,7 +69,7 @@ bool scan_bench(const paths &p, int repeat) {
          to_mib(static_cast<double>(file_bytes)) / scan, static_cast<double>(records) / scan, scan);
   printf("  %-22s %8.1f MiB/s   median %.4f s\n", "fread, 64 KiB blocks",
          to_mib(static_cast<double>(file_bytes)) / read, read);
-  printf("  %-22s %8.2f  (range_x rate / sequential read rate)\n\n", "ratio", read / scan);
+  printf("  %-22s %8.3f  (range_x rate / sequential read rate)\n\n", "ratio", read / scan);
   return true;
 }
 

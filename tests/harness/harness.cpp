@@ -100,13 +100,16 @@ void TempDir::write(const std::string &name, const std::string &content) const {
   f << content;
 }
 
-Sim::Sim(std::vector<std::string> options, std::string address) {
+Sim::Sim(std::vector<std::string> options, std::string address)
+    : Sim(std::move(options), std::move(address), {}) {}
+
+Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std::string> launcher) {
   log_ = dir_.file("transcript.log");
   dump_ = dir_.file("flash.X");
   for (int attempt = 0; attempt < 20; ++attempt) {
     address_ = address.empty() ? reserve_loopback() : address;
-    std::vector<std::string> args = {sim_path(), "--address", address_, "--log", log_,
-                                     "--dump-flash", dump_};
+    std::vector<std::string> args = launcher;
+    args.insert(args.end(), {sim_path(), "--address", address_, "--log", log_, "--dump-flash", dump_});
     args.insert(args.end(), options.begin(), options.end());
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

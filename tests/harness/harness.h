@@ -47,6 +47,11 @@ struct TranscriptLine {
 class Sim {
  public:
   explicit Sim(std::vector<std::string> options = {}, std::string address = "");
+  // The simulator started through a launcher, the launcher's words first
+  // (e.g. {"/usr/sbin/ip", "netns", "exec", NAME}); the launcher must end by
+  // executing the simulator in its own process, so that stopping the
+  // process stops the simulator.
+  Sim(std::vector<std::string> options, std::string address, std::vector<std::string> launcher);
   ~Sim();
   Sim(const Sim &) = delete;
   Sim &operator=(const Sim &) = delete;
