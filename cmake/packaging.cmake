@@ -27,7 +27,10 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 if(WIN32)
   # One folder to unpack anywhere: bin\romupdate.exe (linked statically, it
   # needs no DLL) and the operator's notes beside it.
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
+  # README.txt gets its version and the line ends Notepad expects.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt
+                 ${CMAKE_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME romupdate-${PROJECT_VERSION}-windows)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)

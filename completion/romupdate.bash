@@ -18,7 +18,7 @@ _romupdate_config_names() (
     [[ -d $file ]] && continue
     base=${file##*/}
     stem=${base%.cfg}
-    if [[ $base == *.CFG || -z $stem || $stem == *.cfg || $stem == *.CFG ]]; then
+    if [[ -z $stem || $stem == *.cfg || $stem == *.CFG ]]; then
       printf '%s\n' "$base"
     else
       printf '%s\n' "$stem"

@@ -232,12 +232,6 @@ target_class nwire_box() {
               }};
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-namespace {
-
 struct fault_case {
   std::string label;
   std::vector<std::string> fault;  // simulator options
@@ -247,7 +241,7 @@ struct fault_case {
 struct case_result {
   std::string error;  // the case could not be run
   RunResult run;
-  std::vector<std::string> commands;
+  std::vector<std::string> commands;  // as the target received them
   bool flash_ok = true;
   std::string flash_report;
 };
@@ -333,8 +327,11 @@ case_result run_case(const target_class &tc, const std::vector<std::string> &fau
 
 // The download stream is the file from behind its 28-byte header, then the
 // two zero bytes that end it.
-std::vector<unsigned long> drop_offsets(const std::string &file) {
-  unsigned long length = static_cast<unsigned long>(std::filesystem::file_size(image(file))) - 28 + 2;
+unsigned long stream_length(const std::string &file) {
+  return static_cast<unsigned long>(std::filesystem::file_size(image(file))) - 28 + 2;
+}
+
+std::vector<unsigned long> drop_offsets(unsigned long length) {
   std::vector<unsigned long> v = {0, 1, 7, 8, 9, 250, 1023, 1024, 1025,
                                   length / 3, length / 2, length / 2 + 1, 2 * length / 3,
                                   length - 1,   // the last byte does not arrive
@@ -361,8 +358,8 @@ std::vector<fault_case> build_cases(const target_class &tc, const std::vector<st
   }
   for (size_t d = 0; d < tc.downloads.size(); ++d) {
     std::string k = std::to_string(d + 1);
-    unsigned long length = static_cast<unsigned long>(std::filesystem::file_size(image(tc.downloads[d]))) - 28 + 2;
-    for (unsigned long offset : drop_offsets(tc.downloads[d])) {
+    unsigned long length = stream_length(tc.downloads[d]);
+    for (unsigned long offset : drop_offsets(length)) {
       std::string rule = std::to_string(offset) + "@" + k;
       cases.push_back({"download " + k + " (" + tc.downloads[d] + ") dropped after " + std::to_string(offset) +
                            " of " + std::to_string(length) + " bytes",
@@ -406,7 +403,9 @@ void check(const fault_case &fc, const case_result &cr) {
   SCOPED_TRACE(fc.label + ", expected " + name_of(fc.expected));
   ASSERT_EQ(cr.error, "");
   const RunResult &r = cr.run;
-  std::string shown = "stdout: " + tail(r.out) + "\nstderr: " + tail(r.err);
+  std::string shown = "stdout: " + tail(r.out) + "\nstderr: " + tail(r.err) + "\nlast commands:";
+  for (size_t i = cr.commands.size() > 3 ? cr.commands.size() - 3 : 0; i < cr.commands.size(); ++i)
+    shown += " '" + cr.commands[i] + "'";
   EXPECT_FALSE(r.timed_out) << "still running after " << kBound << " s\n" << shown;
   EXPECT_EQ(r.term_signal, 0) << shown;
   switch (fc.expected) {

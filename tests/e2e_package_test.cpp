@@ -1,0 +1,194 @@
+// The Debian package: built with cpack from this build tree into a scratch
+// directory, unpacked with dpkg -x into a scratch root, and used from there:
+// the programs start, the manual pages render, the completion and the sample
+// installation are in place, and the unpacked programs rehearse a complete
+// update with the unpacked sample installation.
+//
+// One test, so that one cpack runs at a time in the build tree.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "harness/harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::contains;
+using e2e::RunOptions;
+using e2e::RunResult;
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args, RunOptions o = {}) {
+  o.program = program;
+  o.fast_sleep = false;
+  if (o.timeout == 60) o.timeout = 120;
+  return e2e::run(args, o);
+}
+
+// A program of the package running in the background, its output in a
+// file; stopped with SIGTERM when the test is done with it.
+struct Child {
+  Child(const std::vector<std::string> &args, const std::string &output) {
+    pid = fork();
+    if (pid == 0) {
+      int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) _exit(126);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<char *> argv;
+      for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Child() { stop(); }
+  Child(const Child &) = delete;
+  Child &operator=(const Child &) = delete;
+  void stop() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status;
+    waitpid(pid, &status, 0);
+    pid = -1;
+  }
+  int pid = -1;
+};
+
+bool have(const std::string &command) {
+  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Whether `man` can be had; installs man-db when it is missing and this is
+// a root shell with apt-get.  Empty when it can, else why not.
+std::string man_missing() {
+  if (have("man")) return {};
+  if (geteuid() != 0 || !have("apt-get"))
+    return "'man' is missing (Debian package man-db) and cannot be installed here";
+  if (std::system("apt-get install -y man-db >/dev/null 2>&1 || "
+                  "(apt-get update >/dev/null 2>&1 && apt-get install -y man-db >/dev/null 2>&1)") != 0 ||
+      !have("man"))
+    return "apt-get could not install man-db";
+  return {};
+}
+
+TEST(Package, DebianPackageHoldsAWorkingInstallation) {
+  for (const char *tool : {"dpkg", "dpkg-deb"})
+    if (!have(tool)) GTEST_SKIP() << tool << " is missing: not a Debian system";
+
+  e2e::TempDir scratch;
+  const std::string out = scratch.file("out"), root = scratch.file("root");
+
+  // Build and unpack.
+  RunOptions in_build;
+  in_build.cwd = ROMUPDATE_BUILD_DIR;
+  RunResult cpack = run_program(ROMUPDATE_CPACK, {"-G", "DEB", "-B", out, "--config",
+                                                  std::string(ROMUPDATE_BUILD_DIR) + "/CPackConfig.cmake"},
+                                in_build);
+  ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
+  std::vector<std::string> debs;
+  for (auto &entry : fs::directory_iterator(out))
+    if (entry.path().extension() == ".deb") debs.push_back(entry.path().string());
+  ASSERT_EQ(debs.size(), 1u) << cpack.out;
+  const std::string deb = debs[0];
+
+  RunResult fields = run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
+  ASSERT_EQ(fields.status, 0) << fields.err;
+  EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
+  EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n")) << fields.out;
+  EXPECT_TRUE(contains(fields.out, "libc6")) << fields.out;
+
+  RunResult unpack = run_program("/usr/bin/dpkg", {"-x", deb, root});
+  ASSERT_EQ(unpack.status, 0) << unpack.err;
+  const std::string usr = root + "/usr";
+
+  {
+    SCOPED_TRACE("the programs start");
+    RunResult usage = run_program(usr + "/bin/romupdate", {"-?"});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_TRUE(contains(usage.out, "Usage: " + usr + "/bin/romupdate [-v] <ip address>")) << usage.out;
+    RunResult sim = run_program(usr + "/bin/romupdate-sim", {"--help"});
+    EXPECT_EQ(sim.status, 0) << sim.err;
+    EXPECT_TRUE(contains(sim.out, "--dump-flash FILE")) << sim.out;
+    RunResult abs = run_program(usr + "/bin/romupdate-abs", {"--help"});
+    EXPECT_EQ(abs.status, 0) << abs.err;
+    EXPECT_TRUE(contains(abs.out, "verify [--exact] IMAGE DUMP")) << abs.out;
+  }
+
+  {
+    SCOPED_TRACE("the completion registers all three commands");
+    const std::string dir = usr + "/share/bash-completion/completions/";
+    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs"}) {
+      std::error_code ec;
+      EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec)) << name << ": " << ec.message();
+      RunResult loaded = run_program(
+          "/bin/bash", {"-c", std::string("source '") + dir + name + "' && complete -p romupdate romupdate-sim romupdate-abs"});
+      EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
+      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 3) << loaded.out;
+    }
+  }
+
+  // The sample installation: every configuration file, and every image and
+  // loader they name.
+  const std::string examples = usr + "/share/doc/romupdate/examples/xr52000";
+  for (const char *name : {"T5806.cfg", "T5821.cfg", "T5850.cfg", "T7710.cfg", "38126.cfg", "38163.cfg"})
+    EXPECT_TRUE(fs::is_regular_file(examples + "/inst/update/" + name)) << name;
+  for (const char *name : {"npf.X", "lpf.X", "t5806a.X", "t5806b.X", "t5821.X", "t5850.X", "t38126.X",
+                           "l38126.X", "t38163.X", "t7710.X"})
+    EXPECT_TRUE(fs::is_regular_file(examples + "/lib/" + name)) << name;
+
+  {
+    SCOPED_TRACE("a rehearsal with nothing but the package");
+    // The operator's copy of the installation, as the rehearsal describes.
+    const std::string copy = scratch.file("xr52000");
+    fs::copy(examples, copy, fs::copy_options::recursive);
+    const std::string address = e2e::reserve_loopback();
+    const std::string log = scratch.file("transcript.log"), dump = scratch.file("flash.X");
+    const std::string sim_out = scratch.file("sim.out");
+    std::vector<std::string> sim_args = {usr + "/bin/romupdate-sim", "--address", address, "--reboot-time", "0.3",
+                                         "--log", log, "--dump-flash", dump};
+    Child sim(sim_args, sim_out);
+    ASSERT_GT(sim.pid, 0);
+    for (int i = 0; i < 250 && !contains(e2e::read_file(sim_out), "listening on"); ++i) usleep(20000);
+    ASSERT_TRUE(contains(e2e::read_file(sim_out), "listening on")) << e2e::read_file(sim_out);
+
+    RunOptions o;
+    o.env["XR52000"] = copy;
+    o.program = usr + "/bin/romupdate";
+    RunResult update = e2e::run({"-v", address, "T5806"}, o);
+    sim.stop();  // writes the last flash dump
+    EXPECT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_TRUE(contains(update.err, "Flash programming SUCCEEDED")) << update.out << update.err;
+    EXPECT_TRUE(contains(e2e::read_file(log), "\tcmd\tlcd -qfb 10000\n")) << e2e::read_file(log);
+    RunResult verify = run_program(usr + "/bin/romupdate-abs", {"verify", "--exact", copy + "/lib/t5806b.X", dump});
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  }
+
+  // Last, since it may be skipped: each manual page renders without a
+  // warning from the formatter.
+  if (std::string why = man_missing(); !why.empty()) GTEST_SKIP() << "manual pages not rendered: " << why;
+  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs"}) {
+    std::string path = usr + "/share/man/man1/" + page + ".1";
+    if (!fs::exists(path)) path += ".gz";
+    ASSERT_TRUE(fs::exists(path)) << page;
+    RunOptions o;
+    o.env["LC_ALL"] = "C";
+    o.env["MANWIDTH"] = "80";
+    o.env["MANPAGER"] = "cat";
+    o.env["PAGER"] = "cat";
+    RunResult man = run_program("/bin/sh", {"-c", "exec man --warnings -l \"$0\"", path}, o);
+    EXPECT_EQ(man.status, 0) << page << ": " << man.err;
+    EXPECT_EQ(man.err, "") << page;
+    EXPECT_TRUE(contains(man.out, "NAME")) << page;
+    EXPECT_TRUE(contains(man.out, page)) << page << ":\n" << man.out;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,12 @@
+# What operators get: the fleet recipes of docs/fleet.md run as written, the
+# bash completion, and the Debian package built and unpacked.  These tests
+# read files of the source tree and run cpack in this build tree.
+
+target_compile_definitions(e2e_fleet_test PRIVATE
+  ROMUPDATE_FLEET_DOC="${PROJECT_SOURCE_DIR}/docs/fleet.md")
+target_compile_definitions(e2e_completion_test PRIVATE
+  ROMUPDATE_COMPLETION="${PROJECT_SOURCE_DIR}/completion/romupdate.bash")
+target_compile_definitions(e2e_package_test PRIVATE
+  ROMUPDATE_BUILD_DIR="${CMAKE_BINARY_DIR}"
+  ROMUPDATE_CPACK="${CMAKE_CPACK_COMMAND}"
+  ROMUPDATE_VERSION="${PROJECT_VERSION}")
