@@ -77,7 +77,7 @@ _romupdate() {
       :
     else
       options_done=1
-      ((operands++))
+      ((++operands))
     fi
   done
 

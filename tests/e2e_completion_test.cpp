@@ -26,8 +26,8 @@ COMP_WORDS=("$@")
 COMP_CWORD=$(($# - 1))
 COMP_LINE="$*"
 COMP_POINT=${#COMP_LINE}
-spec=$(complete -p "$1") || exit 4
-function=${spec#*-F }
+binding=$(complete -p "$1") || exit 4
+function=${binding#*-F }
 function=${function%% *}
 COMPREPLY=()
 "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
