@@ -1,4 +1,4 @@
-// Fleet updates: the xargs and GNU parallel recipes of docs/fleet.md, taken
+// Fleet updates: the xargs and GNU parallel recipes of README.md, taken
 // from the document and run as written, against 16 simulators at once, one
 // of which fails its hardware check.
 #include <gtest/gtest.h>
