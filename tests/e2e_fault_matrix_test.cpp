@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "harness/harness.h"
+#include "words.h"  // the simulator splits a line into commands this way
 
 using namespace e2e;
 
@@ -246,39 +247,6 @@ struct case_result {
   std::string flash_report;
 };
 
-// The simulator's lines split into its commands, as it counts them: ";"
-// separates commands outside braces and double quotes.
-std::vector<std::string> split_commands(const std::string &line) {
-  std::vector<std::string> out;
-  int depth = 0;
-  bool quoted = false;
-  size_t start = 0;
-  auto take = [&](size_t end) {
-    std::string c = line.substr(start, end - start);
-    size_t a = c.find_first_not_of(" \t"), b = c.find_last_not_of(" \t");
-    if (a != std::string::npos) out.push_back(c.substr(a, b - a + 1));
-  };
-  for (size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted) {
-      if (c == '\\' && i + 1 < line.size())
-        ++i;
-      else if (c == '"')
-        quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '{') {
-      ++depth;
-    } else if (c == '}') {
-      if (depth > 0) --depth;
-    } else if (c == ';' && depth == 0) {
-      take(i);
-      start = i + 1;
-    }
-  }
-  take(line.size());
-  return out;
-}
 
 bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
 

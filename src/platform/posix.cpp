@@ -103,9 +103,9 @@ void plat_socket_keepalive(plat_socket sock) {
 int plat_getopt(int argc, char *const argv[], const char *optstring) {
   // glibc permutes arguments unless the option string begins with "+";
   // the options end at the first operand.
-  char spec[32];
-  snprintf(spec, sizeof spec, "+%s", optstring);
-  return getopt(argc, argv, spec);
+  char options[32];
+  snprintf(options, sizeof options, "+%s", optstring);
+  return getopt(argc, argv, options);
 }
 
 int plat_optind() { return optind; }
