@@ -53,8 +53,8 @@ int getopt(int argc, char *const argv[], const char *optstring) {
   char *arg = argv[optind];
   int c = static_cast<unsigned char>(arg[optpos]);
   optopt = c;
-  const char *spec = c == ':' ? nullptr : strchr(optstring, c);
-  if (spec == nullptr) {
+  const char *entry = c == ':' ? nullptr : strchr(optstring, c);
+  if (entry == nullptr) {
     complain(argv[0], ": illegal option -- ", static_cast<char>(c));
     if (arg[++optpos] == '\0') {
       optind++;
@@ -63,7 +63,7 @@ int getopt(int argc, char *const argv[], const char *optstring) {
     return '?';
   }
 
-  if (spec[1] == ':') {
+  if (entry[1] == ':') {
     if (arg[optpos + 1] != '\0') {
       optarg = &arg[optpos + 1];
       optind++;
