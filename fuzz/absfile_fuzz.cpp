@@ -52,17 +52,17 @@ expected_scan walk(const uint8_t *d, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_silence_output();
-  // The file lives in memory: the scan opens it by its path under /proc, and
-  // no disk file is written for every input.
+// The file lives in memory, made on the first input: the scan opens it by
+// its path under /proc, and no disk file is written for every input.
+static void open_scratch_file() {
+  if (scratch_fd >= 0) return;
   scratch_fd = memfd_create("absfile_fuzz", 0);
   if (scratch_fd < 0) fuzz_fail(__FILE__, __LINE__, "creating the scratch file");
   scratch_path = "/proc/self/fd/" + std::to_string(scratch_fd);
-  return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  open_scratch_file();
   FUZZ_CHECK(ftruncate(scratch_fd, 0) == 0);
   size_t done = 0;
   while (done < size) {

@@ -61,11 +61,6 @@ bool has_data(int fd) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_silence_output();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The writer thread of a large input may not have sent everything when
   // the socket is peeked; keep to what is prefilled.

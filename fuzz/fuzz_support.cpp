@@ -119,3 +119,9 @@ conn_closer::~conn_closer() {
   plat_close_socket(conn->command_socket);
   plat_close_socket(conn->control_socket);
 }
+
+// Every harness starts with the product's messages silenced.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  fuzz_silence_output();
+  return 0;
+}

@@ -106,11 +106,6 @@ bool known_failure_text(const std::string &m) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_silence_output();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   const uint8_t mode = data[0];

@@ -134,11 +134,6 @@ void check_line(const std::string &line, uint16_t *avail) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz_silence_output();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   yak = data[0] & 1;

@@ -19,17 +19,11 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // when the braces do not close.  Braces inside double quotes do not count.
 bool braced_text(std::string_view text, size_t body_open, std::string_view *inner, size_t *after) {
   int depth = 0;
-  bool quoted = false;
+  quote_state quotes;
   for (size_t i = body_open; i < text.size(); ++i) {
+    if (!quotes.outside(text, &i)) continue;
     char c = text[i];
-    if (quoted) {
-      if (c == '\\' && i + 1 < text.size())
-        ++i;
-      else if (c == '"')
-        quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '{') {
+    if (c == '{') {
       ++depth;
     } else if (c == '}' && --depth == 0) {
       *inner = text.substr(body_open + 1, i - body_open - 1);

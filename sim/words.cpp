@@ -72,25 +72,35 @@ std::optional<double> parse_seconds(std::string_view text) {
   return value;
 }
 
+bool quote_state::outside(std::string_view text, size_t *i) {
+  char c = text[*i];
+  if (quoted) {
+    if (c == '\\' && *i + 1 < text.size())
+      ++*i;
+    else if (c == '"')
+      quoted = false;
+    return false;
+  }
+  if (c == '"') {
+    quoted = true;
+    return false;
+  }
+  return true;
+}
+
 std::vector<std::string> split_commands(std::string_view line) {
   std::vector<std::string> commands;
   int depth = 0;
-  bool quoted = false;
+  quote_state quotes;
   size_t start = 0;
   auto take = [&](size_t end) {
     std::string_view command = trim(line.substr(start, end - start));
     if (!command.empty()) commands.emplace_back(command);
   };
   for (size_t i = 0; i < line.size(); ++i) {
+    if (!quotes.outside(line, &i)) continue;
     char c = line[i];
-    if (quoted) {
-      if (c == '\\' && i + 1 < line.size())
-        ++i;
-      else if (c == '"')
-        quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '{') {
+    if (c == '{') {
       ++depth;
     } else if (c == '}') {
       if (depth > 0) --depth;

@@ -23,6 +23,15 @@ std::optional<unsigned long> parse_decimal(std::string_view text);
 // Seconds as a non-negative decimal fraction ("0.2", "3").
 std::optional<double> parse_seconds(std::string_view text);
 
+// Follows double quotes through a text one character at a time; inside
+// them a backslash carries the next character along.
+struct quote_state {
+  bool quoted = false;
+  // Whether text[*i] stands outside double quotes and is not one itself.
+  // An escaped character inside quotes is stepped over (*i moves past it).
+  bool outside(std::string_view text, size_t *i);
+};
+
 // Splits a command line at ";".  A ";" inside "{...}" (nested braces count)
 // or inside double quotes does not separate; a backslash inside quotes keeps
 // the next character from closing them.  Each command is trimmed; empty
