@@ -38,14 +38,14 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/docs/romupdate-sim.1 ${PROJECT_SOURCE_DIR}/docs/romupdate-abs.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-  # bash-completion loads completions/<command> on first use; the two other
-  # commands are links to the one file, which registers all three.
+  # bash-completion loads completions/<command> on first use; the other
+  # commands are links to the one file, which registers them all.
   set(completion_dir ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/romupdate.bash
           DESTINATION ${completion_dir} RENAME romupdate)
   set(completion_links ${CMAKE_BINARY_DIR}/completion-links)
   file(MAKE_DIRECTORY ${completion_links})
-  foreach(command romupdate-sim romupdate-abs)
+  foreach(command romupdate-sim romupdate-abs romupdate-fleet)
     file(CREATE_LINK romupdate ${completion_links}/${command} SYMBOLIC)
     install(FILES ${completion_links}/${command} DESTINATION ${completion_dir})
   endforeach()
@@ -59,12 +59,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   find_program(DPKG_SHLIBDEPS_PROGRAM dpkg-shlibdeps)
   mark_as_advanced(DPKG_SHLIBDEPS_PROGRAM)
+  # romupdate-fleet runs on GNU parallel; dpkg-shlibdeps adds the libraries.
   if(DPKG_SHLIBDEPS_PROGRAM)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "parallel")
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, parallel")
   endif()
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, parallel")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 endif()
 
 include(CPack)
