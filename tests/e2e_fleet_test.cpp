@@ -1,55 +1,57 @@
-// Fleet updates: the xargs and GNU parallel recipes of README.md, taken
-// from the document and run as written, against 16 simulators at once, one
-// of which fails its hardware check.
+// Fleet updates: romupdate-fleet as `cmake --install` puts it, with the
+// installed romupdate, against simulators on loopback addresses: sixteen at
+// once with one failing its hardware check, two pretend hosts reached
+// through a stand-in for ssh, interrupts, a time-out, retries, and the
+// refusals of a bad command line or target list.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "harness/harness.h"
 
+extern char **environ;
+
 namespace {
 
+namespace fs = std::filesystem;
 using e2e::contains;
 using e2e::RunOptions;
 using e2e::RunResult;
 using e2e::Sim;
 using e2e::TempDir;
+using lines_t = std::vector<std::string>;
 
 constexpr int FLEET_SIZE = 16;
 constexpr int BAD_TARGET = 5;
+const char *const RESULTS_HEADER = "target\tstatus\tseconds\tlast_line\tlog\thost";
 
-// The ```bash block of the document whose second line (after "#!") begins
-// with `heading`.
-std::string recipe(const std::string &heading) {
-  std::istringstream doc(e2e::read_file(ROMUPDATE_FLEET_DOC));
-  std::string line, block;
-  bool inside = false;
-  while (std::getline(doc, line)) {
-    if (!inside && line == "```bash") {
-      inside = true;
-      block.clear();
-    } else if (inside && line == "```") {
-      inside = false;
-      size_t second = block.find('\n') + 1;
-      if (block.compare(second, heading.size(), heading) == 0) return block;
-    } else if (inside) {
-      block += line + "\n";
-    }
-  }
-  return {};
-}
-
-std::vector<std::string> lines_of(const std::string &text) {
-  std::vector<std::string> lines;
+lines_t lines_of(const std::string &text) {
+  lines_t lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+lines_t fields_of(const std::string &line) {
+  lines_t fields;
+  size_t start = 0;
+  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+    fields.push_back(line.substr(start, tab - start));
+  fields.push_back(line.substr(start));
+  return fields;
 }
 
 // Whether a GNU parallel can be had; installs the Debian package when it
@@ -68,20 +70,122 @@ std::string gnu_parallel_missing() {
   return is_gnu() ? "" : "apt-get could not install the package 'parallel'";
 }
 
-// Sixteen targets: 38100B and 38100A mainframes in turn, all good but one, a
-// 38100A whose control card reports the identifier of another product.
+// The installed command started the way a shell starts a foreground job on
+// a terminal: in a process group of its own, which is where the terminal
+// sends Ctrl+C.
+class Job {
+ public:
+  Job(const lines_t &args, const std::map<std::string, std::string> &env_add, const std::string &cwd,
+      const std::string &out, const std::string &err)
+      : out_(out), err_(err) {
+    std::map<std::string, std::string> env;
+    for (char **e = environ; *e; ++e) {
+      std::string kv = *e;
+      size_t eq = kv.find('=');
+      if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (auto &kv : env_add) env[kv.first] = kv.second;
+    std::vector<std::string> env_text, argv_text = args;
+    for (auto &kv : env) env_text.push_back(kv.first + "=" + kv.second);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setpgid(0, 0);
+      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int in = open("/dev/null", O_RDONLY);
+      if (o < 0 || e < 0 || in < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+      dup2(in, 0);
+      dup2(o, 1);
+      dup2(e, 2);
+      signal(SIGINT, SIG_DFL);
+      std::vector<char *> argv, envp;
+      for (auto &a : argv_text) argv.push_back(a.data());
+      for (auto &a : env_text) envp.push_back(a.data());
+      argv.push_back(nullptr);
+      envp.push_back(nullptr);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    setpgid(pid_, pid_);  // either side may get there first
+  }
+  ~Job() {
+    if (pid_ > 0) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Job(const Job &) = delete;
+  Job &operator=(const Job &) = delete;
+
+  void interrupt() { kill(-pid_, SIGINT); }
+  // The exit status, or -1 when it did not end by itself within `seconds`.
+  int wait(double seconds) {
+    for (auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds);) {
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      usleep(20000);
+    }
+    return -1;
+  }
+  std::string out() const { return e2e::read_file(out_); }
+  std::string err() const { return e2e::read_file(err_); }
+
+ private:
+  std::string out_, err_;
+  int pid_ = -1;
+};
+
+// Waits until `ready` holds, at most `seconds`.
+template <typename F>
+bool eventually(F ready, double seconds = 30) {
+  for (int i = 0; i < seconds * 50; ++i) {
+    if (ready()) return true;
+    usleep(20000);
+  }
+  return ready();
+}
+
+bool has_event(const Sim &sim, const std::string &kind) {
+  for (auto &line : sim.transcript())
+    if (line.kind == kind) return true;
+  return false;
+}
+
+// A scratch installation (`cmake --install` of this build tree) and a
+// scratch current directory.
 class Fleet : public ::testing::Test {
  protected:
-  void start_fleet() {
-    for (int i = 0; i < FLEET_SIZE; ++i) {
+  void SetUp() override {
+    if (std::string why = gnu_parallel_missing(); !why.empty()) GTEST_SKIP() << why;
+    RunOptions o;
+    o.program = ROMUPDATE_CMAKE;
+    o.fast_sleep = false;
+    o.timeout = 120;
+    RunResult install = e2e::run({"--install", ROMUPDATE_BUILD_DIR, "--prefix", prefix.path()}, o);
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    fleet = prefix.file("bin/romupdate-fleet");
+    ASSERT_TRUE(fs::exists(fleet));
+    path = prefix.file("bin") + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+  }
+
+  // 38100B and 38100A mainframes in turn, each with the good identifier for
+  // T5806 unless listed in `bad` (a 38100A whose control card reports the
+  // identifier of another product); the list targets.txt names them all.
+  void start_fleet(int size, std::set<int> bad = {}, std::vector<std::string> extra = {}) {
+    for (int i = 0; i < size; ++i) {
       std::vector<std::string> options = {"--reboot-time", "0.3"};
-      if (i == BAD_TARGET) {
+      if (bad.count(i)) {
         options.insert(options.end(), {"--target", "38100a", "--hwid", "2FFFF0=5821"});
       } else if (i % 2) {
         options.insert(options.end(), {"--target", "38100a", "--hwid", "2FFFF0=5806"});
       } else {
         options.insert(options.end(), {"--target", "38100b"});
       }
+      options.insert(options.end(), extra.begin(), extra.end());
       sims.push_back(std::make_unique<Sim>(options));
     }
     std::string list = "# the fleet\n";
@@ -93,113 +197,338 @@ class Fleet : public ::testing::Test {
   std::string image(int i) const {
     return e2e::examples_root() + (i % 2 ? "/lib/t5806a.X" : "/lib/t5806b.X");
   }
+  std::string log_of(int i) const { return e2e::read_file(work.file("logs/" + address(i) + ".log")); }
 
-  // Saves the recipe as the document says and runs it in the scratch
-  // directory with romupdate on PATH.
-  RunResult run_recipe(const std::string &name, const std::string &heading, const std::string &targets,
-                       double timeout = 60) {
-    std::string script = recipe(heading);
-    EXPECT_FALSE(script.empty()) << "no recipe '" << heading << "' in " << ROMUPDATE_FLEET_DOC;
-    work.write(name, script);
-    chmod(work.file(name).c_str(), 0755);
+  RunResult run_fleet(const lines_t &args, double timeout = 60, const std::string &input = "") {
     RunOptions o;
-    o.program = "/bin/bash";
-    o.cwd = work.path();
     o.timeout = timeout;
-    std::string bin = e2e::romupdate_path().substr(0, e2e::romupdate_path().rfind('/'));
-    o.env["PATH"] = bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-    o.env["FASTSLEEP_LOG"] = "";  // one log for 16 programs would say nothing
-    return e2e::run({name, targets, "T5806"}, o);
+    o.input = input;
+    return run_fleet(args, o);
+  }
+  RunResult run_fleet(const lines_t &args, RunOptions o) {
+    o.program = fleet;
+    o.cwd = work.path();
+    o.env.emplace("PATH", path);
+    o.env["FASTSLEEP_LOG"] = "";  // one log for many programs would say nothing
+    return e2e::run(args, o);
   }
 
-  // Every good target holds its image, and only it; the bad one holds none.
-  void expect_flash() {
-    for (int i = 0; i < FLEET_SIZE; ++i) {
+  std::unique_ptr<Job> start_job(const lines_t &args, std::map<std::string, std::string> env = {}) {
+    lines_t argv = {fleet};
+    argv.insert(argv.end(), args.begin(), args.end());
+    env["PATH"] = path;
+    env["XR52000"] = e2e::examples_root();
+    env["LD_PRELOAD"] = e2e::fastsleep_path();
+    return std::make_unique<Job>(argv, env, work.path(), work.file("job.out"), work.file("job.err"));
+  }
+
+  // The results file by target, checking its header and that it lists the
+  // targets once each in list order.
+  std::map<std::string, lines_t> results(const std::string &name = "results.tsv") {
+    lines_t lines = lines_of(e2e::read_file(work.file(name)));
+    EXPECT_FALSE(lines.empty());
+    if (lines.empty()) return {};
+    EXPECT_EQ(lines[0], RESULTS_HEADER);
+    std::map<std::string, lines_t> by_target;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      lines_t f = fields_of(lines[i]);
+      EXPECT_EQ(f.size(), 6u) << lines[i];
+      if (f.size() != 6) continue;
+      if (i - 1 < sims.size()) {
+        EXPECT_EQ(f[0], address(static_cast<int>(i - 1))) << "out of list order";
+      }
+      EXPECT_TRUE(by_target.emplace(f[0], f).second) << "twice: " << lines[i];
+    }
+    return by_target;
+  }
+
+  // Every good target holds its image, and only it; a bad one holds none.
+  void expect_flash(std::set<int> bad = {}) {
+    for (size_t i = 0; i < sims.size(); ++i) {
       sims[i]->stop();
       std::string report;
-      bool matches = e2e::flash_matches(image(i), sims[i]->dump_path(), true, &report);
-      if (i == BAD_TARGET)
-        EXPECT_FALSE(matches) << address(i) << ": the failing target was programmed";
+      bool matches = e2e::flash_matches(image(static_cast<int>(i)), sims[i]->dump_path(), true, &report);
+      if (bad.count(static_cast<int>(i)))
+        EXPECT_FALSE(matches) << address(static_cast<int>(i)) << ": the failing target was programmed";
       else
-        EXPECT_TRUE(matches) << address(i) << ": " << report;
+        EXPECT_TRUE(matches) << address(static_cast<int>(i)) << ": " << report;
     }
   }
 
+  TempDir prefix, work;
+  std::string fleet, path;
   std::vector<std::unique_ptr<Sim>> sims;
-  TempDir work;
 };
 
-TEST_F(Fleet, XargsRecipeUpdatesEveryTargetAndNamesTheFailure) {
-  start_fleet();
-  RunResult r = run_recipe("fleet-update", "# fleet-update TARGETS", "targets.txt");
+TEST_F(Fleet, UpdatesSixteenTargetsAndNamesTheOneFailure) {
+  start_fleet(FLEET_SIZE, {BAD_TARGET});
+  RunResult r = run_fleet({"-v", "--results", "results.tsv", "targets.txt", "T5806"}, 120);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_EQ(e2e::count_of(r.out, "FAILED"), 1) << r.out;
-  EXPECT_TRUE(contains(r.out, "FAILED " + address(BAD_TARGET) + " (status 1;")) << r.out;
-
-  std::map<std::string, std::string> status;
-  for (const std::string &line : lines_of(e2e::read_file(work.file("results.txt")))) {
-    size_t blank = line.find(' ');
-    ASSERT_NE(blank, std::string::npos) << line;
-    EXPECT_TRUE(status.emplace(line.substr(0, blank), line.substr(blank + 1)).second) << "twice: " << line;
-  }
-  ASSERT_EQ(status.size(), size_t{FLEET_SIZE});
-  for (int i = 0; i < FLEET_SIZE; ++i) {
-    EXPECT_EQ(status[address(i)], i == BAD_TARGET ? "1" : "0") << address(i);
-    std::string log = e2e::read_file(work.file("logs/" + address(i) + ".log"));
-    EXPECT_TRUE(contains(log, i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED"))
-        << address(i) << ":\n" << log;
-  }
-  expect_flash();
-}
-
-TEST_F(Fleet, ParallelRecipeUpdatesEveryTargetAndNamesTheFailure) {
-  if (std::string why = gnu_parallel_missing(); !why.empty()) GTEST_SKIP() << why;
-  start_fleet();
-  RunResult r = run_recipe("fleet-update-parallel", "# fleet-update-parallel TARGETS", "targets.txt");
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_EQ(lines_of(r.out), std::vector<std::string>{"FAILED " + address(BAD_TARGET) + " (status 1, signal 0)"})
+  const std::string bad_log = "logs/" + address(BAD_TARGET) + ".log";
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(BAD_TARGET) + " (status 1; see " + bad_log + ")",
+                                      "romupdate-fleet: updated 15 of 16 targets"}))
       << r.err;
 
-  // Each target's lines stand together, tagged with the target.
-  std::vector<std::string> order;
-  std::map<std::string, std::string> output;
-  for (const std::string &line : lines_of(e2e::read_file(work.file("fleet.log")))) {
-    size_t tab = line.find('\t');
-    ASSERT_NE(tab, std::string::npos) << "untagged line: " << line;
-    std::string tag = line.substr(0, tab);
-    if (order.empty() || order.back() != tag) order.push_back(tag);
-    output[tag] += line.substr(tab + 1) + "\n";
+  auto rows = results();
+  ASSERT_EQ(rows.size(), size_t{FLEET_SIZE});
+  for (int i = 0; i < FLEET_SIZE; ++i) {
+    const lines_t &row = rows[address(i)];
+    const std::string result = i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED";
+    EXPECT_EQ(row[1], i == BAD_TARGET ? "1" : "0") << address(i);
+    EXPECT_GT(std::stod(row[2]), 0.0) << address(i);
+    EXPECT_EQ(row[3], result) << address(i);
+    EXPECT_EQ(row[4], "logs/" + address(i) + ".log");
+    EXPECT_EQ(row[5], "local");
+    // The log holds this target's output alone.
+    std::string log = log_of(i);
+    EXPECT_EQ(e2e::count_of(log, "Flash programming"), 1) << address(i) << ":\n" << log;
+    EXPECT_TRUE(contains(log, result)) << address(i) << ":\n" << log;
   }
-  EXPECT_EQ(order.size(), size_t{FLEET_SIZE}) << "outputs of different targets interleave";
-  EXPECT_EQ(std::set<std::string>(order.begin(), order.end()).size(), size_t{FLEET_SIZE});
-  for (int i = 0; i < FLEET_SIZE; ++i)
-    EXPECT_TRUE(contains(output[address(i)],
-                         i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED"))
-        << address(i) << ":\n" << output[address(i)];
+  expect_flash({BAD_TARGET});
+}
+
+// Two pretend hosts: parallel reaches each through a stand-in for ssh that
+// notes the host and runs the command here.
+TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
+  start_fleet(6);
+  work.write("ssh", "#!/bin/bash\n"
+                    "while [[ $1 == -* ]]; do case $1 in -[lopS]) shift 2 ;; *) shift ;; esac; done\n"
+                    "echo \"$1\" >>\"$(dirname \"$0\")/ssh.log\"\n"
+                    "shift\n"
+                    "[[ $1 == -- ]] && shift\n"
+                    "exec bash -c \"$*\"\n");
+  chmod(work.file("ssh").c_str(), 0755);
+  const std::string a = work.file("ssh") + " lab-a", b = work.file("ssh") + " lab-b";
+  RunResult r = run_fleet({"-j", "2", "-v", "--sshlogin", a, "--sshlogin=" + b, "--results", "results.tsv",
+                           "targets.txt", "T5806"},
+                          120);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(lines_of(r.out), lines_t{"romupdate-fleet: updated all 6 targets"}) << r.err;
+
+  std::map<std::string, int> per_host;
+  for (auto &[target, row] : results()) {
+    ++per_host[row[5]];
+    EXPECT_EQ(row[1], "0") << target;
+    EXPECT_EQ(row[3], "Flash programming SUCCEEDED") << target;
+  }
+  EXPECT_EQ(per_host.size(), 2u);
+  EXPECT_GT(per_host[a], 0) << "lab-a updated nothing";
+  EXPECT_GT(per_host[b], 0) << "lab-b updated nothing";
+  std::set<std::string> asked;
+  for (auto &host : lines_of(e2e::read_file(work.file("ssh.log")))) asked.insert(host);
+  EXPECT_EQ(asked, (std::set<std::string>{"lab-a", "lab-b"}));
   expect_flash();
 }
 
-// A target listed twice would be refused by its own lock halfway through;
-// the recipes refuse the list before touching any target.  So does a list
-// without targets.
-TEST_F(Fleet, RecipesRefuseABadTargetList) {
-  sims.push_back(std::make_unique<Sim>());
-  work.write("twice.txt", address(0) + "\n192.0.2.1\n" + address(0) + "  # again\n");
-  work.write("empty.txt", "# nobody\n\n");
-  bool have_parallel = gnu_parallel_missing().empty();
-  for (const char *name : {"fleet-update", "fleet-update-parallel"}) {
-    if (std::string(name) == "fleet-update-parallel" && !have_parallel) continue;
-    std::string heading = std::string("# ") + name + " TARGETS";
-    RunResult twice = run_recipe(name, heading, "twice.txt", 20);
-    EXPECT_EQ(twice.status, 2) << name;
-    EXPECT_TRUE(contains(twice.err, "listed more than once: " + address(0))) << name << ": " << twice.err;
-    RunResult empty = run_recipe(name, heading, "empty.txt", 20);
-    EXPECT_EQ(empty.status, 2) << name;
-    EXPECT_TRUE(contains(empty.err, "no targets")) << name << ": " << empty.err;
+// The first interrupt (to the whole process group, as from a terminal)
+// starts no new target; the two running updates carry on to the end.
+TEST_F(Fleet, FirstInterruptStartsNoNewTargetAndLetsTheRunningOnesFinish) {
+  start_fleet(4, {}, {"--reboot-time", "1.5"});
+  auto job = start_job({"-j", "2", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  ASSERT_TRUE(eventually([&] { return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot"); }))
+      << job->err();
+  job->interrupt();
+  int status = job->wait(60);
+  EXPECT_EQ(status, 1) << job->out() << job->err();
+  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: no new target is started")) << job->err();
+
+  for (int i : {0, 1}) {
+    EXPECT_TRUE(contains(log_of(i), "Flash programming SUCCEEDED")) << address(i) << ":\n" << log_of(i);
+    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i + 2) + " (not started)\n")) << job->out();
+    EXPECT_TRUE(sims[i + 2]->commands().empty()) << address(i + 2) << " was contacted";
+    EXPECT_FALSE(fs::exists(work.file("logs/" + address(i + 2) + ".log")));
   }
+  auto rows = results();
+  EXPECT_EQ(rows[address(0)][1], "0");
+  EXPECT_EQ(rows[address(3)][1], "-");
+  for (int i : {0, 1}) {
+    sims[i]->stop();
+    std::string report;
+    EXPECT_TRUE(e2e::flash_matches(image(i), sims[i]->dump_path(), true, &report)) << address(i) << report;
+  }
+}
+
+// The second interrupt stops the running updates: each ends through its
+// own terminate handling with FAILED, and the fleet does not wait for them.
+TEST_F(Fleet, SecondInterruptStopsTheRunningUpdatesAndFailsThem) {
+  // The first two never come back from their reboot; romupdate would try
+  // again for well over a minute (a tenth of each real wait).
+  for (int i = 0; i < 3; ++i)
+    sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", i < 2 ? "600" : "0.3"}));
+  work.write("targets.txt", address(0) + "\n" + address(1) + "\n" + address(2) + "\n");
+  auto job = start_job({"-j", "2", "-v", "targets.txt", "T5806"}, {{"FASTSLEEP_MS", "100"}});
+  ASSERT_TRUE(eventually([&] { return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot"); }))
+      << job->err();
+  auto start = std::chrono::steady_clock::now();
+  job->interrupt();
+  ASSERT_TRUE(eventually([&] { return contains(job->err(), "no new target is started"); }, 10)) << job->err();
+  usleep(300000);
+  job->interrupt();
+  int status = job->wait(60);
+  EXPECT_EQ(status, 1) << job->out() << job->err();
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
+  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: stopping the running updates")) << job->err();
+  for (int i : {0, 1}) {
+    EXPECT_TRUE(contains(log_of(i), ": Terminate\n")) << address(i) << ":\n" << log_of(i);
+    EXPECT_TRUE(contains(log_of(i), "Flash programming FAILED")) << address(i) << ":\n" << log_of(i);
+    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i) + " (")) << job->out();
+  }
+  EXPECT_TRUE(contains(job->out(), "FAILED " + address(2) + " (not started)\n")) << job->out();
+  EXPECT_TRUE(sims[2]->commands().empty());
+}
+
+// A target that takes the connection and never answers would hold the
+// fleet for ever; the time-out ends its update, which fails.
+TEST_F(Fleet, TimeOutEndsAnUpdateThatNeverAnswers) {
+  sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.3"}));
+  sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--hang-at", "ver"}));
+  work.write("targets.txt", address(0) + "\n" + address(1) + "\n");
+  RunResult r = run_fleet({"--timeout", "3", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  ASSERT_FALSE(r.timed_out) << "the fleet waited for the silent target";
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(1) + " (stopped by signal 15; see logs/" + address(1) + ".log)",
+                                      "romupdate-fleet: updated 1 of 2 targets"}));
+  EXPECT_TRUE(contains(log_of(1), ": Terminate\n")) << log_of(1);
+  auto rows = results();
+  EXPECT_EQ(rows[address(1)][1], "143");
+  EXPECT_EQ(rows[address(1)][3], "Flash programming FAILED");
+  EXPECT_EQ(rows[address(0)][3], "Flash programming SUCCEEDED");
+}
+
+// --retries N is N more complete updates after a failed one.
+TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
+  // The first download is refused; every later one is taken.
+  sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.1", "--download-status", "0@1"}));
+  work.write("targets.txt", address(0) + "\n");
+  RunResult r = run_fleet({"--retries", "1", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(results()[address(0)][3], "Flash programming SUCCEEDED");
+  int locks = 0;
+  for (auto &command : sims[0]->commands()) locks += command == "lanlk -e;lockinfo";
+  EXPECT_EQ(locks, 4) << "two complete updates lock the target twice each";
+  expect_flash();
+}
+
+// Each log holds what its romupdate wrote to both streams, in the order it
+// wrote it; success is the exit status whatever the last line says; --trace
+// names a trace file beside the log.  A stand-in romupdate comes first on
+// PATH.
+TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
+  work.write("bin/romupdate",
+             "#!/bin/bash\n"
+             "echo \"out $*\"; echo \"err trace=$ROMUPDATE_TRACE\" >&2; echo out two; echo err two >&2\n"
+             "case $1 in\n"
+             "  said-yes) echo 'Flash programming SUCCEEDED'; exit 1 ;;\n"
+             "  silent) exit 0 ;;\n"
+             "esac\n");
+  chmod(work.file("bin/romupdate").c_str(), 0755);
+  path = work.file("bin") + ":" + path;
+  work.write("targets.txt", "said-yes\nsilent\n");
+  RunResult r = run_fleet({"--trace", "--logs", "out/logs", "--results", "results.tsv", "targets.txt", "T5806",
+                           "38163"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/logs/said-yes.log)",
+                                      "romupdate-fleet: updated 1 of 2 targets"}));
+  const std::string logs = fs::canonical(work.file("out/logs")).string();
+  EXPECT_EQ(e2e::read_file(work.file("out/logs/silent.log")),
+            "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
+  EXPECT_EQ(e2e::read_file(work.file("out/logs/said-yes.log")),
+            "out said-yes T5806 38163\nerr trace=" + logs + "/said-yes.trace\nout two\nerr two\n"
+            "Flash programming SUCCEEDED\n");
+  lines_t files;
+  for (auto &entry : fs::directory_iterator(work.file("out/logs"))) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (lines_t{"said-yes.log", "silent.log"})) << "parallel's own files were left behind";
+  auto rows = results();
+  EXPECT_EQ(rows["said-yes"], (lines_t{"said-yes", "1", rows["said-yes"][2], "Flash programming SUCCEEDED",
+                                       "out/logs/said-yes.log", "local"}));
+  EXPECT_EQ(rows["silent"], (lines_t{"silent", "0", rows["silent"][2], "err two", "out/logs/silent.log", "local"}));
+}
+
+// --dry-run lists the command of every target, read here from the standard
+// input, and touches nothing.
+TEST_F(Fleet, DryRunListsEachCommandAndContactsNothing) {
+  sims.push_back(std::make_unique<Sim>());
+  sims.push_back(std::make_unique<Sim>());
+  RunResult r = run_fleet({"--dry-run", "-v", "--trace", "-j3", "--timeout", "30", "--retries", "2", "--results",
+                           "results.tsv", "-", "T5806", "my product"},
+                          60, address(0) + "\n# spare\n" + address(1) + "\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string logs = fs::canonical(work.path()).string() + "/logs";
+  EXPECT_EQ(lines_of(r.out),
+            (lines_t{"romupdate-fleet: would update 2 targets, 3 at a time on this machine, each one's output in "
+                     "logs/TARGET.log:",
+                     "ROMUPDATE_TRACE=" + logs + "/" + address(0) + ".trace romupdate -v " + address(0) +
+                         " T5806 'my product' 2>&1",
+                     "ROMUPDATE_TRACE=" + logs + "/" + address(1) + ".trace romupdate -v " + address(1) +
+                         " T5806 'my product' 2>&1"}))
+      << r.err;
+  EXPECT_FALSE(fs::exists(work.file("logs")));
+  EXPECT_FALSE(fs::exists(work.file("results.tsv")));
   for (auto &sim : sims) EXPECT_TRUE(sim->commands().empty()) << sim->address() << " was contacted";
+}
+
+// A bad command line or target list ends with status 2 before any target is
+// contacted.
+TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
+  sims.push_back(std::make_unique<Sim>());
+  const std::string a = address(0);
+  work.write("good.txt", a + "\n");
+  work.write("twice.txt", a + "\n127.0.0.1\n" + a + "  # again\n");
+  work.write("case.txt", a + "\nbench7\nBENCH7\n");
+  work.write("empty.txt", "# nobody\n\n");
+  work.write("blanks.txt", a + "\nbench 7\n");
+  work.write("option.txt", a + "\n-v\n");
+  mkdir(work.file("folder.txt").c_str(), 0755);
+  // A PATH with everything but parallel.
+  const std::string no_parallel = work.file("no-parallel");
+  fs::create_directories(no_parallel);
+  for (auto &entry : fs::directory_iterator("/usr/bin"))
+    if (entry.path().filename() != "parallel")
+      fs::create_symlink(entry.path(), no_parallel + "/" + entry.path().filename().string());
+  const std::string without_parallel = prefix.file("bin") + ":" + no_parallel;
+
+  struct Case {
+    lines_t args;
+    std::string message;
+    std::string path = "";
+  };
+  const std::vector<Case> cases = {
+      {{"twice.txt", "T5806"}, "romupdate-fleet: listed more than once: " + a + "\n"},
+      {{"case.txt", "T5806"}, "romupdate-fleet: listed more than once: BENCH7\n"},
+      {{"empty.txt", "T5806"}, "romupdate-fleet: no targets in empty.txt\n"},
+      {{"blanks.txt", "T5806"}, "romupdate-fleet: blanks.txt, line 2: address with blanks: \"bench 7\"\n"},
+      {{"option.txt", "T5806"}, "romupdate-fleet: option.txt, line 2: not an address or host name: \"-v\"\n"},
+      {{"nosuch.txt", "T5806"}, "romupdate-fleet: cannot read the target list 'nosuch.txt': no such file\n"},
+      {{"folder.txt", "T5806"}, "romupdate-fleet: cannot read the target list 'folder.txt': it is a folder\n"},
+      {{"--frobnicate", "good.txt", "T5806"}, "romupdate-fleet: unknown option '--frobnicate'\n"},
+      {{"-j", "0", "good.txt", "T5806"}, "-j needs a number of updates above 0, not '0'"},
+      {{"--timeout", "soon", "good.txt", "T5806"}, "--timeout needs a number of seconds above 0"},
+      {{"good.txt"}, "name the target list and at least one product"},
+      {{"good.txt", "T5806"}, "GNU parallel is missing; install the Debian package 'parallel'", without_parallel},
+  };
+  for (const Case &c : cases) {
+    RunOptions o;
+    o.timeout = 20;
+    if (!c.path.empty()) o.env["PATH"] = c.path;
+    RunResult r = run_fleet(c.args, o);
+    EXPECT_EQ(r.status, 2) << c.args[0] << ": " << r.err;
+    EXPECT_TRUE(contains(r.err, c.message)) << c.args[0] << ": " << r.err;
+    EXPECT_EQ(r.out, "") << c.args[0];
+  }
+  EXPECT_FALSE(fs::exists(work.file("logs")));
+  EXPECT_TRUE(sims[0]->commands().empty()) << "the target was contacted";
+}
+
+TEST_F(Fleet, HelpAndVersion) {
+  RunResult version = run_fleet({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
+  RunResult help = run_fleet({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "Usage: romupdate-fleet [OPTION]... TARGETS PRODUCT...\n")) << help.out;
 }
 
 }  // namespace
