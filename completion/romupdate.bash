@@ -1,8 +1,8 @@
-# Bash completion for romupdate, romupdate-sim and romupdate-abs.
+# Bash completion for romupdate, romupdate-sim, romupdate-abs and
+# romupdate-fleet.
 #
-# Installed as bash-completion/completions/romupdate, with romupdate-sim and
-# romupdate-abs linked to it, so that loading any one of the three names
-# registers all of them.  The file needs nothing but bash itself.
+# Installed as bash-completion/completions/romupdate, with the other names
+# linked to it, so that loading any one of them registers all of them.  The file needs nothing but bash itself.
 
 # The configuration names romupdate can be given for the files in directory
 # $1 (empty for the current directory, else ending in "/"), one a line.
@@ -90,6 +90,14 @@ _romupdate() {
     return 0
   fi
 
+  _romupdate_products
+  return 0
+}
+
+# Sets COMPREPLY to the configuration names that begin with $cur: those of
+# the current directory and of the update directory, or, for a name with a
+# directory part, the configuration files and directories there.
+_romupdate_products() {
   # A name with a directory part is a file name, used as it stands.
   if [[ $cur == */* ]]; then
     compopt -o filenames 2>/dev/null
@@ -100,7 +108,7 @@ _romupdate() {
         COMPREPLY+=("$path")
       fi
     done < <(compgen -f -- "$cur")
-    return 0
+    return
   fi
 
   local root=${XR52000:-/usr/xr52000/}
@@ -113,7 +121,6 @@ _romupdate() {
       [[ $word == "$cur"* ]] && printf '%s\n' "$word"
     done | LC_ALL=C sort -u
   )
-  return 0
 }
 
 _romupdate_sim() {
@@ -193,6 +200,57 @@ _romupdate_abs() {
   return 0
 }
 
+# romupdate-fleet [OPTION]... TARGETS PRODUCT...: options anywhere before
+# "--"; the first operand is the target list (a file, or "-"), the others
+# are configuration names as romupdate takes them.
+_romupdate_fleet() {
+  local cur prev prefix
+  _romupdate_current
+  case $prev in
+    --logs)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      ;;
+    --results | --sshloginfile)
+      _romupdate_files
+      ;;
+    -j | --jobs | --retries | --timeout | --sshlogin)
+      COMPREPLY=()
+      ;;
+    *)
+      local i word operands=0 options_done=0
+      for ((i = 1; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        if ((!options_done)) && [[ $word == -- ]]; then
+          options_done=1
+        elif ((!options_done)) && [[ $word == -?* ]]; then
+          case $word in
+            -j | --jobs | --logs | --results | --sshlogin | --sshloginfile | --retries | --timeout)
+              # The value, also when bash split "--logs=DIR" at the "=".
+              if [[ ${COMP_WORDS[i + 1]-} == = ]]; then ((i += 2)); else ((i++)); fi
+              ;;
+          esac
+        else
+          ((++operands))
+        fi
+      done
+      if ((!options_done)) && [[ $cur == -* ]]; then
+        _romupdate_matching -j --logs --results -v --dry-run --sshlogin \
+          --sshloginfile --retries --timeout --trace --help --version
+      elif ((operands == 0)); then
+        _romupdate_files
+      else
+        _romupdate_products
+      fi
+      ;;
+  esac
+  if [[ -n $prefix ]]; then
+    COMPREPLY=("${COMPREPLY[@]/#/$prefix}")
+  fi
+  return 0
+}
+
 complete -F _romupdate romupdate
 complete -F _romupdate_sim romupdate-sim
 complete -F _romupdate_abs romupdate-abs
+complete -F _romupdate_fleet romupdate-fleet

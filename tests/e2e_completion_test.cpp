@@ -150,4 +150,20 @@ TEST_F(Completion, AbsToolCommandsOptionsAndFiles) {
   EXPECT_EQ(complete({"romupdate-abs", "frobnicate", ""}), words_t{});
 }
 
+// romupdate-fleet: options before "--", then the target list (a file), then
+// configuration names as romupdate takes them; the words of an option's
+// value, "=" forms included, are no operands.
+TEST_F(Completion, FleetOptionsListAndProducts) {
+  EXPECT_EQ(complete({"romupdate-fleet", "--re"}), (words_t{"--results", "--retries"}));
+  EXPECT_EQ(complete({"romupdate-fleet", "-v", "R"}), words_t{"README"});
+  EXPECT_EQ(complete({"romupdate-fleet", "README", "T5"}), (words_t{"T5806", "T5850"}));
+  EXPECT_EQ(complete({"romupdate-fleet", "-j", "4", "--logs", "sub", "README", "lo"}), words_t{"local"});
+  EXPECT_EQ(complete({"romupdate-fleet", "--logs", "=", "sub", "R"}), words_t{"README"});
+  EXPECT_EQ(complete({"romupdate-fleet", "--logs=sub", "README", "-v", "lo"}), words_t{"local"});
+  EXPECT_EQ(complete({"romupdate-fleet", "--logs", "s"}), words_t{"sub"});
+  EXPECT_EQ(complete({"romupdate-fleet", "--results=R"}), words_t{"--results=README"});
+  EXPECT_EQ(complete({"romupdate-fleet", "--timeout", ""}), words_t{});
+  EXPECT_EQ(complete({"romupdate-fleet", "--", "-"}), words_t{});
+}
+
 }  // namespace
