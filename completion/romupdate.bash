@@ -63,23 +63,38 @@ _romupdate_current() {
   fi
 }
 
-# romupdate [-v] [-b] ADDRESS [CONFIG...]: the options end at the first
-# operand (or "--"); the first operand is the target's address or host
-# name, the others are configuration names.
-_romupdate() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
-  local i word operands=0 options_done=0
+# Counts the operands before the cursor into `operands` and sets
+# `options_done` once "--" has ended the options.  With $1 "first" the
+# options also end at the first operand (getopt's rule), with "anywhere"
+# they do not; the other arguments are the options whose value is the next
+# word.
+_romupdate_operands() {
+  local order=$1 i word
+  shift
+  operands=0 options_done=0
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if ((!options_done)) && [[ $word == -- ]]; then
       options_done=1
     elif ((!options_done)) && [[ $word == -?* ]]; then
-      :
+      if [[ " $* " == *" $word "* ]]; then
+        # The value, also when bash split "--logs=DIR" at the "=".
+        if [[ ${COMP_WORDS[i + 1]-} == = ]]; then ((i += 2)); else ((i++)); fi
+      fi
     else
-      options_done=1
+      [[ $order == first ]] && options_done=1
       ((++operands))
     fi
   done
+}
+
+# romupdate [-v] [-b] ADDRESS [CONFIG...]: the options end at the first
+# operand (or "--"); the first operand is the target's address or host
+# name, the others are configuration names.
+_romupdate() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local operands options_done
+  _romupdate_operands first
 
   if ((operands == 0)); then
     if ((!options_done)) && [[ $cur == -* ]]; then
@@ -218,22 +233,9 @@ _romupdate_fleet() {
       COMPREPLY=()
       ;;
     *)
-      local i word operands=0 options_done=0
-      for ((i = 1; i < COMP_CWORD; i++)); do
-        word=${COMP_WORDS[i]}
-        if ((!options_done)) && [[ $word == -- ]]; then
-          options_done=1
-        elif ((!options_done)) && [[ $word == -?* ]]; then
-          case $word in
-            -j | --jobs | --logs | --results | --sshlogin | --sshloginfile | --retries | --timeout)
-              # The value, also when bash split "--logs=DIR" at the "=".
-              if [[ ${COMP_WORDS[i + 1]-} == = ]]; then ((i += 2)); else ((i++)); fi
-              ;;
-          esac
-        else
-          ((++operands))
-        fi
-      done
+      local operands options_done
+      _romupdate_operands anywhere -j --jobs --logs --results --sshlogin \
+        --sshloginfile --retries --timeout
       if ((!options_done)) && [[ $cur == -* ]]; then
         _romupdate_matching -j --logs --results -v --dry-run --sshlogin \
           --sshloginfile --retries --timeout --trace --help --version
