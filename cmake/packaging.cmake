@@ -1,6 +1,6 @@
 # Packages for operators, made with cpack in a build tree:
 #
-#   build/default$ cpack -G DEB   romupdate_<version>_<arch>.deb: the three
+#   build/default$ cpack -G DEB   romupdate_<version>_<arch>.deb: the
 #                                 programs, their manual pages, the bash
 #                                 completion and the sample installation
 #   build/win32$   cpack -G ZIP   romupdate-<version>-windows.zip:
@@ -20,7 +20,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 mainframes and processor probes over the local network.  The package also
 holds romupdate-sim, which plays a target on a loopback address so that an
 update can be rehearsed without hardware, romupdate-abs, which looks at,
-makes and compares absolute images, and a sample installation.")
+makes and compares absolute images, romupdate-fleet, which updates a whole
+list of targets several at a time with GNU parallel, and a sample
+installation.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 

@@ -1,8 +1,9 @@
 // The Debian package: built with cpack from this build tree into a scratch
 // directory, unpacked with dpkg -x into a scratch root, and used from there:
 // the programs start, the manual pages render, the completion and the sample
-// installation are in place, and the unpacked programs rehearse a complete
-// update with the unpacked sample installation.
+// installation are in place, the fleet command lists its work, and the
+// unpacked programs rehearse a complete update with the unpacked sample
+// installation.
 //
 // One test, so that one cpack runs at a time in the build tree.
 #include <gtest/gtest.h>
@@ -104,6 +105,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, "libc6")) << fields.out;
+  EXPECT_TRUE(contains(fields.out, "parallel")) << "romupdate-fleet needs GNU parallel: " << fields.out;
 
   RunResult unpack = run_program("/usr/bin/dpkg", {"-x", deb, root});
   ASSERT_EQ(unpack.status, 0) << unpack.err;
@@ -123,15 +125,16 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   }
 
   {
-    SCOPED_TRACE("the completion registers all three commands");
+    SCOPED_TRACE("the completion registers all four commands");
     const std::string dir = usr + "/share/bash-completion/completions/";
-    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs"}) {
+    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet"}) {
       std::error_code ec;
       EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec)) << name << ": " << ec.message();
       RunResult loaded = run_program(
-          "/bin/bash", {"-c", std::string("source '") + dir + name + "' && complete -p romupdate romupdate-sim romupdate-abs"});
+          "/bin/bash", {"-c", std::string("source '") + dir + name +
+                                  "' && complete -p romupdate romupdate-sim romupdate-abs romupdate-fleet"});
       EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
-      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 3) << loaded.out;
+      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 4) << loaded.out;
     }
   }
 
@@ -171,10 +174,27 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
   }
 
+  // The fleet command lists what it would run with the unpacked romupdate
+  // (GNU parallel comes from the system, as the package's dependency).
+  const bool have_parallel = have("parallel");
+  if (have_parallel) {
+    SCOPED_TRACE("romupdate-fleet --dry-run");
+    scratch.write("targets.txt", "# lab 2\nbench7\nbench8\n");
+    RunOptions o;
+    o.cwd = scratch.path();
+    o.env["PATH"] = usr + "/bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+    RunResult dry = run_program(usr + "/bin/romupdate-fleet", {"--dry-run", "-v", "targets.txt", "T5806"}, o);
+    EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+    EXPECT_TRUE(contains(dry.out, "would update 2 targets")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "\nromupdate -v bench8 T5806 2>&1\n")) << dry.out;
+    RunResult version = run_program(usr + "/bin/romupdate-fleet", {"--version"});
+    EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
+  }
+
   // Last, since it may be skipped: each manual page renders without a
   // warning from the formatter.
   if (std::string why = man_missing(); !why.empty()) GTEST_SKIP() << "manual pages not rendered: " << why;
-  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs"}) {
+  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet"}) {
     std::string path = usr + "/share/man/man1/" + page + ".1";
     if (!fs::exists(path)) path += ".gz";
     ASSERT_TRUE(fs::exists(path)) << page;
@@ -189,6 +209,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_TRUE(contains(man.out, "NAME")) << page;
     EXPECT_TRUE(contains(man.out, page)) << page << ":\n" << man.out;
   }
+  if (!have_parallel) GTEST_SKIP() << "romupdate-fleet not tried: GNU parallel (Debian package parallel) is missing";
 }
 
 }  // namespace
