@@ -145,7 +145,7 @@ _romupdate_sim() {
     --target)
       _romupdate_matching probe 38100b 38100a unknown
       ;;
-    --log | --dump-flash)
+    --log | --dump-flash | --flash-image)
       _romupdate_files
       ;;
     --address | --port | --version-text | --reboot-time | --stall-time | \
@@ -158,7 +158,7 @@ _romupdate_sim() {
       if [[ $cur == -* ]]; then
         _romupdate_matching --address --port --target --version-text \
           --locked --come-back-locked --never-return --reboot-time --hwid \
-          --register --used --message --control-message --close-at \
+          --register --used --flash-image --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
           --download-message --stall-time --log --dump-flash --help
       else

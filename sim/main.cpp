@@ -54,6 +54,10 @@ int main(int argc, char **argv) {
   }
 
   sim_context ctx(options);
+  if (!options.flash_image.empty() && !read_abs_file(options.flash_image, ctx.target.flash, nullptr, &error)) {
+    std::fprintf(stderr, "romupdate-sim: flash image: %s\n", error.c_str());
+    return 1;
+  }
   if (!options.log_path.empty() && !ctx.log.open(options.log_path, error)) {
     std::fprintf(stderr, "romupdate-sim: transcript: %s\n", error.c_str());
     return 1;

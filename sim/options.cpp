@@ -183,6 +183,8 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
         bad("START-END in hex, END not below START");
       else if (s && e)
         o.used.push_back({*s, *e});
+    } else if (takes("--flash-image")) {
+      o.flash_image = value;
     } else if (takes("--download-status") || takes("--download-drop-after")) {
       unsigned long nth = 0;
       std::string_view number = split_at_count(value, nth, 0);
@@ -230,6 +232,8 @@ const char *usage_text() {
          "  --register ADDR=VALUE  value read by \"m -a2 -d2 ADDR\" (hex; default 0)\n"
          "  --used START-END       flash area in use without data (hex, inclusive;\n"
          "                         repeatable); \"pf -a\" reports it \"Used\"\n"
+         "  --flash-image FILE     the flash holds the bytes of this absolute file\n"
+         "                         at start\n"
          "\n"
          "Faults (CMD matches every command that begins with CMD; N and K count\n"
          "from 1 over the simulator's life):\n"

@@ -49,6 +49,7 @@ struct sim_options {
   std::map<uint32_t, std::string> hwids;
   std::map<uint32_t, uint32_t> registers;
   std::vector<address_range> used;
+  std::string flash_image;  // absolute file whose bytes the flash holds at start
 
   std::vector<download_value> download_status;
   std::vector<download_value> download_drop_after;

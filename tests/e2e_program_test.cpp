@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "harness/harness.h"
 
@@ -35,6 +36,17 @@ void expect_flash(Sim &sim, const std::string &img, bool exact = true) {
 
 bool has(const std::vector<std::string> &v, const std::string &s) {
   return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+// A pseudo-random image made with romupdate-abs.
+std::string make_image(const TempDir &dir, const std::string &name, const std::string &address,
+                       const std::string &size, const std::string &seed) {
+  std::string path = dir.file(name);
+  RunOptions o;
+  o.program = abs_path();
+  RunResult r = run({"make", "--address", address, "--random", size, "--seed", seed, path}, o);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return path;
 }
 
 }  // namespace
@@ -97,6 +109,85 @@ TEST(Program, A38100BWholeCardFollowsTheQuokkaRule) {
                                            "init -p",
                                        }));
   expect_flash(sim, image("t5850.X"));
+}
+
+TEST(Program, FlashCardKeepsWhatNoEntryWrites) {
+  struct Case {
+    std::string label, config;
+    std::vector<std::string> sim;
+    std::string kept;  // in flash before the run, and after it
+  };
+  TempDir dir;
+  make_image(dir, "b.X", "10040000", "16K", "31");
+  make_image(dir, "c.X", "10080000", "16K", "32");
+  make_image(dir, "top.X", "100C0000", "16K", "33");
+  std::string old_c = make_image(dir, "old-c.X", "10080000", "8K", "34");
+  std::string last = make_image(dir, "last.X", "100FFFFF", "1", "35");
+  std::vector<Case> cases = {
+      // The second entry's hardware is not there: its range is not erased.
+      {"skipped entry",
+       "romident 38100B\nromstart 10040000\nbinname b.X\nnewflash yes\n"
+       "romidentloc 2FFFF0\nromident 5806\nromstart 10080000\nbinname c.X\n",
+       {"--hwid", "2FFFF0=1234", "--flash-image", old_c},
+       old_c},
+      // The entry ends one byte short of the card's end; that byte is in use.
+      {"last byte",
+       "romident 38100B\nromstart 100C0000\nromsize 3FFFF\nbinname top.X\n",
+       {"--used", "100C0000-100C0FFF", "--flash-image", last},
+       last},
+  };
+  for (const Case &c : cases) {
+    dir.write("card.cfg", c.config);
+    std::vector<std::string> o = {"--target", "38100b"};
+    o.insert(o.end(), c.sim.begin(), c.sim.end());
+    Sim sim(sim_options(o));
+    RunOptions ro;
+    ro.cwd = dir.path();
+    RunResult r = run({"-v", sim.address(), "card"}, ro);
+    EXPECT_EQ(r.status, 0) << c.label << "\n" << r.err;
+    sim.stop();
+    std::string report;
+    EXPECT_TRUE(flash_matches(c.kept, sim.dump_path(), false, &report)) << c.label << ": " << report;
+  }
+}
+
+TEST(Program, ConfigurationFilesFromAnywhere) {
+  struct Case {
+    std::string label;
+    std::map<std::string, std::string> files;  // in the current directory
+    std::vector<std::string> args, sim, images;
+  };
+  TempDir dir;
+  std::string mine = make_image(dir, "mine.X", "280000", "16K", "41");
+  std::vector<Case> cases = {
+      // One file beside us, one installed: each entry's image is looked for
+      // where its own file was found.
+      {"mixed",
+       {{"MYBOARD.cfg", "romident 38100B\nromstart 280000\nbinname lib/mine.X\n"}},
+       {"MYBOARD", "T5850"},
+       {"--target", "38100b"},
+       {mine, image("t5850.X")}},
+      {"CR LF lines",
+       {{"WINDOWS.cfg", "romidentloc: 2FFFF0\r\nromident 5806\r\nromstart 280000\r\nbinname mine.X\r\n"}},
+       {"WINDOWS"},
+       {"--target", "38100a", "--hwid", "2FFFF0=5806"},
+       {mine}},
+  };
+  for (const Case &c : cases) {
+    for (const auto &[name, content] : c.files) dir.write(name, content);
+    Sim sim(sim_options(c.sim));
+    RunOptions o;
+    o.cwd = dir.path();
+    std::vector<std::string> args = {"-v", sim.address()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = run(args, o);
+    EXPECT_EQ(r.status, 0) << c.label << "\n" << r.out << r.err;
+    sim.stop();
+    for (const std::string &img : c.images) {
+      std::string report;
+      EXPECT_TRUE(flash_matches(img, sim.dump_path(), false, &report)) << c.label << ": " << img << ": " << report;
+    }
+  }
 }
 
 TEST(Program, ProcessorProbe) {
@@ -230,33 +321,59 @@ TEST(Faults, DroppedDownloadIsAFailedRun) {
   }
 }
 
-TEST(Faults, MessageInReplyToProgrammingCommandFails) {
-  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--message", "pf -p=!flash voltage low"}));
-  RunResult r = run({sim.address(), "T5806"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "!flash voltage low\n")) << r.err;
-  EXPECT_FALSE(has(sim.commands(), "lcd -qfb 10000"));
+TEST(Faults, MessageLinesInTheReplies) {
+  struct Case {
+    std::string rule;
+    bool fails;
+  };
+  // Any message line fails the programming command.  The finishing command
+  // may go unanswered, but an error it draws means the flash is not good.
+  for (const Case &c : {Case{"pf -p=!flash voltage low", true}, Case{"pf -f=!ERROR: flash verify failed", true},
+                        Case{"pf -f=!flash verified", false}}) {
+    Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--message", c.rule}));
+    RunResult r = run({"-v", sim.address(), "T5806"});
+    std::string text = c.rule.substr(c.rule.find('=') + 1);
+    EXPECT_EQ(r.status, c.fails ? 1 : 0) << c.rule << "\n" << r.err;
+    EXPECT_TRUE(contains(r.err, c.fails ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n")) << c.rule;
+    EXPECT_EQ(contains(r.err, text + "\n"), c.fails) << c.rule << "\n" << r.err;
+    EXPECT_EQ(has(sim.commands(), "lcd -qfb 10000"), c.rule.rfind("pf -f", 0) == 0) << c.rule;
+  }
 }
 
-TEST(Faults, BrokenImagesAreRefusedBeforeProgramming) {
+TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
   TempDir dir;
   std::string good = read_file(image("t5806a.X"));
-  struct Case { std::string name, content, message; };
+  dir.write("t5806b.X", read_file(image("t5806b.X")));
+  struct Case { std::string name, content, message; bool exists = true; };
   std::vector<Case> cases = {
       {"empty", "", "No data records in"},
       {"header", good.substr(0, 28), "No data records in"},
       {"cut", good.substr(0, 33), "Can't read"},
       {"bigcount", good.substr(0, 30) + std::string("\x00\xFB", 2) + good.substr(32), "Can't read"},
+      {"oversized", good, "ERROR:  Code size 10000H > Rom size 8000H\n"},
+      {"missing", "", "Can't read '", false},
   };
-  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806"}));
-  for (auto &c : cases) {
-    dir.write(c.name + ".X", c.content);
-    dir.write(c.name + ".cfg", "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nbinname " + c.name + ".X\n");
-    RunOptions o;
-    o.cwd = dir.path();
-    RunResult r = run({sim.address(), c.name}, o);
-    EXPECT_EQ(r.status, 1) << c.name;
-    EXPECT_TRUE(contains(r.err, c.message)) << c.name << ": " << r.err;
+  // On a 38100B the file's first entry goes to the flash card, whose range is
+  // in use; a 38100A drops that entry.  Either way a bad image of any entry
+  // ends the run before the target has been told to do anything.
+  for (const char *target : {"38100a", "38100b"}) {
+    Sim sim(sim_options({"--target", target, "--hwid", "2FFFF0=5806", "--used", "10040000-1007FFFF"}));
+    for (auto &c : cases) {
+      if (c.exists) dir.write(c.name + ".X", c.content);
+      dir.write(c.name + ".cfg", "romident 38100B\nromstart 10040000\nbinname t5806b.X\nnewflash yes\n"
+                                 "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nromsize 8000\nbinname " +
+                                     c.name + ".X\n");
+      RunOptions o;
+      o.cwd = dir.path();
+      RunResult r = run({"-v", sim.address(), c.name}, o);
+      EXPECT_EQ(r.status, 1) << target << " " << c.name;
+      EXPECT_TRUE(contains(r.err, c.message)) << target << " " << c.name << ": " << r.err;
+    }
+    std::vector<std::string> commands = sim.commands();
+    for (const char *changing : {"init", "pf -a", "pf -e", "pf -p", "pf -i", "lcd"}) {
+      for (auto &cmd : commands) EXPECT_NE(cmd.rfind(changing, 0), 0u) << target << ": " << cmd;
+    }
+    // The lock was given back each time.
+    EXPECT_EQ(count_of(read_file(sim.log_path()), "mac -d lockinfo"), static_cast<int>(cases.size())) << target;
   }
-  for (auto &cmd : sim.commands()) EXPECT_NE(cmd.rfind("lcd -qfb", 0), 0u) << cmd;
 }

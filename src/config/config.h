@@ -30,6 +30,13 @@ struct product_config {
   unsigned char initr;
   int32_t nwirecmd_count;
   char *nwirecmd[MAX_NWIRECMDS];
+  // Where the entry's file was found: 1 beside the current directory, 0 in
+  // the installation's update directory.  The entry's image names are
+  // resolved by it, whatever files other entries came from.
+  unsigned char local_flag;
+  // The entry's place among the counted entries in reading order; the first
+  // place moves an entry in the table, but not here.
+  int32_t read_order;
 };
 
 inline constexpr int CONFIG_KEYWORD_COUNT = 23;
@@ -56,7 +63,13 @@ struct flash_range {
 };
 extern flash_range *quokka_ranges;
 
+// Whether the entry programs part of a 38100B's flash card (directly or
+// through the 0xA80000 window); its range is erased before programming.
+bool is_flash_card_entry(const product_config &entry);
 // Adds the entry's flash ranges; returns 1 when the entry takes first place.
 int add_quokka_ranges(const product_config *entry);
+// Empties the list, so that it can be built again from the entries that
+// will really be programmed.
+void clear_quokka_ranges();
 void copy_quokka_flash_parts();
 void avail_reply_line(const char *line, void *result);  // result: uint16_t*

@@ -35,12 +35,6 @@ bool applies_to_target(const product_config &e) {
   return true;
 }
 
-// The flash card of a 38100B, addressed directly or through the 0xA80000
-// window.  Only a 38100B has it.
-bool is_flash_card(const product_config &e) {
-  return (e.romstart >= 0x10000000 && e.romstart < 0x100FFFFF) || (quokka && e.romstart == 0xA80000);
-}
-
 // An entry that will not be programmed gives its nwire commands back; its
 // record is reused by the next entry.
 void release_nwire_commands(product_config *e) {
@@ -73,6 +67,12 @@ void print_config_entry(const product_config &e) {
 }
 
 }  // namespace
+
+// The flash card of a 38100B, addressed directly or through the 0xA80000
+// window.  Only a 38100B has it.
+bool is_flash_card_entry(const product_config &e) {
+  return (e.romstart >= 0x10000000 && e.romstart < 0x100FFFFF) || (quokka && e.romstart == 0xA80000);
+}
 
 product_config *config_entry(product_config *table, int index) {
   return config_entry_is_spare(index) ? &spare_entry : &table[index];
@@ -124,7 +124,7 @@ int check_config_entry(product_config *table, int index) {
   // A processor probe has no programming-voltage latch beside its identifier.
   if (e->vppctladdr == 0xFFFFFFFF && !yak) e->vppctladdr = e->romidentloc + 7;
 
-  const bool flash_card = is_flash_card(*e);
+  const bool flash_card = is_flash_card_entry(*e);
   if (!applies_to_target(*e) || (flash_card && !quokka)) {
     release_nwire_commands(e);
     return 0;
@@ -138,6 +138,7 @@ int check_config_entry(product_config *table, int index) {
     return 1;
   }
 
+  e->read_order = index;
   const int first_place = flash_card ? add_quokka_ranges(e) : 0;
   if (verboseflag) print_config_entry(*e);
   if (first_place && index != 0) std::swap(table[0], table[index]);

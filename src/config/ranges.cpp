@@ -93,7 +93,9 @@ template <typename Visit>
 void for_each_gap(Visit visit) {
   uint64_t a = CARD_START;
   const flash_range *node = quokka_ranges;
-  while (a < CARD_LAST) {
+  // The card's last byte is a gap of its own when the ranges end just
+  // before it: it may be in use and must be probed like any other.
+  while (a <= CARD_LAST) {
     if (!node) {
       visit(a, CARD_END - a);
       break;
@@ -121,6 +123,14 @@ int add_quokka_ranges(const product_config *entry) {
   else
     insert_range(entry->romstart, range_end(entry->romstart, entry->romsize));
   return 0;
+}
+
+void clear_quokka_ranges() {
+  while (quokka_ranges) {
+    flash_range *next = quokka_ranges->next;
+    delete quokka_ranges;
+    quokka_ranges = next;
+  }
 }
 
 void avail_reply_line(const char *line, void *result) {

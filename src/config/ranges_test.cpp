@@ -231,6 +231,13 @@ TEST_F(Ranges, AnAnswerNamingNeitherWordMeansInUse) {
   EXPECT_EQ(commands.back(), "pf -e");
 }
 
+TEST_F(Ranges, TheCardsLastByteIsAGapOfItsOwn) {
+  add(0x100C0000, 0x3FFFF);  // ends one byte short of the card's end
+  EXPECT_EQ(erase({}, "Used"), (std::vector<std::string>{probe(0x100C0000, 0x3FFFF), probe(0x10000000, 0xC0000),
+                                                         probe(0x100FFFFF, 1),
+                                                         "pf -e" + pair(0x10000000, 0xC0000) + pair(0x100FFFFF, 1)}));
+}
+
 TEST_F(Ranges, WholeCardProbesOnlyItsMiddle) {
   add(0x10000000, 0x100000);
   auto commands = erase({{probe(0x10000000, 0x40000), "Used"}, {probe(0x10040000, 0x80000), "Used"}});

@@ -73,6 +73,23 @@ char *next_token(char **cursor, const char *separators) {
   return p;
 }
 
+// A file saved on Windows ends its lines in CR LF: the CR is part of the
+// line end, not of the last value.  A CR that just fills the buffer has its
+// line feed still unread, and that is taken with it.
+void drop_carriage_return(FILE *file, int line_size) {
+  size_t length = strlen(config_line);
+  if (length >= 2 && config_line[length - 2] == '\r' && config_line[length - 1] == '\n') {
+    config_line[length - 2] = '\n';
+    config_line[length - 1] = '\0';
+  } else if (length == static_cast<size_t>(line_size) - 1 && config_line[length - 1] == '\r') {
+    int next = getc(file);
+    if (next == '\n')
+      config_line[length - 1] = '\n';
+    else if (next != EOF)
+      ungetc(next, file);
+  }
+}
+
 int find_key(const char *token) {
   for (int i = 0; i < CONFIG_KEYWORD_COUNT; i++)
     if (strcmp(token, config_keywords[i]) == 0) return i;
@@ -85,6 +102,15 @@ const char *image_name(const char *value, unsigned char local_flag) {
   if (!local_flag) return value;
   const char *slash = strrchr(value, '/');
   return slash ? slash + 1 : value;
+}
+
+// Begins the entry at `index`.  It keeps the place its file was found in, so
+// that its images are looked for there, whatever place later files come
+// from.
+void begin_entry(product_config *table, int index, const char *path, unsigned char for_38100a,
+                 unsigned char local_flag) {
+  init_config_entry(table, index, path, for_38100a);
+  config_entry(table, index)->local_flag = local_flag;
 }
 
 void store_hex32(const char *value, uint32_t *field) { scan_hex32(value, field); }
@@ -113,6 +139,7 @@ void add_nwirecmd(product_config *e, const char *value) {
 int read_config_line(FILE *file, int *key, char **value) {
   const int line_size = std::min(plat_text().line_size, CONFIG_LINE_SIZE);
   while (fgets(config_line, line_size, file)) {
+    drop_carriage_return(file, line_size);
     // A double quote before any comment lets the value hold blanks, tabs and
     // colons: it then runs to the next double quote or the line end.
     const char *quote = strchr(config_line, '"');
@@ -146,7 +173,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
   }
   if (verboseflag) printf("\nReading configuration from '%s'\n", path);
 
-  init_config_entry(table, count, path, 0);
+  begin_entry(table, count, path, 0, local_flag);
   int key;
   char *value;
   while (read_config_line(file, &key, &value)) {
@@ -185,7 +212,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
 
       case KEY_NEWFLASH:
         count += check_config_entry(table, count);
-        init_config_entry(table, count, path, 0);
+        begin_entry(table, count, path, 0, local_flag);
         if (verboseflag) printf("\nFound additional entry in config file\n");
         break;
       case KEY_OLDFLASH:
@@ -193,7 +220,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
         // is its 38100A variant.
         e->for_38100b = 1;
         count += check_config_entry(table, count);
-        init_config_entry(table, count, path, 1);
+        begin_entry(table, count, path, 1, local_flag);
         if (verboseflag) printf("\nFound 38100A entry in config file\n");
         break;
       case KEY_NOINITR:

@@ -8,6 +8,7 @@
 
 #include "config/config.h"
 #include "driver/romupdate.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -80,6 +81,10 @@ TEST_F(Reader, QuotedValues) {
       {"binname a#b\n", "a#b"},
       {"binname x.X # \"note\"\n", "x.X"},  // a quote inside a comment changes nothing
       {"binname \"open ended\n", "open ended"},
+      // A CR before the line feed belongs to the line end.
+      {"binname x.X\r\n", "x.X"},
+      {"binname \"open ended\r\n", "open ended"},
+      {"binname x\rX\n", "x\rX"},
   };
   for (const auto &c : cases) {
     ASSERT_EQ(read(std::string("romident 1\n") + c.line), 1) << c.line;
@@ -107,6 +112,11 @@ TEST_F(Reader, LongHugeAndBinaryInput) {
   ASSERT_EQ(read("romident 1\nbinname " + std::string(1500, 'v') + "\n" + std::string(1023, ' ') + "romstart 42\n"),
             1);
   EXPECT_EQ(std::string(table[0].binname), std::string(79, 'v'));
+  EXPECT_EQ(table[0].romstart, 0x42u);
+  // A CR LF line end split between two pieces is still a line end.
+  const size_t piece = static_cast<size_t>(plat_text().line_size) - 1;
+  ASSERT_EQ(read("romident 1\n" + std::string(piece - 12, ' ') + "binname x.X\r\nromstart 42\n"), 1);
+  EXPECT_STREQ(table[0].binname, "x.X");
   EXPECT_EQ(table[0].romstart, 0x42u);
 
   std::string big;

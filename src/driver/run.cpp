@@ -15,7 +15,7 @@ namespace {
 struct config_entries {
   product_config table[MAX_CONFIG_ENTRIES];
   int count = 0;
-  unsigned char local_flag = 0;  // as left by the last file selection
+  unsigned char local_flag = 0;  // of the file just selected; each entry keeps its own
   bool from_menu = false;
 };
 
@@ -143,6 +143,7 @@ void romupdate_main(int argc, char **argv) {
 
   if (entries.from_menu && !verboseflag) ask_for_progress_messages();
 
+  check_images(entries.table, entries.count);
   reboot_and_reconnect(entries.table, address);
-  program_entries(entries.table, entries.count, entries.local_flag);
+  program_entries(entries.table, entries.count);
 }
