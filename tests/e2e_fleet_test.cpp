@@ -27,20 +27,9 @@ constexpr int BAD_TARGET = 5;
 // The ```bash block of the document whose second line (after "#!") begins
 // with `heading`.
 std::string recipe(const std::string &heading) {
-  std::istringstream doc(e2e::read_file(ROMUPDATE_FLEET_DOC));
-  std::string line, block;
-  bool inside = false;
-  while (std::getline(doc, line)) {
-    if (!inside && line == "```bash") {
-      inside = true;
-      block.clear();
-    } else if (inside && line == "```") {
-      inside = false;
-      size_t second = block.find('\n') + 1;
-      if (block.compare(second, heading.size(), heading) == 0) return block;
-    } else if (inside) {
-      block += line + "\n";
-    }
+  for (const std::string &block : e2e::code_blocks(e2e::read_file(ROMUPDATE_FLEET_DOC), "bash")) {
+    size_t second = block.find('\n') + 1;
+    if (block.compare(second, heading.size(), heading) == 0) return block;
   }
   return {};
 }
