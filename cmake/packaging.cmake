@@ -2,16 +2,19 @@
 #
 #   build/default$ cpack -G DEB   romupdate_<version>_<arch>.deb: the
 #                                 programs, their manual pages, the bash
-#                                 completion and the sample installation
+#                                 completion, the operator's guide and the
+#                                 sample installation
 #   build/win32$   cpack -G ZIP   romupdate-<version>-windows.zip:
-#                                 romupdate.exe and README.txt
+#                                 romupdate.exe, romupdate-unlock.exe and
+#                                 README.txt
 #
 # The programs' own install rules live beside them; this file adds the
 # operator's files and the package metadata.
 
 set(CPACK_PACKAGE_NAME romupdate)
 set(CPACK_PACKAGE_VENDOR "romupdate developers")
-set(CPACK_PACKAGE_CONTACT "romupdate developers")
+# No project address exists; ".invalid" says so in the form Debian wants.
+set(CPACK_PACKAGE_CONTACT "romupdate developers <maintainers@romupdate.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "flash-ROM firmware updater for XR emulators and processor probes")
@@ -21,7 +24,8 @@ mainframes and processor probes over the local network.  The package also
 holds romupdate-sim, which plays a target on a loopback address so that an
 update can be rehearsed without hardware, romupdate-abs, which looks at,
 makes and compares absolute images, romupdate-fleet, which updates a whole
-list of targets several at a time with GNU parallel, and a sample
+list of targets several at a time with GNU parallel, romupdate-unlock, which
+clears the lock that an interrupted update leaves on a target, and a sample
 installation.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
@@ -37,17 +41,51 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME romupdate-${PROJECT_VERSION}-windows)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/romupdate-sim.1 ${PROJECT_SOURCE_DIR}/docs/romupdate-abs.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian's layout: manual pages and the changelog compressed with
+  # "gzip -9n" (no name or time stamp, so the package builds the same
+  # twice), the copyright file as it stands.
+  find_program(GZIP_PROGRAM gzip REQUIRED)
+  mark_as_advanced(GZIP_PROGRAM)
+  set(packaged ${CMAKE_BINARY_DIR}/packaging)
+  set(packaged_files)
+  # romupdate_gzip(SOURCE DIR): DIR/<name of SOURCE>.gz
+  function(romupdate_gzip source dir)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${dir}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${dir}/${name}
+      COMMAND ${GZIP_PROGRAM} -9nf ${dir}/${name}
+      DEPENDS ${source} VERBATIM)
+    set(packaged_files ${packaged_files} ${dir}/${name}.gz PARENT_SCOPE)
+  endfunction()
+
+  set(man_pages romupdate romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock)
+  foreach(page IN LISTS man_pages)
+    romupdate_gzip(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${packaged}/man)
+    install(FILES ${packaged}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+
+  # The operator's guide: the README's sections for those who run updates.
+  add_custom_command(OUTPUT ${packaged}/guide/operators-guide.md
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${packaged}/guide
+    COMMAND sh -c "awk -f \"$0\" \"$1\" >\"$2\"" ${PROJECT_SOURCE_DIR}/packaging/debian/guide.awk
+            ${PROJECT_SOURCE_DIR}/README.md ${packaged}/guide/operators-guide.md
+    DEPENDS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/debian/guide.awk VERBATIM)
+  romupdate_gzip(${packaged}/guide/operators-guide.md ${packaged}/doc)
+  romupdate_gzip(${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${packaged}/doc)
+  install(FILES ${packaged}/doc/operators-guide.md.gz ${packaged}/doc/changelog.gz
+                ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  add_custom_target(package-files ALL DEPENDS ${packaged_files})
 
   # bash-completion loads completions/<command> on first use; the other
-  # commands are links to the one file, which registers them all.
+  # commands are links to the one file, which registers all of them.
   set(completion_dir ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/romupdate.bash
           DESTINATION ${completion_dir} RENAME romupdate)
   set(completion_links ${CMAKE_BINARY_DIR}/completion-links)
   file(MAKE_DIRECTORY ${completion_links})
-  foreach(command romupdate-sim romupdate-abs romupdate-fleet)
+  foreach(command romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock)
     file(CREATE_LINK romupdate ${completion_links}/${command} SYMBOLIC)
     install(FILES ${completion_links}/${command} DESTINATION ${completion_dir})
   endforeach()
@@ -55,7 +93,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_NAME romupdate)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "romupdate developers")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,8 +1,9 @@
 # Bash completion for romupdate, romupdate-sim, romupdate-abs and
-# romupdate-fleet.
+# romupdate-fleet and romupdate-unlock.
 #
-# Installed as bash-completion/completions/romupdate, with the other names
-# linked to it, so that loading any one of them registers all of them.  The file needs nothing but bash itself.
+# Installed as bash-completion/completions/romupdate, with the other
+# commands linked to it, so that loading any one of the names registers all
+# of them.  The file needs nothing but bash itself.
 
 # The configuration names romupdate can be given for the files in directory
 # $1 (empty for the current directory, else ending in "/"), one a line.
@@ -160,7 +161,7 @@ _romupdate_sim() {
           --locked --come-back-locked --never-return --reboot-time --hwid \
           --register --used --flash-image --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
-          --download-message --stall-time --log --dump-flash --help
+          --download-message --stall-time --log --dump-flash --help --version
       else
         COMPREPLY=()
       fi
@@ -178,7 +179,7 @@ _romupdate_abs() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   if ((COMP_CWORD == 1)); then
-    _romupdate_matching info make verify dump --help
+    _romupdate_matching info make verify dump --help --version
     return 0
   fi
   case ${COMP_WORDS[1]} in
@@ -252,7 +253,30 @@ _romupdate_fleet() {
   return 0
 }
 
+# romupdate-unlock [--force] ADDRESS: options (up to "--") and one address,
+# completed like romupdate's; nothing after the address.
+_romupdate_unlock() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local i word options_done=0
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    if ((!options_done)) && [[ $word == -- ]]; then
+      options_done=1
+    elif ((options_done)) || [[ $word != -* ]]; then
+      COMPREPLY=()
+      return 0
+    fi
+  done
+  if ((!options_done)) && [[ $cur == -* ]]; then
+    _romupdate_matching --force --help --version
+  else
+    mapfile -t COMPREPLY < <(compgen -A hostname -- "$cur")
+  fi
+  return 0
+}
+
 complete -F _romupdate romupdate
 complete -F _romupdate_sim romupdate-sim
 complete -F _romupdate_abs romupdate-abs
 complete -F _romupdate_fleet romupdate-fleet
+complete -F _romupdate_unlock romupdate-unlock

@@ -10,6 +10,7 @@
 
 #include "context.h"
 #include "options.h"
+#include "romupdate_version.h"
 #include "server.h"
 
 namespace {
@@ -50,6 +51,10 @@ int main(int argc, char **argv) {
   }
   if (options.help) {
     std::fputs(usage_text(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("romupdate-sim %s\n", romupdate_version);
     return 0;
   }
 

@@ -99,6 +99,8 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
 
     if (flag("--help") || flag("-h")) {
       o.help = true;
+    } else if (flag("--version")) {
+      o.version = true;
     } else if (flag("--locked")) {
       o.locked = true;
     } else if (flag("--come-back-locked")) {
@@ -260,5 +262,6 @@ const char *usage_text() {
          "                         reboot or drop\n"
          "  --dump-flash FILE      flash memory as an absolute file, written after\n"
          "                         every change of the flash and at exit\n"
-         "  --help                 this text\n";
+         "  --help                 this text\n"
+         "  --version              the version of romupdate-sim\n";
 }

@@ -58,6 +58,7 @@ struct sim_options {
   std::string log_path;
   std::string dump_path;
   bool help = false;
+  bool version = false;
 };
 
 // Fills `options` from the arguments (argv[0] is skipped).  false with

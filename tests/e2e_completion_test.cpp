@@ -138,7 +138,7 @@ TEST_F(Completion, SimulatorOptionsAndValues) {
 }
 
 TEST_F(Completion, AbsToolCommandsOptionsAndFiles) {
-  EXPECT_EQ(complete({"romupdate-abs", ""}), (words_t{"info", "make", "verify", "dump", "--help"}));
+  EXPECT_EQ(complete({"romupdate-abs", ""}), (words_t{"info", "make", "verify", "dump", "--help", "--version"}));
   EXPECT_EQ(complete({"romupdate-abs", "ve"}), words_t{"verify"});
   EXPECT_EQ(complete({"romupdate-abs", "verify", "-"}), words_t{"--exact"});
   EXPECT_EQ(sorted(complete({"romupdate-abs", "verify", "--exact", "x"})), words_t{"x.cfg.cfg"});
@@ -164,6 +164,15 @@ TEST_F(Completion, FleetOptionsListAndProducts) {
   EXPECT_EQ(complete({"romupdate-fleet", "--results=R"}), words_t{"--results=README"});
   EXPECT_EQ(complete({"romupdate-fleet", "--timeout", ""}), words_t{});
   EXPECT_EQ(complete({"romupdate-fleet", "--", "-"}), words_t{});
+}
+
+TEST_F(Completion, UnlockTakesOptionsAndOneAddress) {
+  EXPECT_EQ(complete({"romupdate-unlock", "-"}), (words_t{"--force", "--help", "--version"}));
+  EXPECT_EQ(complete({"romupdate-unlock", "--force", "--v"}), words_t{"--version"});
+  EXPECT_EQ(sorted(complete({"romupdate-unlock", "ben"})), (words_t{"bench7", "bench8"}));
+  EXPECT_EQ(complete({"romupdate-unlock", "--force", "--", "la"}), words_t{"lab9"});
+  EXPECT_EQ(complete({"romupdate-unlock", "bench7", ""}), words_t{});
+  EXPECT_EQ(complete({"romupdate-unlock", "bench7", "-"}), words_t{});
 }
 
 }  // namespace

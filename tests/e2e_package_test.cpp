@@ -1,9 +1,9 @@
 // The Debian package: built with cpack from this build tree into a scratch
-// directory, unpacked with dpkg -x into a scratch root, and used from there:
-// the programs start, the manual pages render, the completion and the sample
-// installation are in place, the fleet command lists its work, and the
-// unpacked programs rehearse a complete update with the unpacked sample
-// installation.
+// directory, checked by lintian, unpacked with dpkg -x into a scratch root,
+// and used from there: the programs start, the manual pages render, the
+// completion, the documents and the sample installation are in place, and
+// the unpacked programs rehearse a complete update with the unpacked sample
+// installation, once by hand and once as the shipped operator's guide says.
 //
 // One test, so that one cpack runs at a time in the build tree.
 #include <gtest/gtest.h>
@@ -67,17 +67,37 @@ bool have(const std::string &command) {
   return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Whether `man` can be had; installs man-db when it is missing and this is
-// a root shell with apt-get.  Empty when it can, else why not.
-std::string man_missing() {
-  if (have("man")) return {};
+// Whether `command` can be had; installs the Debian package of that name
+// when it is missing and this is a root shell with apt-get.  Empty when it
+// can, else why not.
+std::string tool_missing(const std::string &command, const std::string &package) {
+  if (have(command)) return {};
   if (geteuid() != 0 || !have("apt-get"))
-    return "'man' is missing (Debian package man-db) and cannot be installed here";
-  if (std::system("apt-get install -y man-db >/dev/null 2>&1 || "
-                  "(apt-get update >/dev/null 2>&1 && apt-get install -y man-db >/dev/null 2>&1)") != 0 ||
-      !have("man"))
-    return "apt-get could not install man-db";
+    return "'" + command + "' is missing (Debian package " + package + ") and cannot be installed here";
+  const std::string install = "apt-get install -y " + package + " >/dev/null 2>&1";
+  if (std::system((install + " || (apt-get update >/dev/null 2>&1 && " + install + ")").c_str()) != 0 ||
+      !have(command))
+    return "apt-get could not install " + package;
   return {};
+}
+
+// The shell blocks of the guide's rehearsal that practise on the sample
+// installation, in order, as one script: the copy of a real installation
+// and the source tree's settings are left out, and the simulator gets the
+// test's own address.  An operator waits for the simulator's "listening"
+// line before going on; the script waits a second.
+std::string rehearsal_script(const std::string &guide, const std::string &address) {
+  size_t begin = guide.find("## Rehearse before you touch hardware");
+  size_t end = guide.find("### Rehearse failures too");
+  if (begin == std::string::npos || end == std::string::npos) return {};
+  std::string script = "trap 'kill $(jobs -p) 2>/dev/null' EXIT\nset -x\n";
+  for (std::string block : e2e::code_blocks(guide.substr(begin, end - begin), "sh")) {
+    if (contains(block, "/usr/xr52000") || contains(block, "build/default")) continue;
+    for (size_t at; (at = block.find("127.0.0.2")) != std::string::npos;) block.replace(at, 9, address);
+    script += block;
+    if (contains(block, "romupdate-sim ")) script += "sleep 1\n";
+  }
+  return script;
 }
 
 TEST(Package, DebianPackageHoldsAWorkingInstallation) {
@@ -100,12 +120,25 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   ASSERT_EQ(debs.size(), 1u) << cpack.out;
   const std::string deb = debs[0];
 
-  RunResult fields = run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends"});
+  RunResult fields = run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Maintainer"});
   ASSERT_EQ(fields.status, 0) << fields.err;
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, "libc6")) << fields.out;
   EXPECT_TRUE(contains(fields.out, "parallel")) << "romupdate-fleet needs GNU parallel: " << fields.out;
+  EXPECT_TRUE(contains(fields.out, "Maintainer: romupdate developers <maintainers@romupdate.invalid>\n"))
+      << fields.out;
+
+  {
+    SCOPED_TRACE("lintian finds no error");
+    if (std::string why = tool_missing("lintian", "lintian"); !why.empty()) {
+      ADD_FAILURE() << why;
+    } else {
+      RunResult lint = run_program("/bin/sh", {"-c", "exec lintian --fail-on error \"$0\"", deb});
+      EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
+      EXPECT_FALSE(contains("\n" + lint.out, "\nE: ")) << lint.out;
+    }
+  }
 
   RunResult unpack = run_program("/usr/bin/dpkg", {"-x", deb, root});
   ASSERT_EQ(unpack.status, 0) << unpack.err;
@@ -122,19 +155,39 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     RunResult abs = run_program(usr + "/bin/romupdate-abs", {"--help"});
     EXPECT_EQ(abs.status, 0) << abs.err;
     EXPECT_TRUE(contains(abs.out, "verify [--exact] IMAGE DUMP")) << abs.out;
+    for (const char *tool : {"romupdate-sim", "romupdate-abs", "romupdate-unlock"}) {
+      RunResult version = run_program(usr + "/bin/" + tool, {"--version"});
+      EXPECT_EQ(version.out, std::string(tool) + " " + ROMUPDATE_VERSION + "\n") << version.err;
+    }
   }
 
   {
-    SCOPED_TRACE("the completion registers all four commands");
+    SCOPED_TRACE("the documents Debian wants, and the operator's guide");
+    const std::string doc = usr + "/share/doc/romupdate/";
+    EXPECT_TRUE(contains(e2e::read_file(doc + "copyright"), "Format: https://www.debian.org/doc/packaging-manuals/"));
+    // The package's version is the changelog's latest.
+    RunResult changelog = run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\" | head -1", doc + "changelog.gz"});
+    EXPECT_EQ(changelog.out.substr(0, changelog.out.find(')') + 1),
+              std::string("romupdate (") + ROMUPDATE_VERSION + ")") << changelog.out;
+    RunResult guide = run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\"", doc + "operators-guide.md.gz"});
+    for (const char *section : {"## Configuration files", "## Rehearse before you touch hardware",
+                                "## When a target stays locked", "## Updating a fleet"})
+      EXPECT_TRUE(contains(guide.out, section)) << section;
+    EXPECT_FALSE(contains(guide.out, "## Building and testing"));
+  }
+
+  {
+    SCOPED_TRACE("the completion registers every command");
     const std::string dir = usr + "/share/bash-completion/completions/";
-    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet"}) {
+    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet",
+                             "romupdate-unlock"}) {
       std::error_code ec;
       EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec)) << name << ": " << ec.message();
       RunResult loaded = run_program(
           "/bin/bash", {"-c", std::string("source '") + dir + name +
-                                  "' && complete -p romupdate romupdate-sim romupdate-abs romupdate-fleet"});
+                                  "' && complete -p romupdate romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock"});
       EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
-      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 4) << loaded.out;
+      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 5) << loaded.out;
     }
   }
 
@@ -191,10 +244,35 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
   }
 
+  {
+    SCOPED_TRACE("the operator's guide's rehearsal, word for word, with the unpacked package");
+    RunResult guide = run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\"",
+                                              usr + "/share/doc/romupdate/operators-guide.md.gz"});
+    const std::string script = rehearsal_script(guide.out, e2e::reserve_loopback());
+    ASSERT_TRUE(contains(script, "romupdate -v ")) << guide.out;
+    const std::string home = scratch.file("home");
+    fs::create_directory(home);
+    RunOptions o;
+    o.program = "/bin/bash";
+    o.timeout = 120;
+    o.env["HOME"] = home;
+    o.env["PATH"] = usr + "/bin:/usr/bin:/bin";
+    o.env["XR52000"] = "";  // no real installation on this machine
+    o.env["sample"] = usr + "/share/doc/romupdate/examples/xr52000";
+    // Long enough per second for the simulator's 3-second reboot to pass
+    // within romupdate's 60 reconnection attempts.
+    o.env["FASTSLEEP_MS"] = "100";
+    RunResult r = e2e::run({"-c", script}, o);
+    EXPECT_EQ(r.status, 0) << script << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED")) << r.err;
+    EXPECT_TRUE(contains(r.out, "exit status 0\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "match: 65536 bytes\n")) << r.out << r.err;
+  }
+
   // Last, since it may be skipped: each manual page renders without a
   // warning from the formatter.
-  if (std::string why = man_missing(); !why.empty()) GTEST_SKIP() << "manual pages not rendered: " << why;
-  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet"}) {
+  if (std::string why = tool_missing("man", "man-db"); !why.empty()) GTEST_SKIP() << "manual pages not rendered: " << why;
+  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
     std::string path = usr + "/share/man/man1/" + page + ".1";
     if (!fs::exists(path)) path += ".gz";
     ASSERT_TRUE(fs::exists(path)) << page;

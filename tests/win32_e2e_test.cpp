@@ -3,6 +3,9 @@
 // and wine are; the real waits are spent here, so the cases are few.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 
 #include "harness/harness.h"
@@ -13,10 +16,11 @@ namespace {
 
 // Runs romupdate.exe under wine, with the sample installation laid out for
 // the Windows build.
-RunResult run_exe(const std::vector<std::string> &args, double timeout = 120) {
-  const char *exe = getenv("ROMUPDATE_WIN32_EXE");
+RunResult run_exe(const std::vector<std::string> &args, double timeout = 120, const RunOptions &more = {},
+                  const char *exe_variable = "ROMUPDATE_WIN32_EXE") {
+  const char *exe = getenv(exe_variable);
   const char *wine_run = getenv("ROMUPDATE_WINE_RUN");
-  RunOptions o;
+  RunOptions o = more;
   o.program = wine_run;
   o.fast_sleep = false;
   o.timeout = timeout;
@@ -48,6 +52,7 @@ class Win32 : public ::testing::Test {
 using Usage = Win32;
 using Lock = Win32;
 using Program = Win32;
+using Unlock = Win32;
 
 TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
   RunResult r = run_exe({"-x"});
@@ -85,4 +90,33 @@ TEST_F(Program, CompleteUpdateOfA38100B) {
   sim.stop();
   std::string report;
   EXPECT_TRUE(flash_matches(examples_root() + "/lib/t5806b.X", sim.dump_path(), true, &report)) << report;
+}
+
+TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
+  if (!getenv("ROMUPDATE_WIN32_UNLOCK_EXE")) GTEST_SKIP() << "romupdate-unlock.exe not given";
+  Sim sim({"--target", "38100b"});
+  // Killed at the menu, after the lock was taken (wine-run answers SIGTERM
+  // by killing the program): the marker stays.
+  RunOptions killed;
+  killed.close_input = false;
+  killed.signal_when_output = "Number of Product to Update?";
+  killed.signal = SIGTERM;
+  RunResult r = run_exe({"-v", sim.address()}, 120, killed);
+  ASSERT_FALSE(r.timed_out) << r.out << r.err;
+  ASSERT_EQ(sim.commands().back(), "ver");
+
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string holder = sim.address() + " is locked by user msdos, user interface 4 (gateway), host " + host + "\n";
+  // The Unix tool's user is a number, so the marker is not its own.
+  RunOptions unix_tool;
+  unix_tool.program = ROMUPDATE_UNLOCK_BIN;
+  r = run({sim.address()}, unix_tool);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, holder);
+
+  r = run_exe({sim.address()}, 120, {}, "ROMUPDATE_WIN32_UNLOCK_EXE");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, holder + "removing the lock marker (held by this user on this host)\n" + sim.address() +
+                       " is free\n");
 }

@@ -31,6 +31,12 @@ struct gtw_message {
 inline constexpr int GTW_OPEN_LOCK = 0;
 
 int gtw_open(gtw_conn *conn, const char *host, int type);
+// The first half of an opening: both connections made and introduced to
+// each other, `started` set from the open type, nothing sent on the command
+// connection yet.  0, or 3 with the reason queued and nothing left open.
+int gtw_connect(gtw_conn *conn, const char *host, int type);
+// The local host name as the lock marker names it (empty when unknown).
+void gtw_local_host(char *name, size_t size);
 void gtw_close(gtw_conn *conn, unsigned char release);
 
 long gtw_write_command(gtw_conn *conn, const char *command);

@@ -86,7 +86,7 @@ int start_interface(gtw_conn *conn, int type, const char *user, const char *host
 
 }  // namespace
 
-int gtw_open(gtw_conn *conn, const char *host, int type) {
+int gtw_connect(gtw_conn *conn, const char *host, int type) {
   char text[GTW_TEXT_SIZE];
 
   if (const char *why = plat_socket_startup()) return open_failed(why);
@@ -140,10 +140,20 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
   }
   plat_send(conn->control_socket, &local.sin_addr.s_addr, 4);
   plat_send(conn->control_socket, &local.sin_port, 2);
+  return 0;
+}
+
+void gtw_local_host(char *name, size_t size) {
+  if (gethostname(name, static_cast<int>(size)) != 0) name[0] = '\0';
+  name[size - 1] = '\0';
+}
+
+int gtw_open(gtw_conn *conn, const char *host, int type) {
+  char text[GTW_TEXT_SIZE];
+  if (int result = gtw_connect(conn, host, type)) return result;
 
   char hostname[GTW_HOSTNAME_SIZE];
-  if (gethostname(hostname, sizeof hostname) != 0) hostname[0] = '\0';
-  hostname[sizeof hostname - 1] = '\0';
+  gtw_local_host(hostname, sizeof hostname);
   const char *user = plat_text().user;
 
   switch (type) {

@@ -320,4 +320,22 @@ int count_of(const std::string &haystack, const std::string &needle) {
   return n;
 }
 
+std::vector<std::string> code_blocks(const std::string &text, const std::string &language) {
+  std::vector<std::string> blocks;
+  std::istringstream in(text);
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (!inside && line == "```" + language) {
+      inside = true;
+      blocks.emplace_back();
+    } else if (inside && line == "```") {
+      inside = false;
+    } else if (inside) {
+      blocks.back() += line + "\n";
+    }
+  }
+  return blocks;
+}
+
 }  // namespace e2e

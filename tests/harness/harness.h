@@ -102,6 +102,9 @@ RunResult run(const std::vector<std::string> &args, const RunOptions &options = 
 bool flash_matches(const std::string &image, const std::string &dump, bool exact, std::string *report);
 
 std::string read_file(const std::string &path);
+// The fenced code blocks of a Markdown text that open with ```language,
+// in order, each with its lines and their line ends.
+std::vector<std::string> code_blocks(const std::string &text, const std::string &language);
 bool contains(const std::string &haystack, const std::string &needle);
 int count_of(const std::string &haystack, const std::string &needle);
 

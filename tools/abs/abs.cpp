@@ -13,6 +13,7 @@
 #include "args.h"
 #include "files/files.h"
 #include "image/image.h"
+#include "romupdate_version.h"
 
 namespace {
 
@@ -21,26 +22,31 @@ const char *const program = "romupdate-abs";
 constexpr int EXIT_BAD_USAGE = 2;
 constexpr int MAX_SHOWN_DIFFERENCES = 10;
 
+// The usage and the error of a bad size say the limit in the same words.
+#define SIZE_RULE "decimal, K or M suffix, 1 to 4096M"
+
 void usage(FILE *out) {
   fprintf(out,
           "Usage: %s COMMAND ...\n"
           "  info FILE\n"
           "      records, lowest and highest address, size and data bytes of an image\n"
           "  make --address ADDR IN.bin OUT.X\n"
-          "      an image of the bytes of IN.bin, placed from ADDR (hexadecimal)\n"
+          "      an image of the bytes of IN.bin, placed from ADDR (hexadecimal,\n"
+          "      0x in front or H behind allowed)\n"
           "  make --address ADDR --random SIZE [--seed N] OUT.X\n"
-          "      a reproducible pseudo-random image of SIZE bytes (K and M suffixes)\n"
+          "      a reproducible pseudo-random image of SIZE bytes (" SIZE_RULE ")\n"
           "  verify [--exact] IMAGE DUMP\n"
           "      every byte of IMAGE is in DUMP at the same address; with --exact,\n"
           "      DUMP holds no byte that IMAGE lacks\n"
           "  dump FILE\n"
-          "      the records of an image, one per line: address and byte count\n",
+          "      the records of an image, one per line: address and byte count\n"
+          "  --help, --version\n",
           program);
 }
 
-int bad_usage(const char *why) {
-  fprintf(stderr, "%s: %s\n", program, why);
-  usage(stderr);
+// One line, so that the reason is not lost above a screenful of usage.
+int bad_usage(const std::string &why) {
+  fprintf(stderr, "%s: %s (see %s --help)\n", program, why.c_str(), program);
   return EXIT_BAD_USAGE;
 }
 
@@ -99,18 +105,20 @@ int make(int argc, char **argv) {
   for (int i = 0; i < argc; i++) {
     std::string_view arg = argv[i];
     bool takes_value = arg == "--address" || arg == "--random" || arg == "--seed";
-    if (takes_value && i + 1 >= argc) return bad_usage("option requires a value");
+    if (takes_value && i + 1 >= argc) return bad_usage("'" + std::string(arg) + "' needs a value");
     if (arg == "--address") {
-      if (!parse_address(argv[++i], &address)) return bad_usage("bad address (hexadecimal, 32 bits)");
+      if (!parse_address(argv[++i], &address))
+        return bad_usage("bad address '" + std::string(argv[i]) + "' (hexadecimal, 32 bits)");
       have_address = true;
     } else if (arg == "--random") {
-      if (!parse_size(argv[++i], &size)) return bad_usage("bad size (decimal bytes, K or M suffix, at most 4G)");
+      if (!parse_size(argv[++i], &size) || size == 0)
+        return bad_usage("bad size '" + std::string(argv[i]) + "' (" SIZE_RULE ")");
       random = true;
     } else if (arg == "--seed") {
-      if (!parse_seed(argv[++i], &seed)) return bad_usage("bad seed (decimal)");
+      if (!parse_seed(argv[++i], &seed)) return bad_usage("bad seed '" + std::string(argv[i]) + "' (decimal)");
       have_seed = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return bad_usage("unknown option for make");
+      return bad_usage("unknown option for make: '" + std::string(arg) + "'");
     } else {
       files.emplace_back(arg);
     }
@@ -151,6 +159,8 @@ int make(int argc, char **argv) {
     int saved = errno;
     fclose(in);
     if (read_failed) return failure(files[0] + ": " + strerror(saved));
+    // romupdate refuses an image without data; so does the tool that makes one.
+    if (done == 0) return failure(files[0] + ": empty: an image needs at least one byte");
   }
 
   std::string error;
@@ -215,7 +225,7 @@ int verify(int argc, char **argv) {
   for (int i = 0; i < argc; i++) {
     std::string_view arg = argv[i];
     if (arg == "--exact") exact = true;
-    else if (arg.size() > 1 && arg[0] == '-') return bad_usage("unknown option for verify");
+    else if (arg.size() > 1 && arg[0] == '-') return bad_usage("unknown option for verify: '" + std::string(arg) + "'");
     else files.emplace_back(arg);
   }
   if (files.size() != 2) return bad_usage("verify needs IMAGE and DUMP");
@@ -265,6 +275,10 @@ int main(int argc, char **argv) {
     usage(stdout);
     return 0;
   }
+  if (command == "--version") {
+    printf("%s %s\n", program, romupdate_version);
+    return 0;
+  }
   for (int i = 0; i < rest; i++) {
     std::string_view arg = args[i];
     if (arg == "-h" || arg == "--help") {
@@ -282,5 +296,5 @@ int main(int argc, char **argv) {
   }
   if (command == "make") return make(rest, args);
   if (command == "verify") return verify(rest, args);
-  return bad_usage("unknown command");
+  return bad_usage("unknown command '" + std::string(command) + "'");
 }

@@ -20,6 +20,8 @@ bool parse_decimal(std::string_view text, uint64_t *out) {
 
 bool parse_address(std::string_view text, uint32_t *out) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  // Configuration files write 280000H; the same text works here.
+  if (!text.empty() && (text.back() == 'H' || text.back() == 'h')) text.remove_suffix(1);
   if (text.empty()) return false;
   uint64_t value = 0;
   for (char c : text) {

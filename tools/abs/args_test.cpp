@@ -14,8 +14,12 @@ TEST(AbsArgsTest, Address) {
   EXPECT_EQ(a, 0u);
   EXPECT_TRUE(parse_address("0000000010", &a));
   EXPECT_EQ(a, 0x10u);
+  EXPECT_TRUE(parse_address("280000H", &a));  // as configuration files write it
+  EXPECT_EQ(a, 0x280000u);
+  EXPECT_TRUE(parse_address("0x1fh", &a));
+  EXPECT_EQ(a, 0x1Fu);
   a = 7;
-  for (const char *bad : {"", "0x", "100000000", "12g", "-1", " 10", "10 "}) {
+  for (const char *bad : {"", "0x", "100000000", "12g", "-1", " 10", "10 ", "H", "0xH", "10HH", "100000000H"}) {
     EXPECT_FALSE(parse_address(bad, &a)) << bad;
     EXPECT_EQ(a, 7u) << bad;
   }
