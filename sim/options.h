@@ -56,6 +56,7 @@ struct sim_options {
 
   std::string log_path;
   std::string dump_path;
+  std::string replay_path;
   bool help = false;
 };
 
