@@ -14,6 +14,19 @@ bool is_reboot(std::string_view command) {
 
 std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'"; }
 
+// How the client saw its connection end tells how the target ended it: an
+// orderly end read as such, a send into a connection the target had closed
+// (a broken pipe; the Windows build's 10053 and 10058), or a reset.
+replay_step::ending ending_for(std::string_view lost) {
+  if (lost.rfind("closed", 0) == 0) return replay_step::ending::hangup;
+  for (const char *text : {"Broken pipe", "= 10053", "= 10058"})
+    if (lost.find(text) != std::string_view::npos) return replay_step::ending::drop;
+  return replay_step::ending::reset;
+}
+
+// The client streams a download in pieces of this size.
+constexpr unsigned long long CLIENT_PIECE = 1024;
+
 }  // namespace
 
 bool replay_script::load(const std::string &path, std::string &error) {
@@ -64,7 +77,7 @@ bool replay_script::load(const std::string &path, std::string &error) {
       if (current) current->control_output += e.text;
     } else if (e.kind == trace_kind::lost) {
       if (current && current->end == replay_step::ending::answer)
-        current->end = e.text.rfind("closed", 0) == 0 ? replay_step::ending::close : replay_step::ending::reset;
+        current->end = ending_for(e.text);
     } else if (e.kind == trace_kind::open) {
       last_attempt = e.time;
       if (!seen_attempt) first_attempt_open = seen_attempt = true;
@@ -132,6 +145,14 @@ void replay_script::diverge_in_stream(const replay_step &step, unsigned long lon
   divergence = "in the download after command " + std::to_string(commands_taken_) + ": expected " +
                std::to_string(step.stream_bytes) + " bytes (trace line " + std::to_string(step.line) +
                "), received " + std::to_string(received);
+}
+
+// A client that could send only part of its data got that far because the
+// target had stopped reading about one piece earlier; a client that sent all
+// and then lost the connection had it broken at about the same point.
+unsigned long long replay_script::stream_stop(const replay_step &step) {
+  if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) return step.stream_bytes;
+  return step.stream_bytes > CLIENT_PIECE ? step.stream_bytes - CLIENT_PIECE : 0;
 }
 
 size_t record_stream_end::feed(const char *data, size_t size) {

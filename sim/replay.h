@@ -17,8 +17,9 @@ struct replay_step {
   enum class expect { command, stream };
   enum class ending {
     answer,  // go on with the session
-    close,   // the target closed the connection
-    reset,   // the connection broke (the client saw an error, not an end)
+    hangup,  // the target ended the connection (the client read its end)
+    drop,    // the target closed it while data was coming (a broken pipe)
+    reset,   // the connection broke (the client saw a reset)
     reboot,  // the target rebooted
   };
 
@@ -51,6 +52,9 @@ class replay_script {
   // The data step expected after a download's go-ahead, or nullptr.
   const replay_step *expected_stream() const;
   const replay_step *take_stream();
+  // How many bytes of the expected stream the target takes before it ends
+  // the connection as recorded.
+  static unsigned long long stream_stop(const replay_step &step);
   // The client's download did not match `step`.
   void diverge_in_stream(const replay_step &step, unsigned long long received, std::string &divergence);
 

@@ -134,6 +134,11 @@ void server::apply(session &s, session::result r) {
     case session::result::close:
       close_session(s);
       break;
+    case session::result::hangup:
+      s.flush();
+      shutdown(s.command_fd(), SHUT_WR);
+      close_session(s);
+      break;
     case session::result::reset:
       s.flush();
       set_abortive_close(s.command_fd());

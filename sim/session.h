@@ -31,6 +31,7 @@ class session {
     close,   // the target drops both connections of the session
     reboot,  // the session rebooted the target
     reset,   // the target breaks both connections off (an error for the client)
+    hangup,  // the target ends the connections in order, then closes them
   };
 
   session(unsigned id, unique_fd command, const sockaddr_in &peer);

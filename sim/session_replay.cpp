@@ -26,15 +26,18 @@ session::result session::replay_line(sim_context &ctx, const std::string &line) 
 session::result session::replay_step_done(sim_context &ctx, const replay_step &step) {
   queue_output(step.output);
   if (control_) control_out_ += step.control_output;
+  std::string what = step.what == replay_step::expect::command ? step.command : "download";
   switch (step.end) {
     case replay_step::ending::answer:
       return result::keep;
-    case replay_step::ending::close:
-      ctx.log.event(id_, "drop", step.what == replay_step::expect::command ? step.command : "download");
+    case replay_step::ending::hangup:
+      ctx.log.event(id_, "drop", what);
+      return result::hangup;
+    case replay_step::ending::drop:
+      ctx.log.event(id_, "drop", what);
       return result::close;
     case replay_step::ending::reset:
-      ctx.log.event(id_, "drop", (step.what == replay_step::expect::command ? step.command : "download") +
-                                     " (connection reset)");
+      ctx.log.event(id_, "drop", what + " (connection reset)");
       return result::reset;
     case replay_step::ending::reboot:
       ctx.log.event(id_, "reboot", step.command);
@@ -50,8 +53,8 @@ session::result session::replay_data(sim_context &ctx) {
   in_.erase(0, used);
   if (used) last_data_ = sim_clock::now();
   unsigned long long got = replay_stream_->bytes();
-  if (step->stream_broken && got >= step->stream_bytes && !replay_stream_->done()) {
-    // The client got no further than this when the connection broke.
+  if (step->end != replay_step::ending::answer && got >= replay_script::stream_stop(*step) &&
+      (!replay_stream_->done() || step->end != replay_step::ending::hangup)) {
     ctx.log.event(id_, "data", "dropped after " + std::to_string(got) + " bytes");
     replay_stream_.reset();
     mode_ = mode::lines;

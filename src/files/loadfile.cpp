@@ -38,10 +38,7 @@ void socket_error(const char *path) {
 bool send_all(plat_socket sock, const char *data, size_t size, unsigned long long *sent) {
   while (size > 0) {
     long n = plat_send(sock, data, size);
-    if (n <= 0) {
-      trace_lost(n, true);
-      return false;
-    }
+    if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);
     *sent += static_cast<unsigned long long>(n);
@@ -49,12 +46,14 @@ bool send_all(plat_socket sock, const char *data, size_t size, unsigned long lon
   return true;
 }
 
-// The trace gets the size of the stream, never its content.
+// The trace gets the size of the stream, never its content; then how the
+// connection failed, if it did.
 void trace_stream(const char *path, unsigned long long sent, bool failed) {
   if (!trace_on()) return;
   char text[GTW_TEXT_SIZE];
   snprintf(text, sizeof text, "%llu bytes of %s%s", sent, path, failed ? ", send failed" : "");
   trace_event(trace_kind::data, text);
+  if (failed) trace_lost(-1, true);
 }
 
 // One byte from the target.  A closed connection is a failure like an
