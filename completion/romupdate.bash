@@ -123,7 +123,7 @@ _romupdate_sim() {
     --target)
       _romupdate_matching probe 38100b 38100a unknown
       ;;
-    --log | --dump-flash)
+    --log | --dump-flash | --replay)
       _romupdate_files
       ;;
     --address | --port | --version-text | --reboot-time | --stall-time | \
@@ -138,7 +138,7 @@ _romupdate_sim() {
           --locked --come-back-locked --never-return --reboot-time --hwid \
           --register --used --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
-          --download-message --stall-time --log --dump-flash --help
+          --download-message --stall-time --log --dump-flash --replay --help
       else
         COMPREPLY=()
       fi

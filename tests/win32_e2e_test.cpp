@@ -13,7 +13,7 @@ namespace {
 
 // Runs romupdate.exe under wine, with the sample installation laid out for
 // the Windows build.
-RunResult run_exe(const std::vector<std::string> &args, double timeout = 120) {
+RunResult run_exe(const std::vector<std::string> &args, double timeout = 120, const std::string &trace = "") {
   const char *exe = getenv("ROMUPDATE_WIN32_EXE");
   const char *wine_run = getenv("ROMUPDATE_WINE_RUN");
   RunOptions o;
@@ -21,6 +21,7 @@ RunResult run_exe(const std::vector<std::string> &args, double timeout = 120) {
   o.fast_sleep = false;
   o.timeout = timeout;
   o.env["XR38100"] = examples_root() + "/../xr38100";
+  if (!trace.empty()) o.env["ROMUPDATE_TRACE"] = trace;
   std::vector<std::string> all = {exe};
   all.insert(all.end(), args.begin(), args.end());
   RunResult r = run(all, o);
@@ -48,6 +49,7 @@ class Win32 : public ::testing::Test {
 using Usage = Win32;
 using Lock = Win32;
 using Program = Win32;
+using Trace = Win32;
 
 TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
   RunResult r = run_exe({"-x"});
@@ -85,4 +87,31 @@ TEST_F(Program, CompleteUpdateOfA38100B) {
   sim.stop();
   std::string report;
   EXPECT_TRUE(flash_matches(examples_root() + "/lib/t5806b.X", sim.dump_path(), true, &report)) << report;
+}
+
+// With -b the run has no reboot and no waits.  The Windows build's trace is
+// read by the Unix simulator and replayed to the same Windows program.
+TEST_F(Trace, WindowsTraceReplaysAgainstTheUnixSimulator) {
+  TempDir dir;
+  std::vector<std::string> args;
+  std::vector<std::string> field_commands;
+  RunResult recorded;
+  {
+    Sim field({"--target", "38100a", "--register", "2ffff7=1A5"});
+    args = {"-v", "-b", field.address(), "T7710"};
+    recorded = run_exe(args, 180, dir.file("field.trace"));
+    ASSERT_EQ(recorded.status, 0) << recorded.out << recorded.err;
+    field_commands = field.commands();
+  }
+  std::string trace = read_file(dir.file("field.trace"));
+  EXPECT_TRUE(contains(trace, " platform=windows ")) << trace.substr(0, 200);
+  EXPECT_EQ(trace.find('\r'), std::string::npos);  // single line feeds, as on Unix
+
+  Sim replay({"--replay", dir.file("field.trace")}, args[2]);
+  RunResult replayed = run_exe(args, 180, dir.file("replay.trace"));
+  EXPECT_EQ(replayed.status, recorded.status);
+  EXPECT_EQ(replayed.out, recorded.out);
+  EXPECT_EQ(replayed.err, recorded.err);
+  EXPECT_EQ(replay.commands(), field_commands);
+  for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <initializer_list>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -178,21 +179,26 @@ bool same_file(const struct stat &a, int fd) {
 
 }  // namespace
 
-// Appending, so that a trace sent to the file behind standard error never
-// writes over what the program prints there.
+// A trace sent to the file behind standard output or error (2>log with
+// ROMUPDATE_TRACE=/dev/stderr) shares that stream's file position, so that
+// neither writes over the other; any other regular file starts empty.
 int plat_trace_create(const char *path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !same_file(st, 1) && !same_file(st, 2)) {
-    // A trace holds the user id and the host name: an old file of the same
-    // name keeps no wider mode than a new one.
-    if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
-      int saved = errno;
-      close(fd);
-      errno = saved;
-      return -1;
-    }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fd;
+  for (int standard : {2, 1}) {
+    if (!same_file(st, standard)) continue;
+    close(fd);
+    return fcntl(standard, F_DUPFD_CLOEXEC, 3);
+  }
+  // A trace holds the user id and the host name: an old file of the same
+  // name keeps no wider mode than a new one.
+  if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
   }
   return fd;
 }
