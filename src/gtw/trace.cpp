@@ -75,6 +75,12 @@ bool trace_start() {
 }
 
 bool trace_on() { return trace_fd >= 0; }
+
+void trace_stop() {
+  if (trace_fd >= 0) plat_trace_close(trace_fd);
+  trace_fd = -1;
+  session = 0;
+}
 const char *trace_path() { return path ? path : ""; }
 
 void trace_event(const char *kind, const char *text) { write_event(kind, text, strlen(text)); }

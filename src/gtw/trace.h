@@ -10,6 +10,8 @@
 // false (errno set) when the file cannot be created.
 bool trace_start();
 bool trace_on();
+// Closes the trace; later events go nowhere until the next trace_start.
+void trace_stop();
 const char *trace_path();
 
 // One event with a zero-terminated text.

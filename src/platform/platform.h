@@ -78,6 +78,7 @@ const char *plat_name();
 int plat_trace_create(const char *path);
 // Writes all bytes, without buffering; safe in the interrupt routine.
 void plat_trace_write(int fd, const char *data, size_t size);
+void plat_trace_close(int fd);
 
 // ---- Directory listing -----------------------------------------------------
 

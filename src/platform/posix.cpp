@@ -146,6 +146,7 @@ static void write_all(int fd, const char *text, size_t len) {
 void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
 void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
 void plat_trace_write(int fd, const char *data, size_t size) { write_all(fd, data, size); }
+void plat_trace_close(int fd) { close(fd); }
 void plat_exit_now(int status) { _exit(status); }
 
 struct plat_dir {
