@@ -66,5 +66,6 @@ bool write_file(const std::string &path, const std::string &content);
 bool download_bench(const paths &p, int repeat);
 bool scan_bench(const paths &p, int repeat);
 bool memory_bench(const paths &p, int repeat);
+bool trace_bench(const paths &p, int repeat);
 
 }  // namespace bench

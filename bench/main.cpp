@@ -17,7 +17,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: romupdate-bench [--repeat N] [--only download|scan|memory]...\n"
+    "usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace]...\n"
     "  --repeat N   measured runs of each figure (default 5); medians are reported\n"
     "  --only WHAT  only the named measurement (repeatable)\n";
 
@@ -26,6 +26,7 @@ const char kUsage[] =
 int main(int argc, char **argv) {
   int repeat = 5;
   bool want_download = false, want_scan = false, want_memory = false, chosen = false;
+  bool want_trace = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--repeat" && i + 1 < argc) {
@@ -43,6 +44,8 @@ int main(int argc, char **argv) {
         want_scan = true;
       } else if (what == "memory") {
         want_memory = true;
+      } else if (what == "trace") {
+        want_trace = true;
       } else {
         fprintf(stderr, "romupdate-bench: unknown measurement '%s'\n%s", what.c_str(), kUsage);
         return 1;
@@ -52,7 +55,7 @@ int main(int argc, char **argv) {
       return arg == "--help" ? 0 : 1;
     }
   }
-  if (!chosen) want_download = want_scan = want_memory = true;
+  if (!chosen) want_download = want_scan = want_memory = want_trace = true;
 
   // A simulator that goes away must show as a failed send, not end us.
   signal(SIGPIPE, SIG_IGN);
@@ -80,6 +83,8 @@ int main(int argc, char **argv) {
   if (want_scan) ok = bench::scan_bench(p, repeat) && ok;
   fflush(stdout);
   if (want_memory) ok = bench::memory_bench(p, repeat) && ok;
+  fflush(stdout);
+  if (want_trace) ok = bench::trace_bench(p, repeat) && ok;
   fflush(stdout);
 
   std::error_code ec;

@@ -146,7 +146,7 @@ _romupdate_sim() {
     --target)
       _romupdate_matching probe 38100b 38100a unknown
       ;;
-    --log | --dump-flash | --flash-image)
+    --log | --dump-flash | --flash-image | --replay)
       _romupdate_files
       ;;
     --address | --port | --version-text | --reboot-time | --stall-time | \
@@ -161,7 +161,7 @@ _romupdate_sim() {
           --locked --come-back-locked --never-return --reboot-time --hwid \
           --register --used --flash-image --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
-          --download-message --stall-time --log --dump-flash --help --version
+          --download-message --stall-time --log --dump-flash --replay --help --version
       else
         COMPREPLY=()
       fi

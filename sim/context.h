@@ -2,9 +2,11 @@
 // the fault counters and the transcript.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "options.h"
+#include "replay.h"
 #include "scenario.h"
 #include "target.h"
 #include "transcript.h"
@@ -16,6 +18,8 @@ struct sim_context {
   target_state target;
   scenario faults;
   transcript log;
+  // Set with --replay: the target plays the trace instead of itself.
+  std::unique_ptr<replay_script> replay;
 
   // Writes the flash dump (--dump-flash) when the flash changed since the
   // last one, or always when `force` is set.  A failure is reported on

@@ -72,11 +72,23 @@ int main(int argc, char **argv) {
     return 1;
   }
 
+  if (!options.replay_path.empty()) {
+    ctx.replay = std::make_unique<replay_script>();
+    if (!ctx.replay->load(options.replay_path, error)) {
+      std::fprintf(stderr, "romupdate-sim: cannot replay '%s': %s\n", options.replay_path.c_str(), error.c_str());
+      return 1;
+    }
+    const trace_header &h = ctx.replay->header();
+    std::printf("romupdate-sim: replaying %zu commands recorded by %s %s (%s) at %s\n", ctx.replay->command_count(),
+                h.program.c_str(), h.version.c_str(), h.platform.c_str(), h.start.c_str());
+  }
+
   server target(ctx);
   if (!target.listen(error)) {
     std::fprintf(stderr, "romupdate-sim: %s\n", error.c_str());
     return 1;
   }
+  if (ctx.replay && !ctx.replay->reachable_at_start()) target.stay_unreachable();
   std::printf("romupdate-sim: listening on %s:%u\n", options.address.c_str(), static_cast<unsigned>(options.port));
   std::fflush(stdout);
 

@@ -82,3 +82,10 @@ std::string format_endpoint(uint32_t address_be, uint16_t port_be) {
   inet_ntop(AF_INET, &a, text, sizeof text);
   return std::string(text) + ":" + std::to_string(ntohs(port_be));
 }
+
+void set_abortive_close(int fd) {
+  linger option{};
+  option.l_onoff = 1;
+  option.l_linger = 0;
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}

@@ -36,6 +36,10 @@ class unique_fd {
 // with `error` set when it cannot be had.
 unique_fd listen_tcp(const std::string &address, uint16_t port, std::string &error);
 
+// Makes the next close of `fd` break the connection off (a reset) instead
+// of ending it.
+void set_abortive_close(int fd);
+
 // Accepts one connection, non-blocking; an empty result when none is waiting.
 unique_fd accept_tcp(int listener, sockaddr_in *peer);
 

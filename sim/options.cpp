@@ -202,6 +202,8 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       o.log_path = value;
     } else if (takes("--dump-flash")) {
       o.dump_path = value;
+    } else if (takes("--replay")) {
+      o.replay_path = value;
     } else {
       error = "unknown option '" + std::string(arg) + "' (see --help)";
     }
@@ -262,6 +264,13 @@ const char *usage_text() {
          "                         reboot or drop\n"
          "  --dump-flash FILE      flash memory as an absolute file, written after\n"
          "                         every change of the flash and at exit\n"
+         "  --replay TRACE         play the target that a trace of romupdate recorded\n"
+         "                         (ROMUPDATE_TRACE): the recorded answers, drops and\n"
+         "                         reboots; the options of the target and its faults\n"
+         "                         are not used.  A command the trace does not have at\n"
+         "                         that point is a divergence: noted in the transcript\n"
+         "                         and on standard error, answered with a \"!ERROR\"\n"
+         "                         line and a prompt\n"
          "  --help                 this text\n"
          "  --version              the version of romupdate-sim\n";
 }

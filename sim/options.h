@@ -57,6 +57,7 @@ struct sim_options {
 
   std::string log_path;
   std::string dump_path;
+  std::string replay_path;
   bool help = false;
   bool version = false;
 };

@@ -134,6 +134,17 @@ void server::apply(session &s, session::result r) {
     case session::result::close:
       close_session(s);
       break;
+    case session::result::hangup:
+      s.flush();
+      shutdown(s.command_fd(), SHUT_WR);
+      close_session(s);
+      break;
+    case session::result::reset:
+      s.flush();
+      set_abortive_close(s.command_fd());
+      if (s.control_fd() >= 0) set_abortive_close(s.control_fd());
+      close_session(s);
+      break;
     case session::result::reboot:
       reboot();
       break;
@@ -171,9 +182,21 @@ void server::reboot() {
   ctx_.target.reboot(ctx_.options.come_back_locked);
   rebooting_ = true;
   back_at_.reset();
-  if (!ctx_.options.never_return)
+  std::optional<double> back_after;
+  if (ctx_.replay)
+    back_after = ctx_.replay->back_after();
+  else if (!ctx_.options.never_return)
+    back_after = ctx_.options.reboot_time;
+  if (back_after)
     back_at_ = sim_clock::now() + std::chrono::duration_cast<sim_clock::duration>(
-                                      std::chrono::duration<double>(ctx_.options.reboot_time));
+                                      std::chrono::duration<double>(*back_after));
+}
+
+void server::stay_unreachable() {
+  command_listener_.reset();
+  control_listener_.reset();
+  rebooting_ = true;
+  back_at_.reset();
 }
 
 void server::come_back() {

@@ -27,6 +27,9 @@ class server {
   bool listen(std::string &error);
   // Serves until a byte arrives on `stop_fd`; returns the exit status.
   int run(int stop_fd);
+  // Closes the ports until a reboot brings them back (a replayed target that
+  // was not reachable).
+  void stay_unreachable();
 
  private:
   // A control connection whose six opening bytes have not yet matched a

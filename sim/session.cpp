@@ -37,6 +37,12 @@ session::result session::process(sim_context &ctx) {
       return result::keep;
     }
 
+    if (mode_ == mode::download && replay_stream_) {
+      result r = replay_data(ctx);
+      if (r != result::keep || mode_ == mode::download) return r;
+      continue;
+    }
+
     if (mode_ == mode::download) {
       if (drop_after_ && download_->stream_bytes() >= *drop_after_) {
         ctx.log.event(id_, "data", "dropped after " + std::to_string(download_->stream_bytes()) + " bytes");
@@ -75,6 +81,11 @@ session::result session::process(sim_context &ctx) {
     in_.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ctx.log.event(id_, "cmd", line);
+    if (ctx.replay) {
+      result r = replay_line(ctx, line);
+      if (r != result::keep) return r;
+      continue;
+    }
     pending_ = split_commands(line);
     next_ = 0;
     reply_.clear();
@@ -171,6 +182,10 @@ std::optional<sim_clock::time_point> session::stall_deadline(const sim_context &
 
 session::result session::stalled(sim_context &ctx) {
   if (mode_ != mode::download) return result::keep;
+  if (replay_stream_) {
+    replay_diverged(ctx, "", true);
+    return process(ctx);
+  }
   finish_download(ctx);
   result r = run_pending(ctx);
   if (r != result::keep) return r;
@@ -178,7 +193,12 @@ session::result session::stalled(sim_context &ctx) {
 }
 
 void session::abandon(sim_context &ctx, bool by_client) {
-  if (mode_ == mode::download) {
+  if (mode_ == mode::download && replay_stream_) {
+    ctx.log.event(id_, "data", (by_client ? "client closed after " : "dropped after ") +
+                                   std::to_string(replay_stream_->bytes()) + " bytes");
+    replay_stream_.reset();
+    mode_ = mode::lines;
+  } else if (mode_ == mode::download) {
     std::string bytes = std::to_string(download_->stream_bytes());
     ctx.log.event(id_, "data", (by_client ? "client closed after " : "dropped after ") + bytes + " bytes");
     download_.reset();

@@ -15,6 +15,7 @@
 #include "download.h"
 #include "interpreter.h"
 #include "net.h"
+#include "replay.h"
 
 // A line longer than this is answered with a message instead of being run.
 inline constexpr size_t SIM_MAX_LINE = 4096;
@@ -29,6 +30,8 @@ class session {
     keep,    // go on serving the session
     close,   // the target drops both connections of the session
     reboot,  // the session rebooted the target
+    reset,   // the target breaks both connections off (an error for the client)
+    hangup,  // the target ends the connections in order, then closes them
   };
 
   session(unsigned id, unique_fd command, const sockaddr_in &peer);
@@ -68,6 +71,12 @@ class session {
   void finish_download(sim_context &ctx);
   void queue_output(const std::string &text);
 
+  // Replay (session_replay.cpp).
+  result replay_line(sim_context &ctx, const std::string &line);
+  result replay_data(sim_context &ctx);
+  result replay_step_done(sim_context &ctx, const replay_step &step);
+  void replay_diverged(sim_context &ctx, const std::string &divergence, bool in_download);
+
   unsigned id_;
   unique_fd command_;
   unique_fd control_;
@@ -90,4 +99,6 @@ class session {
   unsigned long download_number_ = 0;
   std::string after_download_;  // --message lines of the "lcd" command
   sim_clock::time_point last_data_{};
+  // The download in hand when replaying: only its end is looked for.
+  std::optional<record_stream_end> replay_stream_;
 };

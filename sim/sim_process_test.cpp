@@ -306,7 +306,7 @@ TEST(SimProcess, SessionsPromptsAndTranscript) {
   client second(sim.address(), false);
   EXPECT_EQ(second.exchange("\n"), "R>");  // the prompt is the target's, shared
 
-  std::regex line_form(R"((\d+)\t(\d+\.\d{3})\t(cmd|ctl|data|reboot|drop)\t(.*))");
+  std::regex line_form(R"((\d+)\t(\d+\.\d{3})\t(trace|cmd|ctl|data|reboot|drop)\t(.*))");
   std::istringstream log(sim.log());
   std::string line;
   int lines = 0;
@@ -314,7 +314,8 @@ TEST(SimProcess, SessionsPromptsAndTranscript) {
     ++lines;
     EXPECT_TRUE(std::regex_match(line, line_form)) << line;
   }
-  EXPECT_EQ(lines, 7);
+  EXPECT_EQ(lines, 8);  // the header and seven events
+  EXPECT_EQ(sim.events().at(0).at(2), "trace");
   EXPECT_TRUE(sim.logged("1", "ctl", c.local_end())) << sim.log();
   EXPECT_TRUE(sim.logged("1", "cmd", "lanlk -e;lockinfo")) << sim.log();  // without "\r"
   EXPECT_TRUE(sim.logged("1", "cmd", "pf -i 0")) << sim.log();

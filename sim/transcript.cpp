@@ -1,33 +1,13 @@
-// Transcript format.  One line per event, written and flushed as the event
-// happens, four fields separated by tabs:
-//
-//   SESSION \t TIME \t KIND \t TEXT \n
-//
-// SESSION  the session number: command connections are numbered 1, 2, ... in
-//          the order the target accepted them; 0 when no session applies (a
-//          control connection that matched no command connection).
-// TIME     seconds since the simulator started, with three decimals.
-// KIND and TEXT:
-//   cmd     one received command line exactly as received, without its line
-//           end ("\n" or "\r\n"): the whole line, before it is split at ";".
-//   ctl     the six opening bytes of a control connection, as ADDR:PORT
-//           (dotted decimal and decimal), the local end of the client's
-//           command connection.
-//   data    a download: "N bytes, R records, status S" (N data bytes, R
-//           records, S the status byte sent), or "dropped after N bytes"
-//           when the target dropped the connection N bytes into the record
-//           stream (--download-drop-after, a reboot), or "client closed
-//           after N bytes" when the client went away in the middle.
-//   reboot  "init -r" or "init -p": the target dropped every connection.
-//   drop    the target closed the session (--close-at); TEXT is the command.
-//
-// Bytes of TEXT below 0x20 (tab included), 0x7F and above 0x7F are written as
-// \xHH, so that a line always has exactly four fields; every other byte,
-// backslash included, stands as received.
+// The transcript is a trace (format in gtw/trace_format.h) of what the
+// target received and did.  Its kinds: cmd, ctl, data, reboot, drop and,
+// when replaying, diverge.
 #include "transcript.h"
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+
+#include "gtw/trace_format.h"
 
 transcript::transcript() : start_(std::chrono::steady_clock::now()) {}
 
@@ -43,25 +23,13 @@ bool transcript::open(const std::string &path, std::string &error) {
   }
   if (file_) std::fclose(file_);
   file_ = f;
+  char header[512];
+  trace_header_text(header, sizeof header, "romupdate-sim", ROMUPDATE_VERSION, "unix", std::time(nullptr));
+  event(0, trace_kind::header, header);
   return true;
 }
 
-std::string transcript::escape(std::string_view text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7F) {
-      out += "\\x";
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
+std::string transcript::escape(std::string_view text) { return trace_escape(text); }
 
 void transcript::event(unsigned session, std::string_view kind, std::string_view text) {
   if (!file_) return;

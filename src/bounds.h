@@ -37,3 +37,7 @@ inline constexpr int LOAD_BUFFER_SIZE = 1024;
 inline constexpr int WIN32_DIR_PATH_SIZE = 264;  // path, and the pattern path + "\*.*"
 inline constexpr int WIN32_DIR_NAME_SIZE = 260;  // one entry's name + terminator
 inline constexpr int WIN32_SOCKET_ERROR_SIZE = 40;  // "WINSOCK ERROR = %d\n"
+
+// Trace: one event line, escaped text included (a received chunk escapes to
+// at most four times its size); longer lines go out in several writes.
+inline constexpr int TRACE_LINE_SIZE = 4 * GTW_CHUNK_SIZE + 128;

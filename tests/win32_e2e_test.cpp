@@ -39,6 +39,12 @@ RunResult run_exe(const std::vector<std::string> &args, double timeout = 120, co
   return r;
 }
 
+RunOptions traced_to(const std::string &trace) {
+  RunOptions o;
+  o.env["ROMUPDATE_TRACE"] = trace;
+  return o;
+}
+
 class Win32 : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,6 +59,7 @@ using Usage = Win32;
 using Lock = Win32;
 using Program = Win32;
 using Unlock = Win32;
+using Trace = Win32;
 
 TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
   RunResult r = run_exe({"-x"});
@@ -119,4 +126,31 @@ TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, holder + "removing the lock marker (held by this user on this host)\n" + sim.address() +
                        " is free\n");
+}
+
+// With -b the run has no reboot and no waits.  The Windows build's trace is
+// read by the Unix simulator and replayed to the same Windows program.
+TEST_F(Trace, WindowsTraceReplaysAgainstTheUnixSimulator) {
+  TempDir dir;
+  std::vector<std::string> args;
+  std::vector<std::string> field_commands;
+  RunResult recorded;
+  {
+    Sim field({"--target", "38100a", "--register", "2ffff7=1A5"});
+    args = {"-v", "-b", field.address(), "T7710"};
+    recorded = run_exe(args, 180, traced_to(dir.file("field.trace")));
+    ASSERT_EQ(recorded.status, 0) << recorded.out << recorded.err;
+    field_commands = field.commands();
+  }
+  std::string trace = read_file(dir.file("field.trace"));
+  EXPECT_TRUE(contains(trace, " platform=windows ")) << trace.substr(0, 200);
+  EXPECT_EQ(trace.find('\r'), std::string::npos);  // single line feeds, as on Unix
+
+  Sim replay({"--replay", dir.file("field.trace")}, args[2]);
+  RunResult replayed = run_exe(args, 180, traced_to(dir.file("replay.trace")));
+  EXPECT_EQ(replayed.status, recorded.status);
+  EXPECT_EQ(replayed.out, recorded.out);
+  EXPECT_EQ(replayed.err, recorded.err);
+  EXPECT_EQ(replay.commands(), field_commands);
+  for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
 }

@@ -7,6 +7,7 @@
 #include "driver/driver.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
+#include "gtw/trace.h"
 #include "platform/platform.h"
 
 namespace {
@@ -36,6 +37,7 @@ void compose_signal_text(char *buf, const char *what) {
 // allocator included: only async-signal-safe writes and _exit from here.
 [[noreturn]] void exit_interrupted(int status) {
   if (verboseflag) plat_write_stderr(status ? kFailed : kSucceeded);
+  trace_exit(status);
   plat_exit_now(status);
 }
 
@@ -54,6 +56,7 @@ void release_or_reboot() {
         // A target that never came back has invalid sockets by now, and
         // the write fails harmlessly.
         gtw_write_command(&gtw, "init -p\n");
+        trace_sleep(reboot_wait_seconds());
         plat_sleep(reboot_wait_seconds());
       }
       break;
@@ -80,6 +83,7 @@ void exit_romupdate(int status) {
   if (verboseflag) fputs(status ? kFailed : kSucceeded, stderr);
   fflush(stdout);
   fflush(stderr);
+  trace_exit(status);
   exit(status);
 }
 

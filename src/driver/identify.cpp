@@ -5,6 +5,7 @@
 #include "driver/driver.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
+#include "gtw/trace.h"
 #include "platform/platform.h"
 
 namespace {
@@ -84,6 +85,7 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
 
     bool back = false;
     for (int attempt = 0; attempt < kReconnectAttempts && !back; ++attempt) {
+      trace_sleep(kReconnectPause);
       plat_sleep(kReconnectPause);
       int result = gtw_open(&gtw, address, GTW_OPEN_LOCK);
       if (result == 0) {

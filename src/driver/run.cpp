@@ -1,5 +1,6 @@
 // The run from the command line to the programming: options, address,
 // connection, identification, configuration, reboot.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "driver/program.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
+#include "gtw/trace.h"
 #include "platform/platform.h"
 
 namespace {
@@ -107,6 +109,11 @@ void romupdate_main(int argc, char **argv) {
   prepare_interrupt_texts();
 
   int operand = parse_options(argc, argv);
+  // An operator who asked for a trace must not get a run without one.
+  if (!trace_start()) {
+    fprintf(stderr, "%s: Can't create trace file '%s': %s\n", program_name, trace_path(), strerror(errno));
+    exit(1);
+  }
 
   const char *address;
   if (operand < argc) {
@@ -123,6 +130,7 @@ void romupdate_main(int argc, char **argv) {
     print_messages();
     // Opened after all, with complaints: do not leave the target locked.
     if ((result & GTW_FAILED) == 0) gtw_close(&gtw, 1);
+    trace_exit(1);
     exit(1);
   }
   interface_started = 1;

@@ -15,6 +15,8 @@
 #include "bounds.h"
 #include "files/file_handle.h"
 #include "gtw/gtw.h"
+#include "gtw/trace.h"
+#include "gtw/trace_format.h"
 
 namespace {
 
@@ -32,20 +34,36 @@ void socket_error(const char *path) {
 }
 
 // Sends every byte, however the socket splits the send.  false on error.
-bool send_all(plat_socket sock, const char *data, size_t size) {
+// *sent counts the bytes that went out.
+bool send_all(plat_socket sock, const char *data, size_t size, unsigned long long *sent) {
   while (size > 0) {
     long n = plat_send(sock, data, size);
     if (n <= 0) return false;
     data += n;
     size -= static_cast<size_t>(n);
+    *sent += static_cast<unsigned long long>(n);
   }
   return true;
 }
 
+// The trace gets the size of the stream, never its content; then how the
+// connection failed, if it did.
+void trace_stream(const char *path, unsigned long long sent, bool failed) {
+  if (!trace_on()) return;
+  char text[GTW_TEXT_SIZE];
+  snprintf(text, sizeof text, "%llu bytes of %s%s", sent, path, failed ? ", send failed" : "");
+  trace_event(trace_kind::data, text);
+  if (failed) trace_lost(-1, true);
+}
+
 // One byte from the target.  A closed connection is a failure like an
 // error: it never stands in for the byte that did not come.
-bool recv_byte(plat_socket sock, const char *path, unsigned char *out) {
+bool recv_byte(plat_socket sock, const char *path, unsigned char *out, const char *kind) {
   long n = plat_recv(sock, out, 1);
+  if (n == 1)
+    trace_bytes(kind, reinterpret_cast<const char *>(out), 1);
+  else
+    trace_lost(n, false);
   if (n < 0) {
     socket_error(path);
     return false;
@@ -69,7 +87,7 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   }
 
   unsigned char reply;
-  if (!recv_byte(conn->command_socket, path, &reply)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) return LOAD_FAILED;
 
   // From here on a failure leaves the target waiting for data; the caller
   // ends the run, and its exit routine reboots or releases the target.
@@ -83,10 +101,12 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     return LOAD_FAILED;
   }
 
+  unsigned long long sent = 0;
   for (;;) {
     size_t got = fread(buffer, 1, sizeof buffer, file.get());
     if (got == 0) break;
-    if (!send_all(conn->command_socket, buffer, got)) {
+    if (!send_all(conn->command_socket, buffer, got, &sent)) {
+      trace_stream(path, sent, true);
       socket_error(path);
       return LOAD_FAILED;
     }
@@ -99,14 +119,16 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   }
 
   static const char end_of_records[2] = {0, 0};
-  if (!send_all(conn->command_socket, end_of_records, sizeof end_of_records)) {
+  bool ended = send_all(conn->command_socket, end_of_records, sizeof end_of_records, &sent);
+  trace_stream(path, sent, !ended);
+  if (!ended) {
     socket_error(path);
     return LOAD_FAILED;
   }
 
   unsigned char status;
-  if (!recv_byte(conn->command_socket, path, &status)) return LOAD_FAILED;
-  if (status != 1 && !recv_byte(conn->command_socket, path, &reply)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) return LOAD_FAILED;
+  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) return LOAD_FAILED;
 
   int result = gtw_read_prompt(conn, nullptr, nullptr);
   if (status != 1) {

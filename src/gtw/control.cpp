@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "bounds.h"
+#include "gtw/trace.h"
+#include "gtw/trace_format.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ int gtw_read_control(gtw_conn *conn, char *failure, size_t failure_size) {
       }
       return GTW_FAILED;  // what was queued so far stays queued
     }
+    trace_bytes(trace_kind::control_message, buffer + kept, static_cast<size_t>(received));
     size_t end = kept + drop_zero_bytes(buffer + kept, static_cast<size_t>(received));
     buffer[end] = '\0';
     kept = 0;

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "gtw/control.h"
+#include "gtw/trace.h"
+#include "gtw/trace_format.h"
 #include "bounds.h"
 
 namespace {
@@ -107,6 +109,7 @@ class reply_reader {
 // The command connection failed or the target closed it: the reply will
 // never be complete.  What was gathered so far gives way to the reason.
 int receive_failed(long received) {
+  trace_lost(received, false);
   char text[GTW_TEXT_SIZE];
   if (received == 0)
     snprintf(text, sizeof text, "gtw_read_prompt: connection closed by target\n");
@@ -133,6 +136,7 @@ int watch_control(gtw_conn *conn) {
 }  // namespace
 
 long gtw_write_command(gtw_conn *conn, const char *command) {
+  trace_command(command);
   return plat_send(conn->command_socket, command, strlen(command));
 }
 
@@ -176,6 +180,7 @@ int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, c
     long received = plat_recv(conn->command_socket, chunk, sizeof chunk - 1);
     if (received <= 0) return receive_failed(received);
     chunk[received] = '\0';
+    trace_bytes(trace_kind::reply, chunk, static_cast<size_t>(received));
     reader.take(chunk, static_cast<size_t>(received));
   }
   return reader.result();

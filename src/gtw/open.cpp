@@ -9,6 +9,8 @@
 
 #include "gtw/net.h"
 #include "bounds.h"
+#include "gtw/trace.h"
+#include "gtw/trace_format.h"
 
 gtw_conn gtw;
 
@@ -19,6 +21,7 @@ constexpr unsigned short DEFAULT_PORT = 3810;
 
 // Every failed opening queues its reason and gives the same result.
 int open_failed(const char *text) {
+  trace_event(trace_kind::open_failed, text);
   gtw_add_message(text);
   return GTW_MESSAGES | GTW_FAILED;
 }
@@ -89,6 +92,7 @@ int start_interface(gtw_conn *conn, int type, const char *user, const char *host
 int gtw_connect(gtw_conn *conn, const char *host, int type) {
   char text[GTW_TEXT_SIZE];
 
+  trace_open(host);
   if (const char *why = plat_socket_startup()) return open_failed(why);
   conn->started = type != GTW_OPEN_LOCK;
 
@@ -140,6 +144,7 @@ int gtw_connect(gtw_conn *conn, const char *host, int type) {
   }
   plat_send(conn->control_socket, &local.sin_addr.s_addr, 4);
   plat_send(conn->control_socket, &local.sin_port, 2);
+  trace_opening(&local.sin_addr.s_addr, &local.sin_port);
   return 0;
 }
 
@@ -171,6 +176,7 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
 }
 
 void gtw_close(gtw_conn *conn, unsigned char release) {
+  trace_event(trace_kind::close, release ? "release" : "no release");
   // The replies are not looked at; their messages stay queued.
   if (conn->started) {
     gtw_send_command(conn, release ? "end -r\n" : "end\n", nullptr, nullptr);

@@ -68,6 +68,18 @@ void plat_write_stderr(const char *text);
 void plat_write_stdout(const char *text);
 [[noreturn]] void plat_exit_now(int status);
 
+// ---- Trace file ------------------------------------------------------------
+
+// The build's name in a trace header ("unix", "windows").
+const char *plat_name();
+// Creates (or empties) the trace file for appending; on Unix with mode 0600.
+// A terminal, a pipe or the file behind standard error is written without
+// being emptied.  Returns the descriptor, or -1 with errno set.
+int plat_trace_create(const char *path);
+// Writes all bytes, without buffering; safe in the interrupt routine.
+void plat_trace_write(int fd, const char *data, size_t size);
+void plat_trace_close(int fd);
+
 // ---- Directory listing -----------------------------------------------------
 
 struct plat_dir;

@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <initializer_list>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const plat_texts &plat_text() {
@@ -130,8 +133,7 @@ void plat_install_interrupts(void (*handler)(int)) {
   }
 }
 
-static void write_all(int fd, const char *text) {
-  size_t len = strlen(text);
+static void write_all(int fd, const char *text, size_t len) {
   while (len > 0) {
     ssize_t n = write(fd, text, len);
     if (n < 0 && errno == EINTR) continue;
@@ -141,8 +143,10 @@ static void write_all(int fd, const char *text) {
   }
 }
 
-void plat_write_stderr(const char *text) { write_all(2, text); }
-void plat_write_stdout(const char *text) { write_all(1, text); }
+void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
+void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
+void plat_trace_write(int fd, const char *data, size_t size) { write_all(fd, data, size); }
+void plat_trace_close(int fd) { close(fd); }
 void plat_exit_now(int status) { _exit(status); }
 
 struct plat_dir {
@@ -164,3 +168,38 @@ const char *plat_readdir(plat_dir *dir) {
 }
 
 void plat_rewinddir(plat_dir *dir) { rewinddir(dir->dir); }
+
+const char *plat_name() { return "unix"; }
+
+namespace {
+
+bool same_file(const struct stat &a, int fd) {
+  struct stat b;
+  return fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+// A trace sent to the file behind standard output or error (2>log with
+// ROMUPDATE_TRACE=/dev/stderr) shares that stream's file position, so that
+// neither writes over the other; any other regular file starts empty.
+int plat_trace_create(const char *path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fd;
+  for (int standard : {2, 1}) {
+    if (!same_file(st, standard)) continue;
+    close(fd);
+    return fcntl(standard, F_DUPFD_CLOEXEC, 3);
+  }
+  // A trace holds the user id and the host name: an old file of the same
+  // name keeps no wider mode than a new one.
+  if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}

@@ -23,8 +23,7 @@ void plat_install_interrupts(void (*handler)(int)) {
 // The handle is written directly, without the stream buffers, so that the
 // interrupt routine on the console's thread can write while the main flow
 // is inside a stream call.
-static void write_all(int fd, const char *text) {
-  size_t len = strlen(text);
+static void write_all(int fd, const char *text, size_t len) {
   while (len > 0) {
     unsigned chunk = len > 0x7fffffffu ? 0x7fffffffu : static_cast<unsigned>(len);
     int n = _write(fd, text, chunk);
@@ -34,6 +33,7 @@ static void write_all(int fd, const char *text) {
   }
 }
 
-void plat_write_stderr(const char *text) { write_all(2, text); }
-void plat_write_stdout(const char *text) { write_all(1, text); }
+void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
+void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
+void plat_trace_write(int fd, const char *data, size_t size) { write_all(fd, data, size); }
 void plat_exit_now(int status) { _exit(status); }

@@ -1,0 +1,82 @@
+// The cost of tracing: loadfile of the 64 MiB image with the trace off and
+// with it on (ROMUPDATE_TRACE), taking turns on one connection to the
+// simulator.  A traced download writes a handful of lines (the command, the
+// go-ahead, the byte count, the status, the prompt), never the image.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench.h"
+#include "files/files.h"
+#include "gtw/gtw.h"
+#include "gtw/trace.h"
+
+namespace bench {
+
+bool trace_bench(const paths &p, int repeat) {
+  const std::string image = p.image_dir + "/image-64m.X";
+  const std::string trace = p.scratch + "/bench.trace";
+  uint32_t lowest, highest;
+  if (!range_x(image.c_str(), &lowest, &highest) || lowest > highest) {
+    fprintf(stderr, "romupdate-bench: cannot scan %s\n", image.c_str());
+    return false;
+  }
+  const int count = static_cast<int>(highest - lowest + 1);
+
+  sim_child sim(p.sim, {"--target", "38100b"}, p.scratch);
+  if (!sim.running()) {
+    fprintf(stderr, "romupdate-bench: the simulator did not start: %s\n", sim.error().c_str());
+    return false;
+  }
+  gtw_conn conn;
+  if (gtw_open(&conn, sim.address().c_str(), GTW_OPEN_LOCK) != 0) {
+    fprintf(stderr, "romupdate-bench: gtw_open %s failed\n", sim.address().c_str());
+    gtw_flush_messages();
+    return false;
+  }
+  setenv("ROMUPDATE_TRACE", trace.c_str(), 1);
+
+  printf("4. Tracing: loadfile of the 64 MiB image with ROMUPDATE_TRACE unset and set, median of %d\n", repeat);
+  fflush(stdout);
+  std::vector<double> off, on;
+  auto timed = [&](bool traced, std::vector<double> *into) {
+    if (traced && !trace_start()) {
+      perror(("romupdate-bench: " + trace).c_str());
+      return false;
+    }
+    double start = now_seconds();
+    int result = loadfile(&conn, image.c_str(), count, 1);
+    double took = now_seconds() - start;
+    trace_stop();
+    if (result != 0) {
+      fprintf(stderr, "romupdate-bench: loadfile returned %d\n", result);
+      gtw_flush_messages();
+      return false;
+    }
+    if (into) into->push_back(took);
+    return true;
+  };
+  // Round 0 warms up and is not counted; the two take turns at going first.
+  bool ok = true;
+  for (int round = 0; ok && round <= repeat; ++round) {
+    bool keep = round > 0;
+    ok = round % 2 ? timed(true, keep ? &on : nullptr) && timed(false, keep ? &off : nullptr)
+                   : timed(false, keep ? &off : nullptr) && timed(true, keep ? &on : nullptr);
+  }
+  unsetenv("ROMUPDATE_TRACE");
+  gtw_close(&conn, 1);
+  gtw_flush_messages();
+  sim.stop();
+  if (!ok) return false;
+
+  struct stat st {};
+  stat(trace.c_str(), &st);
+  printf("  %-22s median %.3f s\n", "trace off", median(off));
+  printf("  %-22s median %.3f s, %lld bytes of trace per download\n", "trace on", median(on),
+         static_cast<long long>(st.st_size));
+  printf("  %-22s %+8.1f %%  (trace on / trace off - 1)\n\n", "cost", (median(on) / median(off) - 1) * 100);
+  return true;
+}
+
+}  // namespace bench

@@ -1,0 +1,32 @@
+// The trace of a run: with ROMUPDATE_TRACE naming a file, everything said on
+// the wire, every wait and the exit status are written there as they
+// happen (format in gtw/trace_format.h).  Without it every call here does
+// nothing.  Image bytes are never written, only their count.
+#pragma once
+
+#include <cstddef>
+
+// Creates the trace when ROMUPDATE_TRACE asks for one and writes its header.
+// false (errno set) when the file cannot be created.
+bool trace_start();
+bool trace_on();
+// Closes the trace; later events go nowhere until the next trace_start.
+void trace_stop();
+const char *trace_path();
+
+// One event with a zero-terminated text.
+void trace_event(const char *kind, const char *text);
+// Bytes that came in, one event per line (split after each line feed).
+void trace_bytes(const char *kind, const char *data, size_t size);
+// A command as sent, without its line end.
+void trace_command(const char *command);
+// A new connection attempt to `host`: the events after it carry its number.
+void trace_open(const char *host);
+// The six opening bytes (address and port in network byte order).
+void trace_opening(const void *address, const void *port);
+// The command connection ended under the program: `result` of the failed
+// receive (0: closed by the target) or send.
+void trace_lost(long result, bool sending);
+void trace_sleep(unsigned seconds);
+// Safe in the interrupt routine.
+void trace_exit(int status);

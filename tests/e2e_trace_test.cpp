@@ -1,0 +1,175 @@
+// Tracing a run (ROMUPDATE_TRACE) and replaying the trace in the simulator
+// (--replay): the replayed run must be the recorded one.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "harness/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+struct event {
+  std::string kind, text;
+  bool operator==(const event &) const = default;
+};
+
+// The trace's events with the times and connection numbers left out, and
+// only the kinds that a replay must reproduce byte for byte: the wait
+// between reconnection attempts and the local ports are not the target's.
+std::vector<event> wire_events(const std::string &path) {
+  std::vector<event> events;
+  std::istringstream in(read_file(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
+    if (c == std::string::npos) continue;
+    event e{line.substr(b + 1, c - b - 1), line.substr(c + 1)};
+    for (const char *kind : {"cmd", "reply", "go", "data", "status", "lost", "close", "exit"})
+      if (e.kind == kind) events.push_back(e);
+  }
+  return events;
+}
+
+std::string describe(const std::vector<event> &events) {
+  std::string s;
+  for (auto &e : events) s += e.kind + "\t" + e.text + "\n";
+  return s;
+}
+
+RunResult traced_run(const std::vector<std::string> &args, const std::string &trace, const std::string &cwd = "") {
+  RunOptions o;
+  o.env["ROMUPDATE_TRACE"] = trace;
+  o.cwd = cwd;
+  return run(args, o);
+}
+
+}  // namespace
+
+TEST(Trace, EveryScenarioReplaysAsRecorded) {
+  struct scenario {
+    const char *name;
+    std::vector<std::string> sim;
+    std::vector<std::string> args;  // "@" stands for the simulator's address
+    int status;
+  } scenarios[] = {
+      {"38100A with the loader", {"--target", "38100a", "--hwid", "2FFFF0=5807"}, {"-v", "@", "T5806"}, 0},
+      {"38100B with erase probes",
+       {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
+       {"-v", "@", "T5806"},
+       0},
+      {"processor probe", {"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v", "@", "T5821"}, 0},
+      {"LAN card", {"--target", "38100a", "--hwid", "97FFF0=38126"}, {"-v", "@", "38126"}, 0},
+      {"-b with nwire commands", {"--target", "38100a", "--register", "2ffff7=1A5"}, {"-v", "-b", "@", "T7710"}, 0},
+      {"download answered with a failure status",
+       {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-status", "0@2"},
+       {"-v", "@", "T5806"},
+       1},
+      {"connection dropped in the download",
+       {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", "1000@2"},
+       {"-v", "@", "T5806"},
+       1},
+      {"target back locked after the reboot", {"--target", "38100a", "--come-back-locked"}, {"-v", "@", "T5806"}, 1},
+  };
+  for (auto &s : scenarios) {
+    SCOPED_TRACE(s.name);
+    TempDir dir;
+    std::vector<std::string> sim_options = {"--reboot-time", "0.2"};
+    sim_options.insert(sim_options.end(), s.sim.begin(), s.sim.end());
+    Sim field(sim_options);
+    std::string address = field.address();
+    std::vector<std::string> args = s.args;
+    for (auto &a : args)
+      if (a == "@") a = address;
+
+    RunResult recorded = traced_run(args, dir.file("field.trace"));
+    ASSERT_EQ(recorded.status, s.status) << recorded.out << recorded.err;
+    std::vector<std::string> field_commands = field.commands();
+    field.stop();
+
+    Sim replay({"--replay", dir.file("field.trace")}, address);
+    RunResult replayed = traced_run(args, dir.file("replay.trace"));
+    EXPECT_EQ(replayed.status, recorded.status);
+    EXPECT_EQ(replayed.out, recorded.out);
+    EXPECT_EQ(replayed.err, recorded.err);
+    EXPECT_EQ(replay.commands(), field_commands);
+    auto want = wire_events(dir.file("field.trace")), got = wire_events(dir.file("replay.trace"));
+    EXPECT_TRUE(got == want) << "recorded:\n" << describe(want) << "replayed:\n" << describe(got);
+    for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
+  }
+}
+
+TEST(Trace, ReplayAgainstAChangedConfigurationStopsAtTheFirstDifference) {
+  TempDir dir;
+  Sim field({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5807"});
+  std::string address = field.address();
+  ASSERT_EQ(traced_run({address, "T5806"}, dir.file("field.trace")).status, 0);
+  field.stop();
+
+  // The same product with the ID PROM looked for elsewhere.
+  std::string cfg = read_file(examples_root() + "/inst/update/T5806.cfg");
+  size_t at = cfg.find("romidentloc:    2FFFF0");
+  ASSERT_NE(at, std::string::npos);
+  cfg.replace(at, 22, "romidentloc:    2FFFE0");
+  TempDir work;
+  work.write("T5806.cfg", cfg);
+  work.write("lib/t5806a.X", read_file(examples_root() + "/lib/t5806a.X"));
+  work.write("lib/t5806b.X", read_file(examples_root() + "/lib/t5806b.X"));
+
+  Sim replay({"--replay", dir.file("field.trace")}, address);
+  RunResult r = traced_run({address, "T5806"}, dir.file("replay.trace"), work.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "!ERROR: replay diverged from the trace\n")) << r.err;
+  int divergences = 0;
+  for (auto &t : replay.transcript()) {
+    if (t.kind != "diverge") continue;
+    ++divergences;
+    EXPECT_TRUE(contains(t.text, "expected 'pf -i 02FFFF0'")) << t.text;
+    EXPECT_TRUE(contains(t.text, "received 'pf -i 02FFFE0'")) << t.text;
+  }
+  EXPECT_EQ(divergences, 1);
+  replay.stop();
+  EXPECT_TRUE(contains(read_file(replay.log_path().substr(0, replay.log_path().rfind('/')) + "/sim.err"), "romupdate-sim: replay diverged at command "));
+}
+
+TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
+  TempDir dir;
+  const std::string head = "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
+  struct {
+    const char *name, *contents, *error;
+  } traces[] = {
+      {"text", "Flash programming FAILED\n", "not a trace"},
+      {"cut", "0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.1\tcmd\tlanlk -e;lo", "cut off: line 2"},
+      {"newer", "0\t0.000\ttrace\tformat=9 program=romupdate version=9\n", "trace format 9 is newer"},
+      {"sim", "0\t0.000\ttrace\tformat=1 program=romupdate-sim version=1\n", "it was written by romupdate-sim, not by romupdate"},
+  };
+  for (auto &t : traces) {
+    dir.write(t.name, t.contents);
+    RunOptions o;
+    o.program = sim_path();
+    RunResult r = run({"--address", "127.0.0.1", "--port", "1", "--replay", dir.file(t.name)}, o);
+    EXPECT_EQ(r.status, 1) << t.name;
+    EXPECT_TRUE(contains(r.err, "romupdate-sim: cannot replay '" + dir.file(t.name) + "': " + t.error)) << r.err;
+  }
+
+  // A trace that cannot be made stops the run before the target hears of it.
+  Sim sim({"--target", "38100a"});
+  RunResult r = traced_run({"-v", sim.address(), "T5806"}, dir.file("no/such/dir/trace"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, romupdate_path() + ": Can't create trace file '" + dir.file("no/such/dir/trace") +
+                       "': No such file or directory\n")
+      << r.err;
+  EXPECT_TRUE(sim.commands().empty());
+
+  // It holds the user id and the host name: readable by its owner only.
+  dir.write("old.trace", "left over\n");
+  chmod(dir.file("old.trace").c_str(), 0644);
+  traced_run({sim.address(), "NOSUCHPRODUCT"}, dir.file("old.trace"));
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("old.trace").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(read_file(dir.file("old.trace")).rfind("0\t0.000\ttrace\tformat=1 program=romupdate ", 0), 0u);
+}
