@@ -116,8 +116,8 @@ TEST(Trace, ReplayAgainstAChangedConfigurationStopsAtTheFirstDifference) {
   cfg.replace(at, 22, "romidentloc:    2FFFE0");
   TempDir work;
   work.write("T5806.cfg", cfg);
-  work.write("lib/t5806a.X", read_file(examples_root() + "/lib/t5806a.X"));
-  work.write("lib/t5806b.X", read_file(examples_root() + "/lib/t5806b.X"));
+  work.write("t5806a.X", read_file(examples_root() + "/lib/t5806a.X"));  // beside a local file
+  work.write("t5806b.X", read_file(examples_root() + "/lib/t5806b.X"));
 
   Sim replay({"--replay", dir.file("field.trace")}, address);
   RunResult r = traced_run({address, "T5806"}, dir.file("replay.trace"), work.path());
