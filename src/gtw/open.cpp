@@ -28,6 +28,13 @@ void close_both(gtw_conn *conn) {
   plat_close_socket(conn->control_socket);
 }
 
+// Gives the target back as it was found: no marker, the usual prompt.  The
+// replies are not looked at; their messages stay queued.
+void release_lock(gtw_conn *conn) {
+  gtw_send_command(conn, "mac -d lockinfo\n", nullptr, nullptr);
+  gtw_send_command(conn, "po -p >\n", nullptr, nullptr);
+}
+
 // Any ordinary reply line to the lock probe is the lock marker of another
 // user interface; a free target answers with message lines only.
 void note_reply_line(const char *, void *arg) { *static_cast<int *>(arg) = 1; }
@@ -70,8 +77,15 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
            "mac lockinfo={echo \"user: %s\" \\0A \"userinterface: 4 (gateway)\" \\0A "
            "\"host name: %s\" \\0A  };lanlk -d\n",
            user, hostname);
-  result |= gtw_send_command(conn, text, nullptr, nullptr);
-  if (result & GTW_FAILED) close_both(conn);
+  int marker = gtw_send_command(conn, text, nullptr, nullptr);
+  result |= marker;
+  if (result & GTW_FAILED) {
+    // Once its definition went through, the marker is ours: an opening
+    // that failed all the same must not leave the target locked against
+    // the next run, ours or anyone's.
+    if (!(marker & GTW_FAILED)) release_lock(conn);
+    close_both(conn);
+  }
   return result;
 }
 
@@ -84,13 +98,10 @@ int start_interface(gtw_conn *conn, int type, const char *user, const char *host
   return result;
 }
 
-}  // namespace
-
-int gtw_open(gtw_conn *conn, const char *host, int type) {
+// Everything of the opening after the socket layer's start; a failure
+// closes what it opened.
+int open_started(gtw_conn *conn, const char *host, int type) {
   char text[GTW_TEXT_SIZE];
-
-  if (const char *why = plat_socket_startup()) return open_failed(why);
-  conn->started = type != GTW_OPEN_LOCK;
 
   sockaddr_in target;
   memset(&target, 0, sizeof target);
@@ -160,14 +171,25 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
   }
 }
 
+}  // namespace
+
+int gtw_open(gtw_conn *conn, const char *host, int type) {
+  if (const char *why = plat_socket_startup()) return open_failed(why);
+  conn->started = type != GTW_OPEN_LOCK;
+  int result = open_started(conn, host, type);
+  // Every start of the socket layer is balanced: a failed opening stops it
+  // here, an open connection in gtw_close.  Reconnection attempts do not
+  // pile up start-ups.
+  if (result & GTW_FAILED) plat_socket_cleanup();
+  return result;
+}
+
 void gtw_close(gtw_conn *conn, unsigned char release) {
   // The replies are not looked at; their messages stay queued.
   if (conn->started) {
     gtw_send_command(conn, release ? "end -r\n" : "end\n", nullptr, nullptr);
   } else if (release) {
-    // Give the target back as it was found: no marker, the usual prompt.
-    gtw_send_command(conn, "mac -d lockinfo\n", nullptr, nullptr);
-    gtw_send_command(conn, "po -p >\n", nullptr, nullptr);
+    release_lock(conn);
   }
   plat_close_socket(conn->command_socket);
   plat_close_socket(conn->control_socket);
