@@ -55,7 +55,13 @@ class abs_walk {
 
  private:
   size_t available(size_t wanted);
-  int fault(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  int fault(const char *format, ...)
+#if defined(__MINGW32__)
+      __attribute__((format(gnu_printf, 2, 3)))  // the runtime's C99 printf, not the system's
+#elif defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
 
   FILE *file_;
   size_t pos_ = 0;       // next unread byte of buffer_
