@@ -129,7 +129,7 @@ _romupdate_sim() {
     --address | --port | --version-text | --reboot-time | --stall-time | \
       --hwid | --register | --used | --message | --control-message | \
       --close-at | --hang-at | --download-status | --download-drop-after | \
-      --download-message)
+      --download-message | --reject | --message-flood)
       COMPREPLY=()
       ;;
     *)
@@ -138,7 +138,8 @@ _romupdate_sim() {
           --locked --come-back-locked --never-return --reboot-time --hwid \
           --register --used --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
-          --download-message --stall-time --log --dump-flash --help
+          --download-message --stall-time --strict-stream --reject \
+          --message-flood --log --dump-flash --help
       else
         COMPREPLY=()
       fi
