@@ -17,6 +17,7 @@ struct paths {
   std::string examples_root;  // a sample installation, for the loader
   std::string fastsleep;      // the tests' sleep shortener; empty when not built
   std::string scratch;        // a temporary directory of this run
+  std::string self;           // this program, for measurements in a child
 };
 
 // The simulator on one of the benchmark's loopback addresses
@@ -61,11 +62,20 @@ inline double to_mib(double bytes) { return bytes / (1024.0 * 1024.0); }
 std::string read_file(const std::string &path);
 bool write_file(const std::string &path, const std::string &content);
 
-// The three measurements; each prints its part of the report and returns
-// false when it could not produce its figures.
+// The download exchange and nothing else on a connected socket: the
+// command line, the go-ahead, the file from behind its header in 1024-byte
+// chunks, the two zero bytes, the status, the prompt.
+bool minimal_download(int fd, const std::string &path, uint32_t count, std::string *why);
+
+// The measurements; each prints its part of the report and returns false
+// when it could not produce its figures.
 bool download_bench(const paths &p, int repeat);
 bool scan_bench(const paths &p, int repeat);
 bool memory_bench(const paths &p, int repeat);
+bool whole_path_bench(const paths &p, int repeat);
+bool image_memory_bench(const paths &p, int repeat);
+// The image path alone, run in a child whose peak memory is measured.
+int image_path_child(const std::string &image);
 bool trace_bench(const paths &p, int repeat);
 
 }  // namespace bench

@@ -76,9 +76,8 @@ bool read_to_prompt(int fd, std::string *reply) {
   }
 }
 
-// The download exchange and nothing else: the command line, the go-ahead,
-// the file from behind its header in 1024-byte chunks, the two zero bytes,
-// the status, the prompt.
+}  // namespace
+
 bool minimal_download(int fd, const std::string &path, uint32_t count, std::string *why) {
   char line[32];
   snprintf(line, sizeof line, "lcd -qfb %X\n", static_cast<unsigned>(count));
@@ -118,6 +117,8 @@ bool minimal_download(int fd, const std::string &path, uint32_t count, std::stri
   }
   return true;
 }
+
+namespace {
 
 void print_queued_messages() {
   while (char *m = gtw_get_message()) {

@@ -24,6 +24,9 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The image path measured in a process of its own.
+  if (argc == 3 && strcmp(argv[1], "--image-path-child") == 0) return bench::image_path_child(argv[2]);
+
   int repeat = 5;
   bool want_download = false, want_scan = false, want_memory = false, chosen = false;
   bool want_trace = false;
@@ -74,6 +77,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   p.scratch = templ;
+  p.self = std::filesystem::read_symlink("/proc/self/exe").string();
 
   printf("romupdate benchmark: %ld online cores, %s build\n\n", sysconf(_SC_NPROCESSORS_ONLN), BENCH_BUILD_TYPE);
   fflush(stdout);
@@ -84,6 +88,9 @@ int main(int argc, char **argv) {
   fflush(stdout);
   if (want_memory) ok = bench::memory_bench(p, repeat) && ok;
   fflush(stdout);
+  if (want_download) ok = bench::whole_path_bench(p, repeat) && ok;
+  fflush(stdout);
+  if (want_memory) ok = bench::image_memory_bench(p, repeat) && ok;
   if (want_trace) ok = bench::trace_bench(p, repeat) && ok;
   fflush(stdout);
 

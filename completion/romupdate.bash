@@ -152,7 +152,7 @@ _romupdate_sim() {
     --address | --port | --version-text | --reboot-time | --stall-time | \
       --hwid | --register | --used | --message | --control-message | \
       --close-at | --hang-at | --download-status | --download-drop-after | \
-      --download-message)
+      --download-message | --reject | --message-flood)
       COMPREPLY=()
       ;;
     *)
@@ -161,7 +161,8 @@ _romupdate_sim() {
           --locked --come-back-locked --never-return --reboot-time --hwid \
           --register --used --flash-image --message --control-message --close-at \
           --hang-at --download-status --download-drop-after \
-          --download-message --stall-time --log --dump-flash --replay --help --version
+          --download-message --stall-time --strict-stream --reject \
+          --message-flood --log --dump-flash --replay --help --version
       else
         COMPREPLY=()
       fi

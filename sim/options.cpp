@@ -107,6 +107,8 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       o.come_back_locked = true;
     } else if (flag("--never-return")) {
       o.never_return = true;
+    } else if (flag("--strict-stream")) {
+      o.strict_stream = true;
     } else if (takes("--address")) {
       in_addr parsed{};
       if (error.empty() && inet_pton(AF_INET, std::string(value).c_str(), &parsed) != 1)
@@ -148,6 +150,24 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
         bad("CMD=TEXT");
       else
         (name == "--message" ? o.messages : o.control_messages).push_back({std::string(cmd), std::string(text)});
+    } else if (takes("--reject")) {
+      std::string_view rule, cmd, text;
+      unsigned long nth = 0;
+      bool ok = split_at_equals(value, rule, text);
+      if (ok) cmd = split_at_count(rule, nth, 0);
+      bool counted = cmd.size() < rule.size();
+      if (error.empty() && (!ok || cmd.empty() || (counted && nth == 0)))
+        bad("CMD[@N]=TEXT, N from 1");
+      else
+        o.rejections.push_back({std::string(cmd), nth, std::string(text)});
+    } else if (takes("--message-flood")) {
+      std::string_view cmd, count;
+      std::optional<unsigned long> n;
+      if (split_at_equals(value, cmd, count)) n = parse_decimal(count);
+      if (error.empty() && (!n || *n == 0))
+        bad("CMD=N, N from 1");
+      else if (n)
+        o.floods.push_back({std::string(cmd), *n});
     } else if (takes("--close-at") || takes("--hang-at")) {
       unsigned long nth = 1;
       std::string_view cmd = split_at_count(value, nth, 1);
@@ -242,6 +262,11 @@ const char *usage_text() {
          "Faults (CMD matches every command that begins with CMD; N and K count\n"
          "from 1 over the simulator's life):\n"
          "  --message CMD=TEXT     reply to CMD includes the line TEXT (repeatable)\n"
+         "  --reject CMD[@N]=TEXT  the Nth CMD (default: every one) is not carried\n"
+         "                         out; its reply is the line TEXT (an \"lcd\" gets\n"
+         "                         it instead of the go-ahead)\n"
+         "  --message-flood CMD=N  reply to CMD carries N message lines before its\n"
+         "                         prompt, sent as fast as the client reads them\n"
          "  --control-message CMD=TEXT\n"
          "                         TEXT is sent on the session's control connection\n"
          "                         when CMD arrives (repeatable)\n"
@@ -257,6 +282,9 @@ const char *usage_text() {
          "                         a message line after each download (repeatable)\n"
          "  --stall-time SECONDS   a download whose record stream stops this long is\n"
          "                         answered as broken off (default 5)\n"
+         "  --strict-stream        like a real target, a download waits for every\n"
+         "                         byte of its record stream as long as the connection\n"
+         "                         lasts; --stall-time is not applied\n"
          "\n"
          "Records:\n"
          "  --log FILE             transcript, one tab-separated line per event:\n"

@@ -23,6 +23,20 @@ struct command_count {
   unsigned long nth = 1;
 };
 
+// CMD[@N]=TEXT: TEXT for the Nth command that begins with CMD, or for every
+// one when N is 0.
+struct command_reply {
+  std::string command;
+  unsigned long nth = 0;
+  std::string text;
+};
+
+// CMD=N: N of something for every command that begins with CMD.
+struct command_number {
+  std::string command;
+  unsigned long number = 0;
+};
+
 // VALUE[@K]: for the Kth download, or for every download when K is 0.
 struct download_value {
   unsigned long value = 0;
@@ -40,9 +54,14 @@ struct sim_options {
   double reboot_time = 3.0;
   // A download whose stream stops for this long is answered as broken off.
   double stall_time = 5.0;
+  // Like a real target: a download waits for every byte of its stream as
+  // long as the connection lasts, whatever the stall time.
+  bool strict_stream = false;
 
   std::vector<command_text> messages;
   std::vector<command_text> control_messages;
+  std::vector<command_reply> rejections;  // CMD is not run; TEXT is its reply
+  std::vector<command_number> floods;    // CMD's reply carries N message lines
   std::vector<command_count> close_at;
   std::vector<command_count> hang_at;
 

@@ -55,8 +55,20 @@ TEST(Options, ValuesAndRepeats) {
                      "--message", "pf -p=!flash voltage low", "--message", "ver=!a=b",
                      "--close-at", "m -a4 -d4 0a6c@reg=70087b3f", "--hang-at", "pf -i@2",
                      "--hwid", "2FFFF0=5806", "--register", "2ffff7=A5", "--used", "10000000-1000FFFF",
-                     "--download-status", "0@2", "--download-drop-after", "1000", "--log", "t.log"},
+                     "--download-status", "0@2", "--download-drop-after", "1000", "--log", "t.log",
+                     "--strict-stream", "--reject", "po -p $@2=!ERROR: po: no", "--reject", "lcd=!ERROR: a=b",
+                     "--message-flood", "ver=300"},
                     o));
+  EXPECT_TRUE(o.strict_stream);
+  ASSERT_EQ(o.rejections.size(), 2u);
+  EXPECT_EQ(o.rejections[0].command, "po -p $");
+  EXPECT_EQ(o.rejections[0].nth, 2u);
+  EXPECT_EQ(o.rejections[1].command, "lcd");
+  EXPECT_EQ(o.rejections[1].nth, 0u);
+  EXPECT_EQ(o.rejections[1].text, "!ERROR: a=b");
+  ASSERT_EQ(o.floods.size(), 1u);
+  EXPECT_EQ(o.floods[0].command, "ver");
+  EXPECT_EQ(o.floods[0].number, 300u);
   EXPECT_EQ(o.address, "127.0.20.7");
   EXPECT_EQ(o.port, 4000);
   EXPECT_EQ(o.reboot_time, 0.2);
@@ -87,7 +99,9 @@ TEST(Options, BadInputIsRefusedWithAReason) {
            {"--target", "38100c"}, {"--reboot-time", "-1"}, {"--reboot-time", "soon"}, {"--message", "=x"},
            {"--message", "ver"}, {"--close-at", "ver@0"}, {"--close-at", "@2"}, {"--hwid", "xyz=1"},
            {"--register", "10=zz"}, {"--used", "2000-1000"}, {"--used", "1000"}, {"--download-status", "256"},
-           {"--download-status", "1@0"}, {"--download-drop-after", "x"}, {"--locked=yes"}}) {
+           {"--download-status", "1@0"}, {"--download-drop-after", "x"}, {"--locked=yes"},
+           {"--strict-stream=yes"}, {"--reject", "lcd"}, {"--reject", "lcd@0=!x"}, {"--reject", "@2=!x"},
+           {"--message-flood", "ver"}, {"--message-flood", "ver=0"}}) {
     sim_options o;
     std::string error;
     EXPECT_FALSE(parse(args, o, &error)) << args[0];
@@ -110,6 +124,22 @@ TEST(Scenario, CountsEachRuleOverTheWholeRun) {
   EXPECT_EQ(s.reply_lines("pf -p"), "!two\r\n");
   EXPECT_EQ(s.reply_lines(" pf"), "");
   EXPECT_EQ(s.control_lines("ver"), "!ctl\r\n");
+}
+
+TEST(Scenario, RejectionsAndFloodsPickTheirCommands) {
+  sim_options o;
+  ASSERT_TRUE(parse({"--reject", "po -p $@2=!ERROR: second", "--reject", "lcd=!ERROR: no room", "--message-flood",
+                     "ver=5", "--message-flood", "v=2"},
+                    o));
+  scenario s(o);
+  EXPECT_EQ(s.rejection("po -p $"), std::nullopt);
+  EXPECT_EQ(s.rejection("po -p >"), std::nullopt);  // not counted
+  EXPECT_EQ(s.rejection("po -p $"), "!ERROR: second\r\n");
+  EXPECT_EQ(s.rejection("po -p $"), std::nullopt);
+  EXPECT_EQ(s.rejection("lcd -qfb 10000"), "!ERROR: no room\r\n");
+  EXPECT_EQ(s.rejection("lcd -qb 1000"), "!ERROR: no room\r\n");
+  EXPECT_EQ(s.flood_lines("ver"), 7u);
+  EXPECT_EQ(s.flood_lines("pf -i"), 0u);
 }
 
 TEST(Scenario, DownloadRulesPickTheirDownload) {

@@ -34,6 +34,25 @@ std::string scenario::control_lines(std::string_view command) const {
   return out;
 }
 
+std::optional<std::string> scenario::rejection(std::string_view command) {
+  rejections_seen_.resize(options_.rejections.size());
+  std::optional<std::string> text;
+  for (size_t i = 0; i < options_.rejections.size(); ++i) {
+    const command_reply &r = options_.rejections[i];
+    if (!starts_with(command, r.command)) continue;
+    ++rejections_seen_[i];
+    if (!text && (r.nth == 0 || rejections_seen_[i] == r.nth)) text = r.text + "\r\n";
+  }
+  return text;
+}
+
+unsigned long scenario::flood_lines(std::string_view command) const {
+  unsigned long n = 0;
+  for (const command_number &f : options_.floods)
+    if (starts_with(command, f.command)) n += f.number;
+  return n;
+}
+
 // The rule for this very download wins over a rule for every download; among
 // equals the last one given wins.
 std::optional<unsigned long> scenario::pick(const std::vector<download_value> &rules, unsigned long download) {

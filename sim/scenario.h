@@ -28,6 +28,11 @@ class scenario {
   std::string reply_lines(std::string_view command) const;
   // The --control-message texts for `command`, each ended by "\r\n".
   std::string control_lines(std::string_view command) const;
+  // Counts one command against the --reject rules: the text of the rule
+  // that rejects it, ended by "\r\n".
+  std::optional<std::string> rejection(std::string_view command);
+  // The number of --message-flood lines the reply to `command` carries.
+  unsigned long flood_lines(std::string_view command) const;
 
   // Numbers the next download (1, 2, ...).
   unsigned long start_download() { return ++downloads_; }
@@ -47,5 +52,6 @@ class scenario {
   const sim_options &options_;
   std::vector<counted_rule> close_at_;
   std::vector<counted_rule> hang_at_;
+  std::vector<unsigned long> rejections_seen_;  // per --reject rule
   unsigned long downloads_ = 0;
 };

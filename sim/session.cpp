@@ -8,6 +8,8 @@
 namespace {
 
 constexpr char GO_AHEAD = 0x06;
+// A flood is made this much at a time, as the client reads it.
+constexpr size_t FLOOD_CHUNK = 64 * 1024;
 
 std::string prompt(const target_state &target) { return std::string(1, 'R') + target.prompt; }
 
@@ -16,12 +18,29 @@ std::string prompt(const target_state &target) { return std::string(1, 'R') + ta
 session::session(unsigned id, unique_fd command, const sockaddr_in &peer)
     : id_(id), command_(std::move(command)), peer_(peer) {}
 
-void session::queue_output(const std::string &text) { out_ += text; }
+void session::queue_output(const std::string &text) { (flood_left_ > 0 ? after_flood_ : out_) += text; }
+
+void session::refill_flood() {
+  while (flood_left_ > 0 && out_.size() < FLOOD_CHUNK) {
+    out_ += "!note: line " + std::to_string(flood_total_ - flood_left_ + 1) + " of a flood of " +
+            std::to_string(flood_total_) + "\r\n";
+    --flood_left_;
+  }
+  if (flood_left_ == 0 && !after_flood_.empty()) {
+    out_ += after_flood_;
+    after_flood_.clear();
+  }
+}
 
 bool session::flush() {
   if (control_ && !send_pending(control_.get(), control_out_)) detach_control();
-  if (out_.size() > SIM_MAX_PENDING_OUTPUT) return false;
-  return send_pending(command_.get(), out_);
+  for (;;) {
+    refill_flood();
+    if (out_.size() > SIM_MAX_PENDING_OUTPUT) return false;
+    if (!send_pending(command_.get(), out_)) return false;
+    // Sent all there is, or the client is not reading for now.
+    if (!out_.empty() || !has_output()) return true;
+  }
 }
 
 session::result session::received(sim_context &ctx, const char *data, size_t size) {
@@ -98,6 +117,7 @@ session::result session::process(sim_context &ctx) {
 // its one prompt go out), or one of them starts a download, ends the session
 // or reboots the target.
 session::result session::run_pending(sim_context &ctx) {
+  unsigned long flood = 0;
   while (next_ < pending_.size()) {
     const std::string command = pending_[next_++];
     switch (ctx.faults.count_command(command)) {
@@ -114,6 +134,10 @@ session::result session::run_pending(sim_context &ctx) {
         break;
     }
     if (control_) control_out_ += ctx.faults.control_lines(command);
+    if (auto refusal = ctx.faults.rejection(command)) {
+      reply_ += *refusal;  // not carried out
+      continue;
+    }
 
     command_outcome outcome = run_command(ctx.target, command);
     if (outcome.what == command_outcome::action::reboot) {
@@ -123,6 +147,14 @@ session::result session::run_pending(sim_context &ctx) {
     reply_ += outcome.reply;
     if (outcome.what == command_outcome::action::download) return begin_download(ctx, outcome, command);
     reply_ += ctx.faults.reply_lines(command);
+    flood += ctx.faults.flood_lines(command);
+  }
+  if (flood > 0) {
+    // The reply so far, the flood, then the prompt.
+    queue_output(reply_);
+    reply_.clear();
+    flood_left_ += flood;
+    flood_total_ = flood_left_;
   }
   reply_ += prompt(ctx.target);
   queue_output(reply_);
@@ -175,7 +207,7 @@ void session::finish_download(sim_context &ctx) {
 }
 
 std::optional<sim_clock::time_point> session::stall_deadline(const sim_context &ctx) const {
-  if (mode_ != mode::download) return std::nullopt;
+  if (mode_ != mode::download || ctx.options.strict_stream) return std::nullopt;
   return last_data_ + std::chrono::duration_cast<sim_clock::duration>(
                           std::chrono::duration<double>(ctx.options.stall_time));
 }

@@ -46,7 +46,7 @@ class session {
     control_out_.clear();
   }
 
-  bool has_output() const { return !out_.empty(); }
+  bool has_output() const { return !out_.empty() || flood_left_ > 0 || !after_flood_.empty(); }
   bool has_control_output() const { return !control_out_.empty(); }
   // Sends what is pending.  false when the command connection is broken (a
   // broken control connection is only let go).
@@ -70,6 +70,7 @@ class session {
   result begin_download(sim_context &ctx, const command_outcome &outcome, const std::string &command);
   void finish_download(sim_context &ctx);
   void queue_output(const std::string &text);
+  void refill_flood();
 
   // Replay (session_replay.cpp).
   result replay_line(sim_context &ctx, const std::string &line);
@@ -84,6 +85,11 @@ class session {
   std::string in_;
   std::string out_;
   std::string control_out_;
+  // A --message-flood in progress: its lines are made as the client reads
+  // them, and what the session has to say after them waits.
+  unsigned long flood_left_ = 0;
+  unsigned long flood_total_ = 0;
+  std::string after_flood_;
   mode mode_ = mode::lines;
   bool skipping_long_line_ = false;
 

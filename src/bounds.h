@@ -7,6 +7,11 @@ inline constexpr int GTW_LINE_SIZE = 1024;       // one reply line + terminator
 inline constexpr int GTW_MESSAGE_SIZE = 1024;    // control receive buffer
 inline constexpr int GTW_TEXT_SIZE = 1024;       // composed messages/commands
 inline constexpr int GTW_HOSTNAME_SIZE = 128;    // local host name
+// The message queue keeps the oldest messages up to both bounds; the rest
+// are counted and reported as one line, whatever a target sends.
+inline constexpr int GTW_QUEUE_MAX_MESSAGES = 128;
+inline constexpr int GTW_QUEUE_MAX_BYTES = 64 * 1024;  // queued text
+inline constexpr int GTW_DROPPED_TEXT_SIZE = 64;       // the line that counts the rest
 
 // Driver.
 inline constexpr int CMDSTRING_SIZE = 128;       // target command in composition
@@ -32,6 +37,10 @@ inline constexpr int ERASE_COMMAND_SIZE = 5 + MAX_ERASE_GAPS * ERASE_PAIR_SIZE +
 inline constexpr int ABS_HEADER_SIZE = 28;
 inline constexpr int ABS_MAX_RECORD = 250;
 inline constexpr int LOAD_BUFFER_SIZE = 1024;
+// The record walk reads a file through one buffer of this size and steps
+// through the records inside it; a whole record (8 + 250 + 1 bytes) fits.
+inline constexpr int ABS_WALK_BUFFER_SIZE = 64 * 1024;
+inline constexpr int ABS_WALK_REASON_SIZE = 160;
 
 // Windows build: the directory listing and the socket error text.
 inline constexpr int WIN32_DIR_PATH_SIZE = 264;  // path, and the pattern path + "\*.*"

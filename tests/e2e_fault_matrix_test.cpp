@@ -360,7 +360,8 @@ void in_parallel(size_t n, F work) {
 // the lock it could not get back.
 bool says_why(const std::string &err) {
   for (const char *reason : {"connection closed by target", "Broken pipe", "Connection reset by peer",
-                             "error on recv", "failed: target status", "is locked by another user interface"})
+                             "error on recv", "failed: target status", "is locked by another user interface",
+                             "!ERROR", "further messages were dropped"})
     if (contains(err, reason)) return true;
   return false;
 }
@@ -424,7 +425,36 @@ void run_matrix(const target_class &tc) {
          cases.size(), baseline.size(), cases.size() - baseline.size());
 }
 
+// Targets that refuse instead of breaking off.  Each case names what the
+// operator must be told.
+void run_refusals(const target_class &tc, const std::vector<std::pair<fault_case, std::string>> &cases) {
+  std::vector<case_result> results(cases.size());
+  in_parallel(cases.size(), [&](size_t i) {
+    results[i] = run_case(tc, cases[i].first.fault, cases[i].first.expected == outcome::harmless);
+  });
+  for (size_t i = 0; i < cases.size(); ++i) {
+    check(cases[i].first, results[i]);
+    EXPECT_TRUE(contains(results[i].run.err, cases[i].second))
+        << cases[i].first.label << ": no '" << cases[i].second << "' in\n" << tail(results[i].run.err);
+  }
+}
+
 }  // namespace
+
+// A rejected prompt setting in a reopening leaves no lock marker behind, so
+// the next attempt gets the target; a refused download sends no image and
+// says why; a flood of message lines is reported in bounded form.
+TEST(FaultMatrix, RefusalsAndFloods) {
+  run_refusals(a38100a(),
+               {{{"po -p $ rejected in the reopening", {"--reject", "po -p $@2=!ERROR: po: prompt refused"},
+                  outcome::harmless},
+                 "Flash programming SUCCEEDED"},
+                {{"lcd of the image refused", {"--reject", "lcd -qfb=!ERROR: lcd: no room for the download"},
+                  outcome::failed},
+                 "!ERROR: lcd: no room for the download\n"},
+                {{"hardware check flooded", {"--message-flood", "pf -i=200000"}, outcome::failed},
+                 "further messages were dropped\n"}});
+}
 
 // One test per class, so that the classes run side by side.
 TEST(FaultMatrix, A38100AWithTheLoader) { run_matrix(a38100a()); }

@@ -345,13 +345,21 @@ TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
   std::string good = read_file(image("t5806a.X"));
   dir.write("t5806b.X", read_file(image("t5806b.X")));
   struct Case { std::string name, content, message; bool exists = true; };
+  // Records of 250 bytes: the second one starts at offset 28 + 258.
+  const std::string zero_word("\x00\x00", 2);
+  const std::string wrapping = good.substr(0, 28) + std::string("\x00\x01\x00\x20\xFF\xF0\xFF\xFF", 8) +
+                               std::string(32, '\x5A');
   std::vector<Case> cases = {
-      {"empty", "", "No data records in"},
+      {"empty", "", "empty.X: shorter than the 28-byte header"},
       {"header", good.substr(0, 28), "No data records in"},
       {"cut", good.substr(0, 33), "Can't read"},
       {"bigcount", good.substr(0, 30) + std::string("\x00\xFB", 2) + good.substr(32), "Can't read"},
       {"oversized", good, "ERROR:  Code size 10000H > Rom size 8000H\n"},
       {"missing", "", "Can't read '", false},
+      {"zeroword", good.substr(0, 286) + zero_word + good.substr(288),
+       "zeroword.X: record at offset 286 has a zero lead word"},
+      {"leadword", good + std::string("\x00\x01", 2), "is cut off inside its 8-byte head"},
+      {"wrapping", wrapping, "wrapping.X: record at offset 28 at FFFFFFF0 runs past address FFFFFFFF"},
   };
   // On a 38100B the file's first entry goes to the flash card, whose range is
   // in use; a 38100A drops that entry.  Either way a bad image of any entry
@@ -375,5 +383,37 @@ TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
     }
     // The lock was given back each time.
     EXPECT_EQ(count_of(read_file(sim.log_path()), "mac -d lockinfo"), static_cast<int>(cases.size())) << target;
+  }
+}
+
+// A target reads the record stream as it comes and waits for a byte that is
+// missing.  Images that existing tools write (a last record without its
+// fill byte, or an end of records of their own) reach it as it reads them.
+TEST(Program, ImagesAreSentAsTheTargetReadsThem) {
+  TempDir dir;
+  // Seven bytes at 280000: lead word, count, address low word first.
+  const std::string odd = std::string("\x00\x01\x00\x07\x00\x00\x00\x28", 8) + "romcode";
+  const std::string header(28, '\xEE');
+  struct Case {
+    std::string name, content;
+  };
+  const std::vector<Case> cases = {
+      {"nofill", header + odd},
+      {"ownend", header + odd + std::string("\x00\x00\x00", 3)},  // fill byte, then a zero lead word
+  };
+  for (const Case &c : cases) {
+    Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--strict-stream"}));
+    dir.write(c.name + ".X", c.content);
+    dir.write(c.name + ".cfg", "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nbinname " + c.name + ".X\n");
+    RunOptions o;
+    o.cwd = dir.path();
+    o.timeout = 15;  // a stream one byte short leaves both ends waiting
+    RunResult r = run({sim.address(), c.name}, o);
+    EXPECT_FALSE(r.timed_out) << c.name;
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    auto cmds = programming_commands(sim);
+    ASSERT_GE(cmds.size(), 2u) << c.name;
+    EXPECT_EQ(cmds[cmds.size() - 2], "pf -f 0280000 16") << c.name;  // not preceded by stray zero bytes
+    expect_flash(sim, dir.file(c.name + ".X"));
   }
 }

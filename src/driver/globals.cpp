@@ -5,7 +5,7 @@ const char *program_name = "romupdate";
 
 unsigned char verboseflag;
 unsigned char bdm_flag;
-volatile unsigned char interrupted;
+volatile sig_atomic_t interrupted;
 unsigned char init_r;
 unsigned char programming_lan;
 unsigned char yak;

@@ -2,6 +2,7 @@
 // subsystems call.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "bounds.h"
@@ -11,7 +12,9 @@ extern const char *program_name;       // argument zero
 // One-byte flags, zero at start.
 extern unsigned char verboseflag;      // progress messages
 extern unsigned char bdm_flag;         // -b: target behind an nwire box
-extern volatile unsigned char interrupted;  // a handled signal arrived
+// A handled signal arrived.  Written by the interrupt routine, which in the
+// Windows build runs on the console's own thread.
+extern volatile sig_atomic_t interrupted;
 extern unsigned char init_r;           // a configuration carried noinitr
 extern unsigned char programming_lan;  // the 38126 LAN-card product
 extern unsigned char yak;              // target is a processor probe

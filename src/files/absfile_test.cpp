@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bounds.h"
 #include "files/test_files.h"
 
 namespace {
@@ -29,9 +30,54 @@ void expect_range(const bytes &content, uint32_t lowest, uint32_t highest) {
 }
 
 TEST(RangeXTest, FilesWithoutRecordsGiveTheEmptyRange) {
-  expect_range({}, 0xFFFFFFFF, 0);
   expect_range(header(), 0xFFFFFFFF, 0);
-  expect_range(concat({header(), {0x00, 0x01}}), 0xFFFFFFFF, 0);  // 30 bytes
+  // A file may end in a zero lead word of its own: it ends the records
+  // exactly where the scan stops.
+  expect_range(concat({header(), {0x00, 0x00}}), 0xFFFFFFFF, 0);
+  expect_range(concat({header(), record(0x100, pattern(8)), {0x00, 0x00}}), 0x100, 0x107);
+}
+
+// Files the target would read differently from the scan are refused, with
+// the offset of the record where the two would part.
+TEST(RangeXTest, RefusesWhatTheTargetWouldReadDifferently) {
+  struct bad_case {
+    const char *name;
+    bytes content;
+    const char *reason;  // the start of the reason
+  };
+  const bytes two = record(0x100, pattern(8));  // 16 bytes, at offset 28
+  const bad_case cases[] = {
+      {"empty file", {}, "shorter than the 28-byte header (0 bytes)"},
+      {"short header", bytes(27, 0xEE), "shorter than the 28-byte header (27 bytes)"},
+      {"lone lead word", concat({header(), {0x00, 0x01}}), "record at offset 28 is cut off inside its 8-byte head"},
+      {"lone lead word after a record", concat({header(), two, {0x00, 0x01}}), "record at offset 44 is cut off"},
+      {"one stray byte", concat({header(), two, {0x7F}}), "record at offset 44 is cut off"},
+      {"zero lead word before records", concat({header(), two, {0x00, 0x00}, two}),
+       "record at offset 44 has a zero lead word"},
+      {"zero lead word before one byte", concat({header(), {0x00, 0x00, 0x01}}),
+       "record at offset 28 has a zero lead word"},
+      {"records past FFFFFFFF", concat({header(), two, record(0xFFFFFFF0, pattern(17))}),
+       "record at offset 44 at FFFFFFF0 runs past address FFFFFFFF"},
+  };
+  for (const bad_case &c : cases) {
+    temp_file file(c.content);
+    uint32_t lowest, highest;
+    char why[ABS_WALK_REASON_SIZE];
+    EXPECT_EQ(range_x(file.path(), &lowest, &highest, why, sizeof why), 0) << c.name;
+    EXPECT_EQ(std::string(why).rfind(c.reason, 0), 0u) << c.name << ": " << why;
+  }
+  // Up to the last address is fine.
+  expect_range(concat({header(), record(0xFFFFFFF0, pattern(16))}), 0xFFFFFFF0, 0xFFFFFFFF);
+}
+
+TEST(RangeXTest, MalformedFileIsNamedOnStandardError) {
+  temp_file file(concat({header(), {0x00, 0x00}, record(0x100, pattern(2))}));
+  uint32_t lowest, highest;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(range_x(file.path(), &lowest, &highest), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            std::string(file.path()) + ": record at offset 28 has a zero lead word, which ends the records, and "
+                                       "more bytes follow it\n");
 }
 
 TEST(RangeXTest, HeadCutOffFails) {
@@ -90,8 +136,20 @@ TEST(RangeXTest, RecordCutOffInsideItsDataFails) {
   EXPECT_EQ(scan_bytes(concat({header(), record_head(0x100, 250)})).ok, 0);
 }
 
-TEST(RangeXTest, ALoneLeadWordAfterTheLastRecordEndsTheRecords) {
-  expect_range(concat({header(), record(0x100, pattern(8)), {0x00, 0x01}}), 0x100, 0x107);
+// Records in files far larger than the walk's buffer: every record is
+// counted, wherever the buffer boundaries fall.
+TEST(RangeXTest, RecordsAcrossManyBufferFills) {
+  bytes content = header();
+  for (uint32_t i = 0; i < 3000; i++) {
+    bool last = i == 2999;
+    bytes one = record(0x10000 + i * 0x100, pattern(last ? 7 : 1 + i % 250, uint8_t(i)), !last);
+    content.insert(content.end(), one.begin(), one.end());
+  }
+  expect_range(content, 0x10000, 0x10000 + 2999 * 0x100 + 6);
+  content.push_back(0x01);  // the last record now has its fill byte
+  expect_range(content, 0x10000, 0x10000 + 2999 * 0x100 + 6);
+  content.push_back(0x01);  // and one stray byte behind it
+  EXPECT_EQ(scan_bytes(content).ok, 0);
 }
 
 TEST(RangeXTest, MissingFileFails) {

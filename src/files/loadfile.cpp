@@ -1,11 +1,18 @@
 // Download of an absolute file to the target.
 //
 // The exchange on the command connection: the "lcd" command line; the
-// target's one-byte go-ahead; the file from behind its 28-byte header,
-// unchanged; two zero bytes (a zero lead word ends the records); the
-// target's status byte (1 is success; any other value is followed by one
-// more byte); then the target's prompt.  The file is opened only after the
-// go-ahead, and never held in memory.
+// target's one-byte go-ahead; the records of the file as the record walk
+// reads them, so that the target reads exactly what the scan read; two zero
+// bytes (a zero lead word ends the records); the target's status byte (1 is
+// success; any other value is followed by one more byte); then the target's
+// prompt.  The file is opened only after the go-ahead, and never held in
+// memory.
+//
+// For a well-formed file the records are its bytes from offset 28 on,
+// unchanged, with two exceptions: a last record that lacks its fill byte
+// gets one (a zero byte), and a file that ends in a zero lead word of its
+// own has that word left out, since the two zero bytes that end every
+// download take its place.
 #include "files/files.h"
 
 #include <cerrno>
@@ -13,6 +20,7 @@
 #include <cstring>
 
 #include "bounds.h"
+#include "files/abs_records.h"
 #include "files/file_handle.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"
@@ -75,12 +83,48 @@ bool recv_byte(plat_socket sock, const char *path, unsigned char *out, const cha
   return true;
 }
 
+// The record stream goes out in chunks of the download buffer; their
+// boundaries mean nothing to the target.
+class chunked_sender {
+ public:
+  explicit chunked_sender(plat_socket sock) : sock_(sock) {}
+  bool add(const unsigned char *data, size_t size) {
+    while (size > 0) {
+      size_t n = sizeof chunk_ - used_ < size ? sizeof chunk_ - used_ : size;
+      memcpy(chunk_ + used_, data, n);
+      used_ += n;
+      data += n;
+      size -= n;
+      if (used_ == sizeof chunk_ && !flush()) return false;
+    }
+    return true;
+  }
+  bool flush() {
+    bool ok = send_all(sock_, chunk_, used_, &sent_);
+    used_ = 0;
+    return ok;
+  }
+  // The bytes that went out, for the trace.
+  unsigned long long sent() const { return sent_; }
+
+ private:
+  plat_socket sock_;
+  char chunk_[LOAD_BUFFER_SIZE];
+  size_t used_ = 0;
+  unsigned long long sent_ = 0;
+};
+
+// The target answered "lcd" with a message line instead of its go-ahead:
+// the download is refused.  The message is read up to the prompt and
+// queued, and nothing more is sent.
+int refused(gtw_conn *conn) { return gtw_read_prompt_input(conn, nullptr, nullptr, "!") | GTW_FAILED; }
+
 }  // namespace
 
 int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
-  char buffer[LOAD_BUFFER_SIZE];
-  snprintf(buffer, sizeof buffer, flash ? "lcd -qfb %X\n" : "lcd -qb %X\n", static_cast<unsigned>(count));
-  if (gtw_write_command(conn, buffer) < 0) {
+  char command[LOAD_BUFFER_SIZE];
+  snprintf(command, sizeof command, flash ? "lcd -qfb %X\n" : "lcd -qb %X\n", static_cast<unsigned>(count));
+  if (gtw_write_command(conn, command) < 0) {
     // Waiting for a go-ahead to a command that never left would never end.
     socket_error(path);
     return LOAD_FAILED;
@@ -88,6 +132,7 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
 
   unsigned char reply;
   if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) return LOAD_FAILED;
+  if (reply == '!') return refused(conn);
 
   // From here on a failure leaves the target waiting for data; the caller
   // ends the run, and its exit routine reboots or releases the target.
@@ -96,31 +141,35 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     file_error(path);
     return LOAD_FAILED;
   }
-  if (fread(buffer, 1, ABS_HEADER_SIZE, file.get()) != static_cast<size_t>(ABS_HEADER_SIZE)) {
+  abs_walk walk(file.get());
+  if (!walk.header()) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
     return LOAD_FAILED;
   }
 
-  unsigned long long sent = 0;
-  for (;;) {
-    size_t got = fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) break;
-    if (!send_all(conn->command_socket, buffer, got, &sent)) {
-      trace_stream(path, sent, true);
+  chunked_sender out(conn->command_socket);
+  abs_record_view record;
+  int step;
+  static const unsigned char fill_byte = 0;
+  while ((step = walk.next(&record)) > 0) {
+    bool sent = out.add(record.bytes, record.size) && (!record.fill_missing || out.add(&fill_byte, 1));
+    if (!sent) {
+      trace_stream(path, out.sent(), true);
       socket_error(path);
       return LOAD_FAILED;
     }
   }
-  // A read error part way would end the records early and put a partial
-  // image into flash; the target must not be told the data is complete.
-  if (ferror(file.get())) {
-    file_error(path);
+  // A read error part way, or a file that changed since its scan, would end
+  // the records early or put bytes on the wire that the target reads
+  // differently: the target must not be told the data is complete.
+  if (step < 0) {
+    fprintf(stderr, "%s: %s\n", path, walk.reason());
     return LOAD_FAILED;
   }
 
-  static const char end_of_records[2] = {0, 0};
-  bool ended = send_all(conn->command_socket, end_of_records, sizeof end_of_records, &sent);
-  trace_stream(path, sent, !ended);
+  static const unsigned char end_of_records[2] = {0, 0};
+  bool ended = out.add(end_of_records, sizeof end_of_records) && out.flush();
+  trace_stream(path, out.sent(), !ended);
   if (!ended) {
     socket_error(path);
     return LOAD_FAILED;

@@ -146,6 +146,52 @@ TEST_F(LoadfileTest, SendsCommandRecordsAndTwoZeroBytes) {
   EXPECT_EQ(gtw_get_message(), nullptr);
 }
 
+// The target reads the stream record by record: what goes on the wire is
+// the records as the scan read them, so the target neither waits for a byte
+// that never comes nor meets a second end of records.
+TEST_F(LoadfileTest, WireCarriesTheRecordsAsTheScanReadThem) {
+  struct wire_case {
+    const char *name;
+    bytes file_records;  // behind the header
+    bytes wire;          // the target's stream, its own end included
+  };
+  const bytes odd = record(0x200, pattern(7), false);
+  const bytes even = record(0x100, pattern(8));
+  const wire_case cases[] = {
+      {"last record without its fill byte", concat({even, odd}), concat({even, odd, {0x00}, {0, 0}})},
+      {"last record with its fill byte", concat({even, record(0x200, pattern(7))}),
+       concat({even, record(0x200, pattern(7)), {0, 0}})},
+      {"file ending in its own end of records", concat({even, {0, 0}}), concat({even, {0, 0}})},
+  };
+  for (const wire_case &c : cases) {
+    if (&c != &cases[0]) SetUp();  // a fresh connection for each case
+    temp_file file(concat({header(), c.file_records}));
+    recording seen;
+    EXPECT_EQ(download(file.path(), 0x108, 1, answering(&seen, c.wire.size() - 2, "\x01")), 0) << c.name;
+    EXPECT_EQ(seen.data, c.wire) << c.name;
+    EXPECT_EQ(stderr_, "") << c.name;
+  }
+}
+
+// "!" instead of the go-ahead is the target refusing the download: its
+// message is queued and not one byte of the image follows.
+TEST_F(LoadfileTest, RefusedDownloadSendsNothing) {
+  temp_file file(concat({header(), record(0x100, pattern(4))}));
+  recording seen;
+  int result = download(file.path(), 4, 1, [&seen](fake_target &t) {
+    seen.command = t.read_line();
+    t.send_bytes("!ERROR: lcd: no room for the download\r\nR$");
+    seen.data = t.read_to_end();
+  });
+  EXPECT_TRUE(result & GTW_FAILED) << result;
+  EXPECT_TRUE(seen.data.empty()) << seen.data.size() << " bytes sent";
+  char *message = gtw_get_message();
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(std::string(message), "!ERROR: lcd: no room for the download");
+  free(message);
+  EXPECT_EQ(gtw_get_message(), nullptr);
+}
+
 TEST_F(LoadfileTest, LoaderCommandAndHeaderOnlyFile) {
   temp_file file(header());
   recording seen;

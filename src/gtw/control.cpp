@@ -46,9 +46,9 @@ int gtw_read_control(gtw_conn *conn, char *failure, size_t failure_size) {
     if (received <= 0) {
       if (failure) {
         if (received == 0)
-          snprintf(failure, failure_size, "gtw_read_message: connection closed by target\n");
+          snprintf(failure, failure_size, "gtw_read_message: connection closed by target");
         else
-          snprintf(failure, failure_size, "gtw_read_message: error on recv: %s\n", plat_socket_error_text());
+          snprintf(failure, failure_size, "gtw_read_message: error on recv: %s", plat_socket_error_text());
       }
       return GTW_FAILED;  // what was queued so far stays queued
     }

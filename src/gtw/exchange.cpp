@@ -112,9 +112,9 @@ int receive_failed(long received) {
   trace_lost(received, false);
   char text[GTW_TEXT_SIZE];
   if (received == 0)
-    snprintf(text, sizeof text, "gtw_read_prompt: connection closed by target\n");
+    snprintf(text, sizeof text, "gtw_read_prompt: connection closed by target");
   else
-    snprintf(text, sizeof text, "gtw_read_prompt: error on recv: %s\n", plat_socket_error_text());
+    snprintf(text, sizeof text, "gtw_read_prompt: error on recv: %s", plat_socket_error_text());
   return gtw_add_message(text) | GTW_FAILED;
 }
 
@@ -144,7 +144,17 @@ int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routi
   // A command that went out cut short would leave the target waiting for
   // the rest of its line, and this side waiting for a prompt.
   long sent = gtw_write_command(conn, command);
-  if (sent < 0 || static_cast<size_t>(sent) != strlen(command)) return GTW_FAILED;
+  if (sent < 0 || static_cast<size_t>(sent) != strlen(command)) {
+    // The reason goes to the queue like every other; the result stays a
+    // plain failure.
+    char text[GTW_TEXT_SIZE];
+    if (sent < 0)
+      snprintf(text, sizeof text, "gtw_send_command: error on send: %s", plat_socket_error_text());
+    else
+      snprintf(text, sizeof text, "gtw_send_command: command sent short (%ld of %zu bytes)", sent, strlen(command));
+    gtw_add_message(text);
+    return GTW_FAILED;
+  }
   return gtw_read_prompt(conn, routine, arg);
 }
 

@@ -31,6 +31,13 @@ void close_both(gtw_conn *conn) {
   plat_close_socket(conn->control_socket);
 }
 
+// Gives the target back as it was found: no marker, the usual prompt.  The
+// replies are not looked at; their messages stay queued.
+void release_lock(gtw_conn *conn) {
+  gtw_send_command(conn, "mac -d lockinfo\n", nullptr, nullptr);
+  gtw_send_command(conn, "po -p >\n", nullptr, nullptr);
+}
+
 // Any ordinary reply line to the lock probe is the lock marker of another
 // user interface; a free target answers with message lines only.
 void note_reply_line(const char *, void *arg) { *static_cast<int *>(arg) = 1; }
@@ -73,8 +80,15 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
            "mac lockinfo={echo \"user: %s\" \\0A \"userinterface: 4 (gateway)\" \\0A "
            "\"host name: %s\" \\0A  };lanlk -d\n",
            user, hostname);
-  result |= gtw_send_command(conn, text, nullptr, nullptr);
-  if (result & GTW_FAILED) close_both(conn);
+  int marker = gtw_send_command(conn, text, nullptr, nullptr);
+  result |= marker;
+  if (result & GTW_FAILED) {
+    // Once its definition went through, the marker is ours: an opening
+    // that failed all the same must not leave the target locked against
+    // the next run, ours or anyone's.
+    if (!(marker & GTW_FAILED)) release_lock(conn);
+    close_both(conn);
+  }
   return result;
 }
 
@@ -87,14 +101,10 @@ int start_interface(gtw_conn *conn, int type, const char *user, const char *host
   return result;
 }
 
-}  // namespace
-
-int gtw_connect(gtw_conn *conn, const char *host, int type) {
+// The connections and the opening bytes, once the socket layer has started;
+// a failure closes what it opened.
+int connect_started(gtw_conn *conn, const char *host) {
   char text[GTW_TEXT_SIZE];
-
-  trace_open(host);
-  if (const char *why = plat_socket_startup()) return open_failed(why);
-  conn->started = type != GTW_OPEN_LOCK;
 
   sockaddr_in target;
   memset(&target, 0, sizeof target);
@@ -148,6 +158,20 @@ int gtw_connect(gtw_conn *conn, const char *host, int type) {
   return 0;
 }
 
+}  // namespace
+
+// Every start of the socket layer is balanced: a failed opening stops it
+// here or in gtw_open, an open connection in gtw_close.  Reconnection
+// attempts do not pile up start-ups.
+int gtw_connect(gtw_conn *conn, const char *host, int type) {
+  trace_open(host);
+  if (const char *why = plat_socket_startup()) return open_failed(why);
+  conn->started = type != GTW_OPEN_LOCK;
+  int result = connect_started(conn, host);
+  if (result & GTW_FAILED) plat_socket_cleanup();
+  return result;
+}
+
 void gtw_local_host(char *name, size_t size) {
   if (gethostname(name, static_cast<int>(size)) != 0) name[0] = '\0';
   name[size - 1] = '\0';
@@ -161,18 +185,24 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
   gtw_local_host(hostname, sizeof hostname);
   const char *user = plat_text().user;
 
+  int result;
   switch (type) {
     case GTW_OPEN_LOCK:
-      return take_lock(conn, host, user, hostname);
+      result = take_lock(conn, host, user, hostname);
+      break;
     case 1:
     case 2:
     case 3:
-      return start_interface(conn, type, user, hostname);
+      result = start_interface(conn, type, user, hostname);
+      break;
     default:
       snprintf(text, sizeof text, "invalid open type %d", type);
       close_both(conn);
-      return open_failed(text);
+      result = open_failed(text);
+      break;
   }
+  if (result & GTW_FAILED) plat_socket_cleanup();
+  return result;
 }
 
 void gtw_close(gtw_conn *conn, unsigned char release) {
@@ -181,9 +211,7 @@ void gtw_close(gtw_conn *conn, unsigned char release) {
   if (conn->started) {
     gtw_send_command(conn, release ? "end -r\n" : "end\n", nullptr, nullptr);
   } else if (release) {
-    // Give the target back as it was found: no marker, the usual prompt.
-    gtw_send_command(conn, "mac -d lockinfo\n", nullptr, nullptr);
-    gtw_send_command(conn, "po -p >\n", nullptr, nullptr);
+    release_lock(conn);
   }
   plat_close_socket(conn->command_socket);
   plat_close_socket(conn->control_socket);

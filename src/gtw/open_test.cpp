@@ -232,7 +232,7 @@ TEST_F(Open, LockedTargetIsLeftAlone) {
   unlink(name);
 }
 
-TEST_F(Open, FailedLockCommandClosesTheConnection) {
+TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
   fake_target target("127.0.10.4", [](const std::string &command) -> std::string {
     if (command == "po -p $\n") return "!ERROR: po: bad option\nR>";
     return free_target(command);
@@ -242,7 +242,21 @@ TEST_F(Open, FailedLockCommandClosesTheConnection) {
   expect_closed();
   EXPECT_EQ(take_messages(), (Strings{"!ERROR: po: bad option"}));
   target.finish();
-  EXPECT_EQ(target.commands.size(), 3u);  // the marker is still sent
+  // The marker is still defined, and then released as a close does, so that
+  // the next run does not find the target locked.
+  EXPECT_EQ(target.commands,
+            (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(), "mac -d lockinfo\n", "po -p >\n"}));
+
+  // A marker whose definition failed is not ours to remove.
+  fake_target refusing("127.0.10.14", [](const std::string &command) -> std::string {
+    if (command.rfind("mac lockinfo=", 0) == 0) return "!ERROR: mac: no room\nR>";
+    return free_target(command);
+  });
+  ASSERT_TRUE(refusing.ok());
+  EXPECT_EQ(gtw_open(&conn, "127.0.10.14", GTW_OPEN_LOCK), GTW_MESSAGES | GTW_FAILED);
+  expect_closed();
+  refusing.finish();
+  EXPECT_EQ(refusing.commands.size(), 3u);
 }
 
 TEST_F(Open, TargetVanishingDuringTheOpeningFails) {
@@ -256,7 +270,7 @@ TEST_F(Open, TargetVanishingDuringTheOpeningFails) {
   expect_closed();
   Strings messages = take_messages();
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages[0], "gtw_read_prompt: connection closed by target\n");
+  EXPECT_EQ(messages[0], "gtw_read_prompt: connection closed by target");
 }
 
 TEST_F(Open, StartModes) {

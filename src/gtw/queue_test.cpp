@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bounds.h"
 #include "gtw/gtw.h"
 #include "gtw/test_support.h"
 
@@ -60,12 +61,44 @@ TEST_F(Queue, PrintsOldestFirstOnePerLine) {
   ::testing::internal::CaptureStderr();
   print_messages();
   std::string printed = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(printed, "!one\ngtw_read_prompt: error on recv: reset\n\nthree\n");
+  // A text queued with a line end of its own prints without a blank line.
+  EXPECT_EQ(printed, "!one\ngtw_read_prompt: error on recv: reset\nthree\n");
   EXPECT_EQ(gtw_get_message(), nullptr);
 
   ::testing::internal::CaptureStderr();
   print_messages();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+// A target may send message lines without end: the queue keeps the oldest
+// up to its count and size and stands one line in for the rest, and each
+// message still decides its command's result.
+TEST_F(Queue, KeepsTheOldestAndCountsTheRest) {
+  for (int i = 0; i < 10000; i++) {
+    std::string text = "!note " + std::to_string(i);
+    EXPECT_EQ(gtw_add_message(text.c_str()), GTW_MESSAGES);
+  }
+  EXPECT_EQ(gtw_add_message("!ERROR: late"), GTW_MESSAGES | GTW_FAILED);
+  Strings kept = take_messages();
+  ASSERT_EQ(kept.size(), static_cast<size_t>(GTW_QUEUE_MAX_MESSAGES) + 1);
+  EXPECT_EQ(kept[0], "!note 0");
+  EXPECT_EQ(kept[GTW_QUEUE_MAX_MESSAGES - 1], "!note " + std::to_string(GTW_QUEUE_MAX_MESSAGES - 1));
+  EXPECT_EQ(kept.back(), std::to_string(10001 - GTW_QUEUE_MAX_MESSAGES) + " further messages were dropped");
+
+  // Long lines meet the size bound first.
+  const std::string line(1000, 'x');
+  const size_t fit = GTW_QUEUE_MAX_BYTES / line.size();
+  for (size_t i = 0; i < fit + 5; i++) gtw_add_message(line.c_str());
+  kept = take_messages();
+  ASSERT_EQ(kept.size(), fit + 1);
+  EXPECT_EQ(kept.back(), "5 further messages were dropped");
+
+  // Emptied, the queue takes messages again; a flush forgets the count.
+  gtw_add_message("again");
+  EXPECT_EQ(take_messages(), (Strings{"again"}));
+  for (int i = 0; i <= GTW_QUEUE_MAX_MESSAGES; i++) gtw_add_message("!x");
+  gtw_flush_messages();
+  EXPECT_EQ(gtw_get_message(), nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The Windows build's own platform operations, run as a Windows program.
 #include "platform/win32_platform.h"
 
+#include "gtw/gtw.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -454,6 +456,21 @@ TEST_F(Win32Sockets, SendReceiveWaitAndClose) {
   EXPECT_EQ(plat_wait_readable(client_, server_, &ready_client, &ready_server), 1);
   EXPECT_TRUE(ready_client);
   plat_close_socket(client_);  // closing twice is harmless
+}
+
+// Every failed opening stops the socket layer it started: after any number
+// of failed attempts only this test's own start is left to stop.
+TEST(Win32SocketLayer, FailedOpeningsStopWhatTheyStarted) {
+  ASSERT_EQ(plat_socket_startup(), nullptr);
+  gtw_conn conn;
+  for (int attempt = 0; attempt < 5; attempt++) {
+    EXPECT_NE(gtw_open(&conn, "127.0.50.2", GTW_OPEN_LOCK) & GTW_FAILED, 0);  // nothing listens
+    EXPECT_NE(gtw_open(&conn, "no-such-target.invalid", GTW_OPEN_LOCK) & GTW_FAILED, 0);
+  }
+  gtw_flush_messages();
+  int stops = 0;
+  while (stops < 20 && WSACleanup() == 0) stops++;
+  EXPECT_EQ(stops, 1);
 }
 
 // ---- Process ---------------------------------------------------------------

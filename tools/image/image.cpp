@@ -6,17 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/abs_records.h"
+
 namespace {
 
 constexpr size_t header_size = 28;
 constexpr size_t max_record = 250;
 constexpr size_t head_size = 8;  // lead word, count, address
-
-std::string hex32(uint32_t value) {
-  char text[12];
-  snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
-  return text;
-}
 
 struct closer {
   FILE *f;
@@ -156,53 +152,22 @@ void flash_memory::clear() {
 
 bool for_each_abs_record(const std::string &path, const std::function<void(const abs_record &)> &visit,
                          std::string *error) {
-  auto fail = [&](const std::string &text) {
-    if (error) *error = path + ": " + text;
-    return false;
-  };
   closer file{fopen(path.c_str(), "rb")};
-  if (!file.f) return fail(strerror(errno));
-  auto read_error = [&] { return fail(std::string("read error: ") + strerror(errno)); };
-
-  uint8_t buffer[head_size + max_record];
-  size_t got = fread(buffer, 1, header_size, file.f);
-  if (got < header_size) {
-    if (ferror(file.f)) return read_error();
-    return fail("shorter than the 28-byte header (" + std::to_string(got) + " bytes)");
+  if (!file.f) {
+    if (error) *error = path + ": " + strerror(errno);
+    return false;
   }
-
-  uint64_t offset = header_size;
-  for (;;) {
-    got = fread(buffer, 1, head_size, file.f);
-    if (ferror(file.f)) return read_error();
-    if (got == 0) return true;
-    std::string where = "record at offset " + std::to_string(offset);
-    if (got < head_size) return fail(where + " is cut off inside its 8-byte head");
-    if (buffer[0] == 0 && buffer[1] == 0)
-      return fail(where + " has a zero lead word, which would end the records on the wire");
-    size_t count = (size_t{buffer[2]} << 8) | buffer[3];
-    if (count > max_record)
-      return fail(where + " has a byte count of " + std::to_string(count) + " (at most 250)");
-    uint32_t address = (uint32_t{buffer[6]} << 24) | (uint32_t{buffer[7]} << 16) | (uint32_t{buffer[4]} << 8) | buffer[5];
-    if (count > 0 && address + static_cast<uint32_t>(count - 1) < address)
-      return fail(where + " at " + hex32(address) + " runs past address FFFFFFFF");
-
-    uint8_t *data = buffer + head_size;
-    got = fread(data, 1, count, file.f);
-    if (ferror(file.f)) return read_error();
-    if (got < count)
-      return fail(where + " is cut off inside its data (" + std::to_string(count) + " bytes announced, " +
-                  std::to_string(got) + " present)");
-    visit(abs_record{offset, address, data, count});
-    offset += head_size + count;
-
-    // The fill byte after an odd count; the file's last record may lack it.
-    if (count & 1) {
-      uint8_t fill;
-      if (fread(&fill, 1, 1, file.f) == 1) offset++;
-      if (ferror(file.f)) return read_error();
-    }
+  // The same walk as the updater's scan and download: what this tool
+  // accepts, the updater sends as it stands.
+  abs_walk walk(file.f);
+  abs_record_view r;
+  int step;
+  while ((step = walk.next(&r)) > 0) visit(abs_record{r.offset, r.address, r.bytes + head_size, r.count});
+  if (step < 0) {
+    if (error) *error = path + ": " + walk.reason();
+    return false;
   }
+  return true;
 }
 
 bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats, std::string *error) {

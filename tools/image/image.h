@@ -5,6 +5,9 @@
 //   lead word (2 bytes, non-zero), byte count N (2, high byte first, N <= 250),
 //   address (4: low word first, each word high byte first), N data bytes,
 //   one fill byte when N is odd.
+// What counts as well formed is the updater's own record walk
+// (files/abs_records.h): this reader accepts exactly the files the updater
+// sends.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +68,7 @@ struct abs_record {
   size_t count;
 };
 // Calls visit for each record in file order.  false with *error set on a
-// malformed or unreadable file (records before the fault have been visited).
+// malformed or unreadable file (records before the fault have been visited;
+// the error names the file and the offset of the faulty record).
 bool for_each_abs_record(const std::string &path, const std::function<void(const abs_record &)> &visit,
                          std::string *error);
