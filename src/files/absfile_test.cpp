@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "files/test_files.h"
+#include "files/files_test_support.h"
 
 namespace {
 
