@@ -1,5 +1,6 @@
 // Configuration: the product_config record, the reader, the selection of
-// configuration files and the flash erase ranges of a quokka board.
+// configuration files and the flash erase ranges of a quokka board.  The
+// reader's own steps are in config/internal.h.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,9 @@
 
 #include "bounds.h"
 
+// One configuration entry: one product to update.  The driver's table holds
+// MAX_CONFIG_ENTRIES of them.  The nwirecmd texts are heap copies that the
+// entry owns until the programming sequence sends and frees them.
 struct product_config {
   char config_name[CONFIG_TEXT_SIZE];
   int32_t genrev;
@@ -32,31 +36,41 @@ struct product_config {
   char *nwirecmd[MAX_NWIRECMDS];
 };
 
-inline constexpr int CONFIG_KEYWORD_COUNT = 23;
-extern const char *const config_keywords[CONFIG_KEYWORD_COUNT];
-
 // ---- Reader ------------------------------------------------------------------
-int read_config_line(FILE *file, int *key, char **value);
+
+// Reads the open configuration file `path` to its end and closes it.  Its
+// entries fill `table` from index `count` on; returns `count` plus the
+// entries counted (an entry past the table is counted but not kept).
+// `local_flag` is get_configname's.  Ends the run on a fatal error.
 int get_config_data(const char *path, FILE *file, unsigned char local_flag,
                     product_config *table, int count);
-void init_config_entry(product_config *table, int index, const char *path,
-                       unsigned char for_38100a);
-int check_config_entry(product_config *table, int index);
 
 // ---- Selection ---------------------------------------------------------------
-// Resolves (or asks for) a configuration file and opens it; never returns
-// without an open file.
+
+// Finds the configuration file `name` (nullptr: the operator picks one from a
+// menu), first here and then in the installation's update directory, and
+// opens it into *file.  Returns its path, which the caller frees with free();
+// *local_flag is 1 when it was found here, 0 in the update directory.  Sets
+// programming_lan for the 38126 product.  Ends the run when nothing opens.
 char *get_configname(const char *name, unsigned char *local_flag, FILE **file);
 
 // ---- Erase ranges ------------------------------------------------------------
+
+// One area of the flash card, start to end inclusive.
 struct flash_range {
   flash_range *next;
   uint32_t start;
   uint32_t end;  // inclusive
 };
+// The areas the entries will program on a quokka board, in ascending order
+// of start; built while entries are checked, empty (nullptr) otherwise.
 extern flash_range *quokka_ranges;
 
-// Adds the entry's flash ranges; returns 1 when the entry takes first place.
-int add_quokka_ranges(const product_config *entry);
+// Erases the flash card before programming, unless every area of
+// quokka_ranges is reported free already: one "pf -e" erases the whole card
+// except the parts outside the areas that the target reports in use.  Ends
+// the run on a failed command.
 void copy_quokka_flash_parts();
-void avail_reply_line(const char *line, void *result);  // result: uint16_t*
+// Line routine for the "pf -a" probe: sets the uint16_t at `result` to 1 on
+// "Available" and to 0 on "Used", whichever comes first in the line.
+void avail_reply_line(const char *line, void *result);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/driver.h"
-#include "driver/program.h"
+#include "driver/program_compose.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
 #include "platform/platform.h"

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int LOAD_FAILED = 3;
-
 // "path: text" for the last file error.
 void file_error(const char *path) { fprintf(stderr, "%s: %s\n", path, strerror(errno)); }
 
@@ -65,22 +63,22 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   if (gtw_write_command(conn, buffer) < 0) {
     // Waiting for a go-ahead to a command that never left would never end.
     socket_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   unsigned char reply;
-  if (!recv_byte(conn->command_socket, path, &reply)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &reply)) return LOADFILE_FAILED;
 
   // From here on a failure leaves the target waiting for data; the caller
   // ends the run, and its exit routine reboots or releases the target.
   file_handle file = open_binary(path);
   if (!file) {
     file_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
   if (fread(buffer, 1, ABS_HEADER_SIZE, file.get()) != static_cast<size_t>(ABS_HEADER_SIZE)) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   for (;;) {
@@ -88,25 +86,25 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     if (got == 0) break;
     if (!send_all(conn->command_socket, buffer, got)) {
       socket_error(path);
-      return LOAD_FAILED;
+      return LOADFILE_FAILED;
     }
   }
   // A read error part way would end the records early and put a partial
   // image into flash; the target must not be told the data is complete.
   if (ferror(file.get())) {
     file_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   static const char end_of_records[2] = {0, 0};
   if (!send_all(conn->command_socket, end_of_records, sizeof end_of_records)) {
     socket_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   unsigned char status;
-  if (!recv_byte(conn->command_socket, path, &status)) return LOAD_FAILED;
-  if (status != 1 && !recv_byte(conn->command_socket, path, &reply)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &status)) return LOADFILE_FAILED;
+  if (status != 1 && !recv_byte(conn->command_socket, path, &reply)) return LOADFILE_FAILED;
 
   int result = gtw_read_prompt(conn, nullptr, nullptr);
   if (status != 1) {

@@ -149,9 +149,9 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
   switch (type) {
     case GTW_OPEN_LOCK:
       return take_lock(conn, host, user, hostname);
-    case 1:
-    case 2:
-    case 3:
+    case GTW_OPEN_START:
+    case GTW_OPEN_START_E:
+    case GTW_OPEN_START_A:
       return start_interface(conn, type, user, hostname);
     default:
       snprintf(text, sizeof text, "invalid open type %d", type);
