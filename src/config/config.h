@@ -38,20 +38,17 @@ struct product_config {
 
 // ---- Reader ------------------------------------------------------------------
 
-// Reads the open configuration file `path` to its end and closes it.  Its
-// entries fill `table` from index `count` on; returns `count` plus the
-// entries counted (an entry past the table is counted but not kept).
-// `local_flag` is get_configname's.  Ends the run on a fatal error.
+// Reads the open file (`path` and `local_flag` as get_configname gave them) to its end,
+// closes it, and fills `table` from index `count` on.  Returns `count` plus the entries
+// counted (one past the table counts but is not kept).  Ends the run on a fatal error.
 int get_config_data(const char *path, FILE *file, unsigned char local_flag,
                     product_config *table, int count);
 
 // ---- Selection ---------------------------------------------------------------
 
-// Finds the configuration file `name` (nullptr: the operator picks one from a
-// menu), first here and then in the installation's update directory, and
-// opens it into *file.  Returns its path, which the caller frees with free();
-// *local_flag is 1 when it was found here, 0 in the update directory.  Sets
-// programming_lan for the 38126 product.  Ends the run when nothing opens.
+// Opens the configuration file `name` (nullptr: picked from a menu), here (*local_flag 1)
+// or in the update directory (0), into *file, and returns its path for the caller to free;
+// ends the run when none opens.  Sets programming_lan for the 38126 product.
 char *get_configname(const char *name, unsigned char *local_flag, FILE **file);
 
 // ---- Erase ranges ------------------------------------------------------------
@@ -66,10 +63,9 @@ struct flash_range {
 // of start; built while entries are checked, empty (nullptr) otherwise.
 extern flash_range *quokka_ranges;
 
-// Erases the flash card before programming, unless every area of
-// quokka_ranges is reported free already: one "pf -e" erases the whole card
-// except the parts outside the areas that the target reports in use.  Ends
-// the run on a failed command.
+// Erases the flash card: unless every area of quokka_ranges is free already,
+// one "pf -e" erases the whole card but for the parts outside those areas that
+// the target reports in use.  Ends the run on a failed command.
 void copy_quokka_flash_parts();
 // Line routine for the "pf -a" probe: sets the uint16_t at `result` to 1 on
 // "Available" and to 0 on "Used", whichever comes first in the line.

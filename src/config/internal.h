@@ -10,19 +10,17 @@
 inline constexpr int CONFIG_KEYWORD_COUNT = 23;
 extern const char *const config_keywords[CONFIG_KEYWORD_COUNT];
 
-// Reads lines up to the next one with a known key and a value: 1 with the
-// key's index in *key and the value in *value (valid until the next line is
-// read), or 0 at the end of the file.  A key without a value is reported
-// and skipped.
+// The next line with a known key and a value: 1 with the key's index in *key and the
+// value in *value (valid until the next line is read), 0 at the end of the file.  A key
+// without a value is reported and skipped.
 int read_config_line(FILE *file, int *key, char **value);
 // Begins entry `index` with the defaults: config_name from `path`,
 // for_38100a from the argument, and the programming_lan variants.
 void init_config_entry(product_config *table, int index, const char *path,
                        unsigned char for_38100a);
-// Checks the finished entry `index`: 1 when it counts, 0 when it is dropped
-// for this target (its record is then reused).  A counted entry on the flash
-// card adds its erase ranges and may swap places with record 0.  Ends the
-// run on a missing required value.
+// Checks the finished entry `index`: 1 when it counts, 0 when it is dropped for this
+// target (its record is reused).  A counted flash-card entry adds its erase ranges and
+// may swap places with record 0.  Ends the run on a missing required value.
 int check_config_entry(product_config *table, int index);
 // Adds the entry's areas of the flash card to quokka_ranges; returns 1 when
 // the entry programs the whole card and must take first place.

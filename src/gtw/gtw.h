@@ -45,10 +45,9 @@ inline constexpr int GTW_OPEN_START_A = 3;
 
 // ---- Opening and closing ---------------------------------------------------
 
-// Connects `host` (a name or a dotted-decimal address) on the command port
-// and the next port, and opens it with `type`.  0 or GTW_MESSAGES leaves
-// the connection open; with GTW_FAILED both sockets are closed again and
-// the reason is queued.  Another user interface holding the lock fails.
+// Connects `host` (a name or dotted-decimal address) on the command port and
+// the next one, and opens it with `type`.  0 or GTW_MESSAGES leaves it open;
+// with GTW_FAILED both sockets are closed again and the reason is queued.
 int gtw_open(gtw_conn *conn, const char *host, int type);
 // Closes both sockets.  With `release` non-zero the target is first given
 // back ("end -r", or in lock mode the marker removed and the prompt reset);
@@ -66,9 +65,9 @@ long gtw_write_command(gtw_conn *conn, const char *command);
 int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routine, void *arg);
 // Reads the reply up to the prompt, as gtw_send_command does after sending.
 int gtw_read_prompt(gtw_conn *conn, gtw_line_routine routine, void *arg);
-// gtw_read_prompt, with `input` (nullptr for none) worked through first as
-// if it had been received.  A closed or failed command connection queues the
-// reason and fails; "!" lines are queued, and one with "ERROR" fails.
+// gtw_read_prompt, with `input` (nullptr for none) worked through first as if
+// received.  "!" lines are queued (one with "ERROR" fails the command); a
+// closed or failed command connection queues the reason and fails.
 int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, const char *input);
 // Stores the status letter of the last prompt read (zero before any) in
 // *status.  Returns 1 for "M", 0 for "R" or "r", 2 for anything else.
