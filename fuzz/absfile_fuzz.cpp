@@ -11,7 +11,7 @@
 
 #include "bounds.h"
 #include "files/files.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 namespace {
 

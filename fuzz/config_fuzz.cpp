@@ -23,7 +23,7 @@
 #include "config/config.h"
 #include "config/internal.h"
 #include "driver/romupdate.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 namespace {
 

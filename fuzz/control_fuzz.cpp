@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bounds.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 #include "gtw/gtw.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "config/config.h"
 #include "driver/romupdate.h"
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 namespace {
 

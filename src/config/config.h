@@ -1,5 +1,6 @@
 // Configuration: the product_config record, the reader, the selection of
-// configuration files and the flash erase ranges of a quokka board.
+// configuration files and the flash erase ranges of a quokka board.  The
+// reader's own steps are in config/internal.h.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,9 @@
 
 #include "bounds.h"
 
+// One configuration entry: one product to update.  The driver's table holds
+// MAX_CONFIG_ENTRIES of them.  The nwirecmd texts are heap copies that the
+// entry owns until the programming sequence sends and frees them.
 struct product_config {
   char config_name[CONFIG_TEXT_SIZE];
   int32_t genrev;
@@ -39,37 +43,43 @@ struct product_config {
   int32_t read_order;
 };
 
-inline constexpr int CONFIG_KEYWORD_COUNT = 23;
-extern const char *const config_keywords[CONFIG_KEYWORD_COUNT];
-
 // ---- Reader ------------------------------------------------------------------
-int read_config_line(FILE *file, int *key, char **value);
+
+// Reads the open file (`path` and `local_flag` as get_configname gave them) to its end,
+// closes it, and fills `table` from index `count` on.  Returns `count` plus the entries
+// counted (one past the table counts but is not kept).  Ends the run on a fatal error.
 int get_config_data(const char *path, FILE *file, unsigned char local_flag,
                     product_config *table, int count);
-void init_config_entry(product_config *table, int index, const char *path,
-                       unsigned char for_38100a);
-int check_config_entry(product_config *table, int index);
 
 // ---- Selection ---------------------------------------------------------------
-// Resolves (or asks for) a configuration file and opens it; never returns
-// without an open file.
+
+// Opens the configuration file `name` (nullptr: picked from a menu), here (*local_flag 1)
+// or in the update directory (0), into *file, and returns its path for the caller to free;
+// ends the run when none opens.  Sets programming_lan for the 38126 product.
 char *get_configname(const char *name, unsigned char *local_flag, FILE **file);
 
 // ---- Erase ranges ------------------------------------------------------------
+
+// One area of the flash card, start to end inclusive.
 struct flash_range {
   flash_range *next;
   uint32_t start;
   uint32_t end;  // inclusive
 };
+// The areas the entries will program on a quokka board, in ascending order
+// of start; built while entries are checked, empty (nullptr) otherwise.
 extern flash_range *quokka_ranges;
 
 // Whether the entry programs part of a 38100B's flash card (directly or
 // through the 0xA80000 window); its range is erased before programming.
 bool is_flash_card_entry(const product_config &entry);
-// Adds the entry's flash ranges; returns 1 when the entry takes first place.
-int add_quokka_ranges(const product_config *entry);
 // Empties the list, so that it can be built again from the entries that
 // will really be programmed.
 void clear_quokka_ranges();
+// Erases the flash card: unless every area of quokka_ranges is free already,
+// one "pf -e" erases the whole card but for the parts outside those areas that
+// the target reports in use.  Ends the run on a failed command.
 void copy_quokka_flash_parts();
-void avail_reply_line(const char *line, void *result);  // result: uint16_t*
+// Line routine for the "pf -a" probe: sets the uint16_t at `result` to 1 on
+// "Available" and to 0 on "Used", whichever comes first in the line.
+void avail_reply_line(const char *line, void *result);

@@ -1,10 +1,30 @@
-// Helpers shared by the configuration sources; not part of the subsystem's
-// interface.
+// The configuration layer's own routines: the reader's steps and the helpers
+// its sources share.  Not part of the subsystem's interface.
 #pragma once
 
 #include <cstdio>
 
 #include "config/config.h"
+
+// The keys of a configuration file, in the order of their key indexes.
+inline constexpr int CONFIG_KEYWORD_COUNT = 23;
+extern const char *const config_keywords[CONFIG_KEYWORD_COUNT];
+
+// The next line with a known key and a value: 1 with the key's index in *key and the
+// value in *value (valid until the next line is read), 0 at the end of the file.  A key
+// without a value is reported and skipped.
+int read_config_line(FILE *file, int *key, char **value);
+// Begins entry `index` with the defaults: config_name from `path`,
+// for_38100a from the argument, and the programming_lan variants.
+void init_config_entry(product_config *table, int index, const char *path,
+                       unsigned char for_38100a);
+// Checks the finished entry `index`: 1 when it counts, 0 when it is dropped for this
+// target (its record is reused).  A counted flash-card entry adds its erase ranges and
+// may swap places with record 0.  Ends the run on a missing required value.
+int check_config_entry(product_config *table, int index);
+// Adds the entry's areas of the flash card to quokka_ranges; returns 1 when
+// the entry programs the whole card and must take first place.
+int add_quokka_ranges(const product_config *entry);
 
 // The record for entry `index`.  The table holds MAX_CONFIG_ENTRIES records;
 // an entry that would begin past them is read into one spare record instead,

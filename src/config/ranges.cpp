@@ -183,8 +183,12 @@ void copy_quokka_flash_parts() {
   append("pf -e");
   for_each_gap([&](uint64_t start, uint64_t size) {
     if (probe_area(start, size) != 0) return;  // free: erased with the ranges
+    // A gap lies on the card, so its start and size are 32-bit numbers of at
+    // most 8 digits each, and the pair fits.
+    const unsigned long gap_start = static_cast<uint32_t>(start);
+    const unsigned long gap_size = static_cast<uint32_t>(size);
     char pair[ERASE_PAIR_SIZE + 1];
-    snprintf(pair, sizeof pair, " 0%lX 0%lX", static_cast<unsigned long>(start), static_cast<unsigned long>(size));
+    snprintf(pair, sizeof pair, " 0%lX 0%lX", gap_start, gap_size);
     append(pair);
   });
   append("\n");

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "config/internal.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
 

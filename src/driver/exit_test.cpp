@@ -3,7 +3,7 @@
 
 #include <csignal>
 
-#include "driver/child_test_support.h"
+#include "driver/driver_test_support.h"
 #include "driver/driver.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "driver/program.h"
+#include "driver/program_compose.h"
 #include "driver/romupdate.h"
 #include "files/files.h"
 #include "gtw/gtw.h"

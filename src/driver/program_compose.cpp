@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/program.h"
+#include "driver/program_compose.h"
 #include "driver/romupdate.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/program.h"
+#include "driver/program_compose.h"
 #include "driver/romupdate.h"
 
 namespace {

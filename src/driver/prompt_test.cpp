@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/child_test_support.h"
+#include "driver/driver_test_support.h"
 #include "driver/romupdate.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "driver/driver.h"
-#include "driver/program.h"
+#include "driver/program_compose.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/child_test_support.h"
+#include "driver/driver_test_support.h"
 #include "driver/driver.h"
 #include "driver/romupdate.h"
 #include "platform/platform.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bounds.h"
-#include "files/test_files.h"
+#include "files/files_test_support.h"
 
 namespace {
 

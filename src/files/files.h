@@ -7,10 +7,14 @@
 
 struct gtw_conn;
 
-// Full path of a name under the installation root; into dest when given,
-// else a new allocation the caller frees.  nullptr on failure.
+// Full path of a name under the installation root (one leading "/" of the
+// name dropped); into dest when given (the caller makes room), else a new
+// allocation the caller frees with free().  nullptr on failure.
 char *fxrname(const char *name, char *dest);
 #ifndef _WIN32
+// fxrname under the root of row `row`: 0 $XR52000, 1 $XR52SETUP, 2 $XR52TMPDIR
+// (1 and 2 default to row 0's root), 3 the built-in root whatever the
+// environment says.  nullptr for another row.
 char *fxrname_getpath(int row, const char *name, char *dest);
 #endif
 
@@ -23,9 +27,14 @@ int range_x(const char *path, uint32_t *lowest, uint32_t *highest);
 // open).
 int range_x(const char *path, uint32_t *lowest, uint32_t *highest, char *why, size_t why_size);
 
+// loadfile's result for a failure of the file or of the socket, whose reason
+// it has printed itself.
+inline constexpr int LOADFILE_FAILED = 3;
+
 // Downloads an absolute file ("lcd -qfb" when flash is non-zero, else
-// "lcd -qb"): the records as the walk reads them, a missing last fill byte
-// supplied, then the end of records.  0 on success, 3 for a file or socket
-// failure, else the result of the final prompt read (or of the refusal the
-// target sent instead of its go-ahead, with GTW_FAILED set).
+// "lcd -qb", announcing `count` bytes): the records as the walk reads them,
+// a missing last fill byte supplied, then the end of records.  0 on success,
+// LOADFILE_FAILED, or else the gtw_ result bits of the final prompt read (or
+// of the refusal the target sent instead of its go-ahead, with GTW_FAILED
+// set), reasons queued.
 int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash);

@@ -28,8 +28,6 @@
 
 namespace {
 
-constexpr int LOAD_FAILED = 3;
-
 // "path: text" for the last file error.
 void file_error(const char *path) { fprintf(stderr, "%s: %s\n", path, strerror(errno)); }
 
@@ -127,11 +125,11 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   if (gtw_write_command(conn, command) < 0) {
     // Waiting for a go-ahead to a command that never left would never end.
     socket_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   unsigned char reply;
-  if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) return LOADFILE_FAILED;
   if (reply == '!') return refused(conn);
 
   // From here on a failure leaves the target waiting for data; the caller
@@ -139,12 +137,12 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   file_handle file = open_binary(path);
   if (!file) {
     file_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
   abs_walk walk(file.get());
   if (!walk.header()) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   chunked_sender out(conn->command_socket);
@@ -156,7 +154,7 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     if (!sent) {
       trace_stream(path, out.sent(), true);
       socket_error(path);
-      return LOAD_FAILED;
+      return LOADFILE_FAILED;
     }
   }
   // A read error part way, or a file that changed since its scan, would end
@@ -164,7 +162,7 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   // differently: the target must not be told the data is complete.
   if (step < 0) {
     fprintf(stderr, "%s: %s\n", path, walk.reason());
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   static const unsigned char end_of_records[2] = {0, 0};
@@ -172,12 +170,12 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   trace_stream(path, out.sent(), !ended);
   if (!ended) {
     socket_error(path);
-    return LOAD_FAILED;
+    return LOADFILE_FAILED;
   }
 
   unsigned char status;
-  if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) return LOAD_FAILED;
-  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) return LOAD_FAILED;
+  if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) return LOADFILE_FAILED;
+  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) return LOADFILE_FAILED;
 
   int result = gtw_read_prompt(conn, nullptr, nullptr);
   if (status != 1) {

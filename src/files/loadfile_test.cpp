@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "files/test_files.h"
+#include "files/files_test_support.h"
 #include "gtw/gtw.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gtw/gtw.h"
-#include "gtw/test_support.h"
+#include "gtw/gtw_test_support.h"
 
 using gtw_test::peer_pair;
 using gtw_test::take_messages;

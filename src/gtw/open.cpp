@@ -190,9 +190,9 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
     case GTW_OPEN_LOCK:
       result = take_lock(conn, host, user, hostname);
       break;
-    case 1:
-    case 2:
-    case 3:
+    case GTW_OPEN_START:
+    case GTW_OPEN_START_E:
+    case GTW_OPEN_START_A:
       result = start_interface(conn, type, user, hostname);
       break;
     default:

@@ -1,6 +1,6 @@
 // The one interface between the program and the system it runs on.
 //
-// The Unix build takes these operations from the system library (posix.cpp);
+// The Unix build takes these operations from the system library (posix_*.cpp);
 // the Windows console build supplies several of them itself (win32_*.cpp).
 // Callers never test the platform: they call through here.
 #pragma once

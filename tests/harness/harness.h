@@ -72,17 +72,19 @@ class Sim {
   int pid_ = -1;
 };
 
+// Every member has a default, so that a test names only what it changes:
+// run(args, {.timeout = 120}).
 struct RunOptions {
-  std::string input;                         // standard input
+  std::string input{};                       // standard input
   bool close_input = true;                   // end of input after it
-  std::map<std::string, std::string> env;    // added to the environment
-  std::string cwd;                           // working directory
+  std::map<std::string, std::string> env{};  // added to the environment
+  std::string cwd{};                         // working directory
   double timeout = 60;                       // seconds, then SIGKILL
   bool fast_sleep = true;                    // preload the sleep shortener
-  std::string signal_when_output;            // send `signal` when stdout or stderr holds it
+  std::string signal_when_output{};          // send `signal` when stdout or stderr holds it
   int signal = SIGINT;
-  std::string program;                       // default: romupdate
-  std::vector<std::string> wrapper;          // e.g. valgrind and its options
+  std::string program{};                     // default: romupdate
+  std::vector<std::string> wrapper{};        // e.g. valgrind and its options
 };
 
 struct RunResult {

@@ -1,4 +1,4 @@
-#include "fuzz_support.h"
+#include "fuzz_test_support.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
