@@ -46,7 +46,9 @@ bool replay_script::load(const std::string &path, std::string &error) {
 
   // The connection attempts after a reboot decide when the target comes
   // back: between the last refused attempt and the first that connected.
-  std::optional<size_t> rebooted;
+  // The step of the last reboot whose return is not settled yet, or none.
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t rebooted = kNone;
   double reboot_time = 0, last_refusal = 0, last_attempt = 0;
   bool first_attempt_open = false, seen_attempt = false;
   std::string bytes;
@@ -84,12 +86,12 @@ bool replay_script::load(const std::string &path, std::string &error) {
     } else if (e.kind == trace_kind::open_failed) {
       if (first_attempt_open) reachable_ = false;
       first_attempt_open = false;
-      if (rebooted) last_refusal = e.time;
+      if (rebooted != kNone) last_refusal = e.time;
     } else if (e.kind == trace_kind::control) {
       first_attempt_open = false;
-      if (rebooted) {
-        steps_[*rebooted].back_after = std::max(0.0, (last_refusal + last_attempt) / 2 - reboot_time);
-        rebooted.reset();
+      if (rebooted != kNone) {
+        steps_[rebooted].back_after = std::max(0.0, (last_refusal + last_attempt) / 2 - reboot_time);
+        rebooted = kNone;
       }
     }
   }

@@ -73,6 +73,9 @@ extern flash_range *quokka_ranges;
 // Whether the entry programs part of a 38100B's flash card (directly or
 // through the 0xA80000 window); its range is erased before programming.
 bool is_flash_card_entry(const product_config &entry);
+// Adds the entry's areas of the flash card to quokka_ranges; returns 1 when
+// the entry programs the whole card and must take first place.
+int add_quokka_ranges(const product_config *entry);
 // Empties the list, so that it can be built again from the entries that
 // will really be programmed.
 void clear_quokka_ranges();

@@ -22,9 +22,6 @@ void init_config_entry(product_config *table, int index, const char *path,
 // target (its record is reused).  A counted flash-card entry adds its erase ranges and
 // may swap places with record 0.  Ends the run on a missing required value.
 int check_config_entry(product_config *table, int index);
-// Adds the entry's areas of the flash card to quokka_ranges; returns 1 when
-// the entry programs the whole card and must take first place.
-int add_quokka_ranges(const product_config *entry);
 
 // The record for entry `index`.  The table holds MAX_CONFIG_ENTRIES records;
 // an entry that would begin past them is read into one spare record instead,
