@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include <sstream>
 
 #include "harness/harness.h"
@@ -17,10 +19,28 @@ struct event {
   bool operator==(const event &) const = default;
 };
 
+// When the target drops the connection part way through a download, the
+// kernel decides what the program sees, in the field as in a replay: a send
+// that fails with "Broken pipe" or "Connection reset by peer" after however
+// many bytes the socket had taken, or a stream that went out whole and a
+// receive that fails.  For that scenario the runs are compared with those
+// choices left out; every other event stays byte for byte.
+std::string without_drop_race(std::string text) {
+  for (size_t at; (at = text.find("Connection reset by peer")) != std::string::npos;)
+    text.replace(at, 24, "Broken pipe");
+  for (const char *side : {"error on send: ", "error on recv: "})
+    if (text.rfind(side, 0) == 0) text.replace(0, strlen(side), "error: ");
+  if (size_t failed = text.find(", send failed"); failed != std::string::npos) text.erase(failed);
+  size_t digits = text.find_first_not_of("0123456789");
+  if (digits != std::string::npos && digits > 0 && text.compare(digits, 10, " bytes of ") == 0)
+    text.replace(0, digits, "N");
+  return text;
+}
+
 // The trace's events with the times and connection numbers left out, and
 // only the kinds that a replay must reproduce byte for byte: the wait
 // between reconnection attempts and the local ports are not the target's.
-std::vector<event> wire_events(const std::string &path) {
+std::vector<event> wire_events(const std::string &path, bool drop_race) {
   std::vector<event> events;
   std::istringstream in(read_file(path));
   std::string line;
@@ -28,6 +48,7 @@ std::vector<event> wire_events(const std::string &path) {
     size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
     if (c == std::string::npos) continue;
     event e{line.substr(b + 1, c - b - 1), line.substr(c + 1)};
+    if (drop_race) e.text = without_drop_race(e.text);
     for (const char *kind : {"cmd", "reply", "go", "data", "status", "lost", "close", "exit"})
       if (e.kind == kind) events.push_back(e);
   }
@@ -55,6 +76,7 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     std::vector<std::string> sim;
     std::vector<std::string> args;  // "@" stands for the simulator's address
     int status;
+    bool drop_race = false;  // see without_drop_race
   } scenarios[] = {
       {"38100A with the loader", {"--target", "38100a", "--hwid", "2FFFF0=5807"}, {"-v", "@", "T5806"}, 0},
       {"38100B with erase probes",
@@ -71,7 +93,8 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
       {"connection dropped in the download",
        {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", "1000@2"},
        {"-v", "@", "T5806"},
-       1},
+       1,
+       true},
       {"target back locked after the reboot", {"--target", "38100a", "--come-back-locked"}, {"-v", "@", "T5806"}, 1},
   };
   for (auto &s : scenarios) {
@@ -94,9 +117,13 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     RunResult replayed = traced_run(args, dir.file("replay.trace"));
     EXPECT_EQ(replayed.status, recorded.status);
     EXPECT_EQ(replayed.out, recorded.out);
-    EXPECT_EQ(replayed.err, recorded.err);
+    if (s.drop_race)
+      EXPECT_EQ(without_drop_race(replayed.err), without_drop_race(recorded.err));
+    else
+      EXPECT_EQ(replayed.err, recorded.err);
     EXPECT_EQ(replay.commands(), field_commands);
-    auto want = wire_events(dir.file("field.trace")), got = wire_events(dir.file("replay.trace"));
+    auto want = wire_events(dir.file("field.trace"), s.drop_race);
+    auto got = wire_events(dir.file("replay.trace"), s.drop_race);
     EXPECT_TRUE(got == want) << "recorded:\n" << describe(want) << "replayed:\n" << describe(got);
     for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
   }
