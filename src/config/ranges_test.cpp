@@ -14,7 +14,7 @@
 
 #include "config/config.h"
 #include "config/internal.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "gtw/gtw.h"
 
 namespace {

@@ -67,9 +67,8 @@ void check_nwire_commands(const config_entries &entries) {
     const product_config &e = entries.table[i];
     for (int k = 0; k < e.nwirecmd_count; ++k) {
       if (!nwire_command_fits(e.nwirecmd[k])) {
-        fprintf(stderr, "%s: nwire command longer than %d characters: '%.40s...'\n", program_name,
-                CMDSTRING_SIZE - 1, e.nwirecmd[k]);
-        exit_romupdate(1);
+        fail("nwire command longer than %d characters: '%.40s...'\n", CMDSTRING_SIZE - 1,
+             e.nwirecmd[k]);
       }
     }
   }
