@@ -33,8 +33,13 @@ extern char cmdstring[CMDSTRING_SIZE];
 // far as the run got), reports the result with progress messages on, and
 // exits with `status`.
 [[noreturn]] void exit_romupdate(int status);
-// Prints "<program>: " and the message to standard error, then ends the run
-// with status 1.
+// Prints "<program>: " and the message to standard error; the run goes on.
+void warn(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// As warn, then ends the run with status 1.
 [[noreturn]] void fail(const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

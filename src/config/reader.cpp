@@ -154,7 +154,7 @@ int read_config_line(FILE *file, int *key, char **value) {
 
     char *text = next_token(&cursor, quoted ? QUOTED_SEPARATORS : KEY_SEPARATORS);
     if (!text || (!quoted && text[0] == '#')) {
-      fprintf(stderr, "%s: No value for '%s': skipping\n", program_name, token);
+      warn("No value for '%s': skipping\n", token);
       continue;
     }
     *key = index;

@@ -110,7 +110,7 @@ void romupdate_main(int argc, char **argv) {
   int operand = parse_options(argc, argv);
   // An operator who asked for a trace must not get a run without one.
   if (!trace_start()) {
-    fprintf(stderr, "%s: Can't create trace file '%s': %s\n", program_name, trace_path(), strerror(errno));
+    warn("Can't create trace file '%s': %s\n", trace_path(), strerror(errno));
     exit(1);
   }
 
