@@ -10,6 +10,9 @@
 
 namespace {
 
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 0)))
+#endif
 void print_prefixed(const char *format, va_list args) {
   fprintf(stderr, "%s: ", program_name);
   vfprintf(stderr, format, args);
