@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct gtw_conn;
+
 namespace bench {
 
 struct paths {
@@ -66,6 +68,12 @@ bool write_file(const std::string &path, const std::string &content);
 // command line, the go-ahead, the file from behind its header in 1024-byte
 // chunks, the two zero bytes, the status, the prompt.
 bool minimal_download(int fd, const std::string &path, uint32_t count, std::string *why);
+
+// The 64 MiB image: its path, and the byte count a download of it announces.
+bool scan_large_image(const paths &p, std::string *image, uint32_t *count);
+// A locked connection to the started simulator, as the download
+// measurements begin; reports why and returns false when there is none.
+bool open_locked(const sim_child &sim, gtw_conn *conn);
 
 // The measurements; each prints its part of the report and returns false
 // when it could not produce its figures.

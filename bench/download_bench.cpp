@@ -152,14 +152,34 @@ struct timings {
 
 }  // namespace
 
-bool download_bench(const paths &p, int repeat) {
-  const std::string image = p.image_dir + "/image-64m.X";
+bool scan_large_image(const paths &p, std::string *image, uint32_t *count) {
+  *image = p.image_dir + "/image-64m.X";
   uint32_t lowest, highest;
-  if (!range_x(image.c_str(), &lowest, &highest) || lowest > highest) {
-    fprintf(stderr, "romupdate-bench: cannot scan %s\n", image.c_str());
+  if (!range_x(image->c_str(), &lowest, &highest) || lowest > highest) {
+    fprintf(stderr, "romupdate-bench: cannot scan %s\n", image->c_str());
     return false;
   }
-  const uint32_t count = highest - lowest + 1;
+  *count = highest - lowest + 1;
+  return true;
+}
+
+bool open_locked(const sim_child &sim, gtw_conn *conn) {
+  if (!sim.running()) {
+    fprintf(stderr, "romupdate-bench: the simulator did not start: %s\n", sim.error().c_str());
+    return false;
+  }
+  if (gtw_open(conn, sim.address().c_str(), GTW_OPEN_LOCK) != 0) {
+    fprintf(stderr, "romupdate-bench: gtw_open %s failed\n", sim.address().c_str());
+    print_queued_messages();
+    return false;
+  }
+  return true;
+}
+
+bool download_bench(const paths &p, int repeat) {
+  std::string image;
+  uint32_t count;
+  if (!scan_large_image(p, &image, &count)) return false;
   FILE *f = fopen(image.c_str(), "rb");
   if (!f || fseek(f, 0, SEEK_END) != 0) {
     if (f) fclose(f);
@@ -170,17 +190,8 @@ bool download_bench(const paths &p, int repeat) {
   fclose(f);
 
   sim_child sim(p.sim, {"--target", "38100b"}, p.scratch);
-  if (!sim.running()) {
-    fprintf(stderr, "romupdate-bench: the simulator did not start: %s\n", sim.error().c_str());
-    return false;
-  }
-
   gtw_conn conn;
-  if (gtw_open(&conn, sim.address().c_str(), GTW_OPEN_LOCK) != 0) {
-    fprintf(stderr, "romupdate-bench: gtw_open %s failed\n", sim.address().c_str());
-    print_queued_messages();
-    return false;
-  }
+  if (!open_locked(sim, &conn)) return false;
   int plain = connect_command(sim.address());
   if (plain < 0) {
     fprintf(stderr, "romupdate-bench: cannot connect to %s\n", sim.address().c_str());

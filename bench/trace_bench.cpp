@@ -15,26 +15,14 @@
 namespace bench {
 
 bool trace_bench(const paths &p, int repeat) {
-  const std::string image = p.image_dir + "/image-64m.X";
   const std::string trace = p.scratch + "/bench.trace";
-  uint32_t lowest, highest;
-  if (!range_x(image.c_str(), &lowest, &highest) || lowest > highest) {
-    fprintf(stderr, "romupdate-bench: cannot scan %s\n", image.c_str());
-    return false;
-  }
-  const int count = static_cast<int>(highest - lowest + 1);
+  std::string image;
+  uint32_t count;
+  if (!scan_large_image(p, &image, &count)) return false;
 
   sim_child sim(p.sim, {"--target", "38100b"}, p.scratch);
-  if (!sim.running()) {
-    fprintf(stderr, "romupdate-bench: the simulator did not start: %s\n", sim.error().c_str());
-    return false;
-  }
   gtw_conn conn;
-  if (gtw_open(&conn, sim.address().c_str(), GTW_OPEN_LOCK) != 0) {
-    fprintf(stderr, "romupdate-bench: gtw_open %s failed\n", sim.address().c_str());
-    gtw_flush_messages();
-    return false;
-  }
+  if (!open_locked(sim, &conn)) return false;
   setenv("ROMUPDATE_TRACE", trace.c_str(), 1);
 
   printf("4. Tracing: loadfile of the 64 MiB image with ROMUPDATE_TRACE unset and set, median of %d\n", repeat);
@@ -46,7 +34,7 @@ bool trace_bench(const paths &p, int repeat) {
       return false;
     }
     double start = now_seconds();
-    int result = loadfile(&conn, image.c_str(), count, 1);
+    int result = loadfile(&conn, image.c_str(), static_cast<int>(count), 1);
     double took = now_seconds() - start;
     trace_stop();
     if (result != 0) {

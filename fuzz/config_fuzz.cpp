@@ -22,7 +22,7 @@
 
 #include "config/config.h"
 #include "config/internal.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "fuzz_test_support.h"
 
 namespace {
@@ -73,13 +73,6 @@ void free_nwire_commands(product_config *e) {
   FUZZ_CHECK(e->nwirecmd_count >= 0 && e->nwirecmd_count <= MAX_NWIRECMDS);
   for (int i = 0; i < e->nwirecmd_count; i++) free(e->nwirecmd[i]);
   e->nwirecmd_count = 0;
-}
-
-void free_ranges() {
-  while (flash_range *node = quokka_ranges) {
-    quokka_ranges = node->next;
-    delete node;
-  }
 }
 
 bool terminated(const char (&text)[CONFIG_TEXT_SIZE]) { return memchr(text, '\0', sizeof text) != nullptr; }
@@ -201,6 +194,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   for (product_config &e : table) free_nwire_commands(&e);
   free_nwire_commands(config_entry(table, MAX_CONFIG_ENTRIES));
-  free_ranges();
+  clear_quokka_ranges();
   return 0;
 }

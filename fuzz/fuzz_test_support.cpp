@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "platform/platform.h"
 
 void exit_romupdate(int status) { throw run_ended{status}; }

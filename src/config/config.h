@@ -8,6 +8,10 @@
 
 #include "bounds.h"
 
+// A 32-bit value that nothing has set: an address the configuration left
+// to its default, or a number no reply has carried yet.
+inline constexpr uint32_t VALUE_UNSET = 0xFFFFFFFF;
+
 // One configuration entry: one product to update.  The driver's table holds
 // MAX_CONFIG_ENTRIES of them.  The nwirecmd texts are heap copies that the
 // entry owns until the programming sequence sends and frees them.

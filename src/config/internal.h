@@ -32,11 +32,3 @@ inline bool config_entry_is_spare(int index) { return index >= MAX_CONFIG_ENTRIE
 
 // Copies a value into a text field, truncated to the field's 79 characters.
 void copy_config_text(char (&field)[CONFIG_TEXT_SIZE], const char *value);
-
-// Prints the message (its "%s" first is the program name, passed by the
-// caller) to standard error and ends the run.
-[[noreturn]] void config_fail(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;

@@ -9,23 +9,14 @@
 #include <new>
 
 #include "config/config.h"
+#include "config/flash_card.h"
 #include "config/internal.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "gtw/gtw.h"
 
 flash_range *quokka_ranges;
 
 namespace {
-
-constexpr uint32_t CARD_START = 0x10000000;
-constexpr uint32_t CARD_LAST = 0x100FFFFF;
-constexpr uint64_t CARD_END = 0x10100000;  // one past the card
-constexpr uint32_t CARD_SIZE = 0x100000;
-constexpr uint32_t CARD_FRONT_END = 0x1003FFFF;  // the card's first 256K
-constexpr uint32_t CARD_BACK_START = 0x100C0000;  // the card's last 256K
-constexpr uint32_t WINDOW_START = 0xA80000;  // the card through the old ROM window
-constexpr uint32_t WINDOW_CARD_START = 0x10040000;
-constexpr uint32_t WINDOW_CARD_END = 0x1007FFFF;
 
 flash_range *new_range(uint32_t start, uint32_t end) {
   flash_range *node = new (std::nothrow) flash_range{nullptr, start, end};
@@ -54,11 +45,11 @@ void insert_range(uint32_t start, uint32_t end) {
 // The card's first 256K goes in front of the list; it is merged with a range
 // that begins right behind it.
 void insert_front_range() {
-  if (quokka_ranges && quokka_ranges->start == CARD_FRONT_END + 1) {
-    quokka_ranges->start = CARD_START;
+  if (quokka_ranges && quokka_ranges->start == FLASH_CARD_FRONT_LAST + 1) {
+    quokka_ranges->start = FLASH_CARD_START;
     return;
   }
-  flash_range *node = new_range(CARD_START, CARD_FRONT_END);
+  flash_range *node = new_range(FLASH_CARD_START, FLASH_CARD_FRONT_LAST);
   node->next = quokka_ranges;
   quokka_ranges = node;
 }
@@ -80,8 +71,7 @@ uint16_t probe_area(uint64_t start, uint64_t size) {
            static_cast<unsigned long>(size));
   uint16_t available = 0;
   if (gtw_send_command(&gtw, command, avail_reply_line, &available) != 0) {
-    print_messages();
-    exit_romupdate(1);
+    fail_with_messages();
   }
   return available;
 }
@@ -91,13 +81,13 @@ uint16_t probe_area(uint64_t start, uint64_t size) {
 // back: ranges that overlap do not open a gap inside another range.
 template <typename Visit>
 void for_each_gap(Visit visit) {
-  uint64_t a = CARD_START;
+  uint64_t a = FLASH_CARD_START;
   const flash_range *node = quokka_ranges;
   // The card's last byte is a gap of its own when the ranges end just
   // before it: it may be in use and must be probed like any other.
-  while (a <= CARD_LAST) {
+  while (a <= FLASH_CARD_LAST) {
     if (!node) {
-      visit(a, CARD_END - a);
+      visit(a, FLASH_CARD_END - a);
       break;
     }
     if (a < node->start) visit(a, node->start - a);
@@ -109,17 +99,17 @@ void for_each_gap(Visit visit) {
 }  // namespace
 
 int add_quokka_ranges(const product_config *entry) {
-  if (entry->romstart == CARD_START && entry->romsize == CARD_SIZE) {
+  if (entry->romstart == FLASH_CARD_START && entry->romsize == FLASH_CARD_SIZE) {
     // The whole card: its image is programmed into the last 256K (the
     // programming sequence moves it there), and the first 256K is erased
     // with it.  The entry goes first so that the card is laid out before
     // anything else is put on it.
     insert_front_range();
-    insert_range(CARD_BACK_START, CARD_LAST);
+    insert_range(FLASH_CARD_CODE_START, FLASH_CARD_LAST);
     return 1;
   }
-  if (entry->romstart == WINDOW_START)
-    insert_range(WINDOW_CARD_START, WINDOW_CARD_END);
+  if (entry->romstart == FLASH_CARD_WINDOW)
+    insert_range(FLASH_CARD_WINDOW_START, FLASH_CARD_WINDOW_LAST);
   else
     insert_range(entry->romstart, range_end(entry->romstart, entry->romsize));
   return 0;
@@ -163,9 +153,8 @@ void copy_quokka_flash_parts() {
   int gaps = 0;
   for_each_gap([&](uint64_t, uint64_t) { gaps++; });
   if (gaps > MAX_ERASE_GAPS) {
-    fprintf(stderr, "%s: Erase command too long: %d flash areas outside the ranges, at most %d\n", program_name,
-            gaps, MAX_ERASE_GAPS);
-    exit_romupdate(1);
+    fail("Erase command too long: %d flash areas outside the ranges, at most %d\n", gaps,
+         MAX_ERASE_GAPS);
   }
 
   char command[ERASE_COMMAND_SIZE];
@@ -174,8 +163,7 @@ void copy_quokka_flash_parts() {
     size_t n = strlen(text);
     if (n >= sizeof command - length) {
       // Not reached when the count above is right; never send a cut command.
-      fprintf(stderr, "%s: Erase command too long\n", program_name);
-      exit_romupdate(1);
+      fail("Erase command too long\n");
     }
     memcpy(command + length, text, n + 1);
     length += n;
@@ -194,7 +182,6 @@ void copy_quokka_flash_parts() {
   append("\n");
 
   if (gtw_send_command(&gtw, command, print_reply_line, nullptr) != 0) {
-    print_messages();
-    exit_romupdate(1);
+    fail_with_messages();
   }
 }

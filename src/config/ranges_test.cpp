@@ -14,21 +14,13 @@
 
 #include "config/config.h"
 #include "config/internal.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "gtw/gtw.h"
 
 namespace {
 
 using testing::ExitedWithCode;
 using Nodes = std::vector<std::pair<uint32_t, uint32_t>>;
-
-void free_ranges() {
-  while (quokka_ranges) {
-    flash_range *next = quokka_ranges->next;
-    delete quokka_ranges;
-    quokka_ranges = next;
-  }
-}
 
 Nodes nodes() {
   Nodes out;
@@ -130,10 +122,10 @@ class FakeTarget {
 class Ranges : public testing::Test {
  protected:
   void SetUp() override {
-    free_ranges();
+    clear_quokka_ranges();
     verboseflag = 0;
   }
-  void TearDown() override { free_ranges(); }
+  void TearDown() override { clear_quokka_ranges(); }
 
   // Runs the erase against a fake target and returns what it received.
   std::vector<std::string> erase(std::map<std::string, std::string> replies, std::string default_reply = "Available") {
@@ -152,7 +144,7 @@ TEST_F(Ranges, SortedInsertionMergesOnlyARangeThatEndsAtTheNextNode) {
   EXPECT_EQ(add(0x10000000, 0x40000), 0);
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}}));
 
-  free_ranges();
+  clear_quokka_ranges();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x40000);
   add(0x10040000, 0x20000);  // between the two; touches the first only from behind
@@ -170,13 +162,13 @@ TEST_F(Ranges, WholeCardGoesFirstAndKeepsItsLastQuarter) {
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x100C0000, 0x100FFFFF}}));
 
   // Its front quarter joins a range that starts right behind it ...
-  free_ranges();
+  clear_quokka_ranges();
   add(0xA80000, 0x40000);
   EXPECT_EQ(add(0x10000000, 0x100000), 1);
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}, {0x100C0000, 0x100FFFFF}}));
 
   // ... and is put in front of any other first node.
-  free_ranges();
+  clear_quokka_ranges();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x100000);
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x10080000, 0x100BFFFF}, {0x100C0000, 0x100FFFFF}}));

@@ -8,7 +8,7 @@
 #include "config/config.h"
 #include "config/internal.h"
 #include "config/scan.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "platform/platform.h"
 
 const char *const config_keywords[CONFIG_KEYWORD_COUNT] = {
@@ -118,7 +118,7 @@ void store_hex16(const char *value, uint16_t *field) { scan_hex16(value, field);
 void store_dec32(const char *value, int32_t *field) { scan_dec32(value, field); }
 
 void add_romident(product_config *e, const char *value) {
-  if (e->romident_count >= MAX_ROMIDENTS) config_fail("%s: limit of %d IDs exceeded\n", program_name, MAX_ROMIDENTS);
+  if (e->romident_count >= MAX_ROMIDENTS) fail("limit of %d IDs exceeded\n", MAX_ROMIDENTS);
   uint32_t id = 0;  // a value that does not convert identifies nothing real
   scan_hex32(value, &id);
   e->romident[e->romident_count++] = id;
@@ -126,10 +126,10 @@ void add_romident(product_config *e, const char *value) {
 
 void add_nwirecmd(product_config *e, const char *value) {
   if (e->nwirecmd_count >= MAX_NWIRECMDS)
-    config_fail("%s: limit of %d nwire commands exceeded\n", program_name, MAX_NWIRECMDS);
+    fail("limit of %d nwire commands exceeded\n", MAX_NWIRECMDS);
   size_t size = strlen(value) + 1;
   char *copy = static_cast<char *>(malloc(size));
-  if (!copy) config_fail("%s: error allocating memory for nwire commands\n", program_name);
+  if (!copy) fail("error allocating memory for nwire commands\n");
   memcpy(copy, value, size);
   e->nwirecmd[e->nwirecmd_count++] = copy;
 }
@@ -154,7 +154,7 @@ int read_config_line(FILE *file, int *key, char **value) {
 
     char *text = next_token(&cursor, quoted ? QUOTED_SEPARATORS : KEY_SEPARATORS);
     if (!text || (!quoted && text[0] == '#')) {
-      fprintf(stderr, "%s: No value for '%s': skipping\n", program_name, token);
+      warn("No value for '%s': skipping\n", token);
       continue;
     }
     *key = index;
@@ -234,6 +234,6 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
   // on without the lines that were not read.
   const bool read_failed = ferror(file) != 0;
   fclose(file);
-  if (read_failed) config_fail("%s: Can't read '%s'\n", program_name, path);
+  if (read_failed) fail("Can't read '%s'\n", path);
   return count + check_config_entry(table, count);
 }

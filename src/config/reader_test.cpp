@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -17,26 +17,18 @@ using testing::ExitedWithCode;
 // Enough for one entry to pass the checks.
 const char kMinimal[] = "romident 1A\nbinname ctl.X\n";
 
-void free_ranges() {
-  while (quokka_ranges) {
-    flash_range *next = quokka_ranges->next;
-    delete quokka_ranges;
-    quokka_ranges = next;
-  }
-}
-
 class Reader : public testing::Test {
  protected:
   void SetUp() override {
     verboseflag = yak = quokka = marlin = programming_lan = init_r = 0;
-    free_ranges();
+    clear_quokka_ranges();
     // Exactly the table's size on the heap: a write past it is caught by the
     // address sanitizer.
     table.reset(new product_config[MAX_CONFIG_ENTRIES]());
   }
   void TearDown() override {
     release_entries(0);
-    free_ranges();
+    clear_quokka_ranges();
   }
 
   // The nwire commands of the records from `first` on, which a read
@@ -272,7 +264,7 @@ TEST_F(Reader, QuokkaDropsEntriesForOtherBoards) {
 
   // Without a quokka only the card's own addresses are dropped.
   quokka = 0;
-  free_ranges();
+  clear_quokka_ranges();
   ASSERT_EQ(read("romident 1\nbinname card.X\nromstart 10000000\nnewflash x\nromident 2\nbinname rom.X\n"
                  "romstart A80000\nnewflash x\nromident 3\nbinname high.X\nromstart 100FFFFF\n"),
             2);

@@ -10,7 +10,7 @@
 #include "config/config.h"
 #include "config/internal.h"
 #include "config/scan.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 #include "files/files.h"
 #include "platform/platform.h"
 
@@ -43,7 +43,7 @@ void append_candidate(char (&candidate)[CONFIG_NAME_SIZE], std::string_view text
       name.append(".cfg");
   }
   if (name.size() >= sizeof candidate)
-    config_fail("%s: Configuration name too long: '%s'\n", program_name, shown_name);
+    fail("Configuration name too long: '%s'\n", shown_name);
   memcpy(candidate, name.c_str(), name.size() + 1);
 }
 
@@ -68,7 +68,7 @@ int ask_product_number(int files) {
 // nullptr when the directory holds none.
 const char *choose_from_menu(const char *dir_name) {
   plat_dir *dir = plat_opendir(dir_name);
-  if (!dir) config_fail("%s: Can't open '%s'\n", program_name, dir_name);
+  if (!dir) fail("Can't open '%s'\n", dir_name);
 
   printf("\n\t\tProduct\n");
   int files = 0;
@@ -96,7 +96,7 @@ const char *choose_from_menu(const char *dir_name) {
       // The file was removed while the operator chose: the number no
       // longer names it.
       fflush(stdout);
-      config_fail("%s: Configuration file %d is no longer in '%s'\n", program_name, choice, dir_name);
+      fail("Configuration file %d is no longer in '%s'\n", choice, dir_name);
     }
     if (is_config_file(entry) && ++seen == choice) return entry;
   }
@@ -119,7 +119,7 @@ char *get_configname(const char *name, unsigned char *local_flag, FILE **file) {
   // A name given on the command line is never listed, so only the menu's
   // directory matters: the current one first.
   char *list_dir = copy_text(".");
-  if (!list_dir) config_fail("%s: Can't allocate update directory name\n", program_name);
+  if (!list_dir) fail("Can't allocate update directory name\n");
   char *path = nullptr;
   char *first_path = nullptr;
 
@@ -140,7 +140,7 @@ char *get_configname(const char *name, unsigned char *local_flag, FILE **file) {
     if (candidate[0] != '\0') {
       first_path = path;
       path = *local_flag ? copy_text(candidate) : fxrname(candidate, nullptr);
-      if (!path) config_fail("%s: Error in getting config file path name\n", program_name);
+      if (!path) fail("Error in getting config file path name\n");
       *file = fopen(path, "r");
       if (*file) break;
     }
@@ -150,7 +150,7 @@ char *get_configname(const char *name, unsigned char *local_flag, FILE **file) {
       snprintf(candidate, sizeof candidate, "%s", plat_text().update_candidate);
       free(list_dir);
       list_dir = fxrname(plat_text().update_dir, nullptr);
-      if (!list_dir) config_fail("%s: Can't allocate update directory name\n", program_name);
+      if (!list_dir) fail("Can't allocate update directory name\n");
     }
   }
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
-#include "driver/romupdate.h"
+#include "run_state.h"
 
 namespace {
 

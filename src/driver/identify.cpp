@@ -14,16 +14,11 @@ namespace {
 constexpr int kReconnectAttempts = 60;
 constexpr unsigned kReconnectPause = 2;
 
-void say(const char *text) {
-  if (verboseflag) fputs(text, stderr);
-}
-
 // Sends a command whose reply is not wanted; any message line or failure
 // ends the run.
 void send_or_fail(const char *command) {
   if (gtw_send_command(&gtw, command, ignore_reply_line, nullptr) != 0) {
-    print_messages();
-    exit_romupdate(1);
+    fail_with_messages();
   }
 }
 
@@ -100,8 +95,7 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
       }
     }
     if (!back) {
-      print_messages();
-      exit_romupdate(1);
+      fail_with_messages();
     }
   }
   interface_started = 2;

@@ -17,21 +17,11 @@ namespace {
 // First identifiers with a meaning of their own.
 constexpr uint32_t kId38100B = 0x38100B;      // 38100B-only code, no query
 constexpr uint32_t kIdFlashCard = 0xFF20;     // flash ROM option card
-constexpr uint32_t kVppUnset = 0xFFFFFFFF;
 
 struct free_deleter {
   void operator()(char *p) const { free(p); }
 };
 using owned_path = std::unique_ptr<char, free_deleter>;
-
-void say(const char *text) {
-  if (verboseflag) fputs(text, stderr);
-}
-
-[[noreturn]] void fail_with_messages() {
-  print_messages();
-  exit_romupdate(1);
-}
 
 // Sends a command, showing its reply with progress messages on; any message
 // line or failure ends the run.
@@ -44,8 +34,7 @@ void send_with_progress(const char *command) {
 // is not sent cut short.
 void require_composed(bool composed) {
   if (!composed) {
-    fprintf(stderr, "%s: Command too long: '%.40s...'\n", program_name, cmdstring);
-    exit_romupdate(1);
+    fail("Command too long: '%.40s...'\n", cmdstring);
   }
 }
 
@@ -55,22 +44,19 @@ void require_composed(bool composed) {
 owned_path image_path(const char *name, unsigned char local_flag, const char *kind) {
   owned_path path(local_flag ? strdup(name) : fxrname(name, nullptr));
   if (!path) {
-    fprintf(stderr, "%s: Error in getting %s binary path name\n", program_name, kind);
-    exit_romupdate(1);
+    fail("Error in getting %s binary path name\n", kind);
   }
   return path;
 }
 
 void scan_image(const char *path, uint32_t *lowest, uint32_t *highest) {
   if (!range_x(path, lowest, highest)) {
-    fprintf(stderr, "%s: Can't read '%s'\n", program_name, path);
-    exit_romupdate(1);
+    fail("Can't read '%s'\n", path);
   }
 }
 
 [[noreturn]] void refuse_empty_image(const char *path) {
-  fprintf(stderr, "%s: No data records in '%s'\n", program_name, path);
-  exit_romupdate(1);
+  fail("No data records in '%s'\n", path);
 }
 
 void download(const char *path, uint32_t count, unsigned char flash) {
@@ -93,8 +79,7 @@ enum class telling { quiet, aloud };
 prepared_image prepare_loader(const product_config &first, telling how) {
   owned_path path(fxrname(first.pfname, nullptr));
   if (!path) {
-    fprintf(stderr, "%s: Error in getting loader path name\n", program_name);
-    exit_romupdate(1);
+    fail("Error in getting loader path name\n");
   }
   if (how == telling::aloud && verboseflag) {
     printf("Downloading flash programming code: '%s'\n", path.get());
@@ -129,9 +114,8 @@ prepared_image prepare_control_image(const product_config &e, telling how) {
     exit_romupdate(1);
   }
   if (fit == image_fit::ends_below) {
-    fprintf(stderr, "%s: Image '%s' ends below code start %lXH\n", program_name, path.get(),
-            static_cast<unsigned long>(plan.code_start));
-    exit_romupdate(1);
+    fail("Image '%s' ends below code start %lXH\n", path.get(),
+         static_cast<unsigned long>(plan.code_start));
   }
   return {std::move(path), plan};
 }
@@ -188,12 +172,12 @@ enum class verdict { program, skip };
 // will not be programmed.
 struct hardware_answer {
   bool asked = false;
-  reply_number value{0xFFFFFFFF, false};
+  reply_number value{VALUE_UNSET, false};
 };
 
 // Whether the entry's hardware check needs an answer from the target.
 bool asks_hardware(const product_config &e) {
-  if (bdm_flag) return e.vppctladdr != kVppUnset;
+  if (bdm_flag) return e.vppctladdr != VALUE_UNSET;
   const uint32_t first_id = e.romident[0];
   return first_id != kId38100B && !(first_id == kIdFlashCard && quokka);
 }
@@ -429,9 +413,7 @@ void program_entries(product_config *table, int count) {
   // Nothing applied to this hardware: nothing was written, and the run did
   // not do what it was asked to.
   if (nothing_programmed) {
-    fprintf(stderr, "%s: No configuration entry applies to this hardware; nothing was programmed\n",
-            program_name);
-    exit_romupdate(1);
+    fail("No configuration entry applies to this hardware; nothing was programmed\n");
   }
 
   memcpy(cmdstring, finish, sizeof cmdstring);

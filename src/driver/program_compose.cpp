@@ -3,16 +3,10 @@
 #include <cstring>
 
 #include "driver/program_compose.h"
+#include "config/flash_card.h"
 #include "driver/romupdate.h"
 
 namespace {
-
-// The 1 MB flash card of a 38100B: only its upper part is programmed from
-// the image, the lower part holds the board's own code.
-constexpr uint32_t kCardStart = 0x10000000;
-constexpr uint32_t kCardSize = 0x100000;
-constexpr uint32_t kCardCodeStart = 0x100C0000;
-constexpr uint32_t kCardCodeSize = 0x40000;
 
 bool fits(int n, size_t size) { return n >= 0 && static_cast<size_t>(n) < size; }
 
@@ -32,9 +26,9 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
   if (plan->size > rom_size) return image_fit::too_large;
 
   if (quokka_rule) {
-    if (rom_start == kCardStart && rom_size == kCardSize) {
-      plan->code_start = kCardCodeStart;
-      plan->size_arg = kCardCodeSize;
+    if (rom_start == FLASH_CARD_START && rom_size == FLASH_CARD_SIZE) {
+      plan->code_start = FLASH_CARD_CODE_START;
+      plan->size_arg = FLASH_CARD_CODE_SIZE;
     } else {
       plan->size_arg = 0;
     }

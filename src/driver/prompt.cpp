@@ -14,12 +14,8 @@ namespace {
 // and asking again would never end.
 [[noreturn]] void no_more_input() {
   fputs("\n", stdout);
-  if (ferror(stdin)) {
-    fprintf(stderr, "%s: Can't read standard input: %s\n", program_name, strerror(errno));
-  } else {
-    fprintf(stderr, "%s: End of input\n", program_name);
-  }
-  exit_romupdate(1);
+  if (ferror(stdin)) fail("Can't read standard input: %s\n", strerror(errno));
+  fail("End of input\n");
 }
 
 }  // namespace
@@ -60,8 +56,7 @@ char *prompt_line(const char *prompt) {
 
   char *copy = static_cast<char *>(malloc(len + 1));
   if (copy == nullptr) {
-    fprintf(stderr, "%s: Memory allocation failed\n", program_name);
-    exit_romupdate(1);
+    fail("Memory allocation failed\n");
   }
   memcpy(copy, line, len + 1);
   return copy;

@@ -1,14 +1,9 @@
-// Line routines for replies whose content the driver keeps or shows.
-#include <cstdio>
+// Line routines for replies whose content the driver keeps.
 #include <cstring>
 #include <string_view>
 
 #include "config/scan.h"
 #include "driver/romupdate.h"
-
-void ignore_reply_line(const char *, void *) {}
-
-void print_reply_line(const char *line, void *) { fprintf(stderr, "%s\n", line); }
 
 // The reply's leading hexadecimal number; the last line that has one wins.
 void hex_reply_line(const char *line, void *arg) {

@@ -67,9 +67,8 @@ void check_nwire_commands(const config_entries &entries) {
     const product_config &e = entries.table[i];
     for (int k = 0; k < e.nwirecmd_count; ++k) {
       if (!nwire_command_fits(e.nwirecmd[k])) {
-        fprintf(stderr, "%s: nwire command longer than %d characters: '%.40s...'\n", program_name,
-                CMDSTRING_SIZE - 1, e.nwirecmd[k]);
-        exit_romupdate(1);
+        fail("nwire command longer than %d characters: '%.40s...'\n", CMDSTRING_SIZE - 1,
+             e.nwirecmd[k]);
       }
     }
   }
@@ -111,7 +110,7 @@ void romupdate_main(int argc, char **argv) {
   int operand = parse_options(argc, argv);
   // An operator who asked for a trace must not get a run without one.
   if (!trace_start()) {
-    fprintf(stderr, "%s: Can't create trace file '%s': %s\n", program_name, trace_path(), strerror(errno));
+    warn("Can't create trace file '%s': %s\n", trace_path(), strerror(errno));
     exit(1);
   }
 

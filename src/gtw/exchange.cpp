@@ -202,3 +202,7 @@ int gtw_get_status(char *status) {
   if (last_status == 'R' || last_status == 'r') return 0;
   return 2;
 }
+
+void ignore_reply_line(const char *, void *) {}
+
+void print_reply_line(const char *line, void *) { fprintf(stderr, "%s\n", line); }

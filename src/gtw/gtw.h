@@ -29,6 +29,10 @@ inline constexpr int GTW_FAILED = 2;    // a failure (or a message with "ERROR")
 // Called with each ordinary reply line (valid during the call only; copy
 // what you keep) and the caller's pointer, passed through unchanged.
 using gtw_line_routine = void (*)(const char *line, void *arg);
+// Line routines any caller may pass: one drops the lines, one prints each
+// to standard error.
+void ignore_reply_line(const char *line, void *arg);
+void print_reply_line(const char *line, void *arg);
 
 // One queued message line.  The queue owns the records and their texts.
 struct gtw_message {
