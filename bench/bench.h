@@ -28,7 +28,8 @@ struct paths {
 // process, so it never outlives an interrupted benchmark.
 class sim_child {
  public:
-  sim_child(const std::string &sim_path, const std::vector<std::string> &options, const std::string &scratch);
+  sim_child(const std::string &sim_path, const std::vector<std::string> &options,
+            const std::string &scratch);
   ~sim_child();
   sim_child(const sim_child &) = delete;
   sim_child &operator=(const sim_child &) = delete;
@@ -44,19 +45,19 @@ class sim_child {
 };
 
 struct run_result {
-  int status = -1;        // exit status, -1 when ended by a signal
+  int status = -1;  // exit status, -1 when ended by a signal
   int term_signal = 0;
   bool timed_out = false;
-  long max_rss_kib = 0;   // the child's peak resident set, from wait4
+  long max_rss_kib = 0;  // the child's peak resident set, from wait4
   double seconds = 0;
 };
 
 // Runs argv[0] with the given environment additions in `cwd`, standard
 // input from /dev/null and the two output streams into files; killed after
 // `timeout` seconds.
-run_result run_measured(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                        const std::string &cwd, const std::string &out_path, const std::string &err_path,
-                        double timeout);
+run_result run_measured(const std::vector<std::string> &argv,
+                        const std::map<std::string, std::string> &env, const std::string &cwd,
+                        const std::string &out_path, const std::string &err_path, double timeout);
 
 double now_seconds();  // a monotonic clock
 double median(std::vector<double> values);

@@ -20,12 +20,14 @@ namespace bench {
 
 namespace {
 
-constexpr int kFirstHost = 1;   // 127.0.70.1
-constexpr int kLastHost = 20;   // 127.0.70.20
+constexpr int kFirstHost = 1;  // 127.0.70.1
+constexpr int kLastHost = 20;  // 127.0.70.20
 
 std::vector<char *> c_args(std::vector<std::string> &args) {
   std::vector<char *> v;
-  for (auto &a : args) v.push_back(a.data());
+  for (auto &a : args) {
+    v.push_back(a.data());
+  }
   v.push_back(nullptr);
   return v;
 }
@@ -33,7 +35,9 @@ std::vector<char *> c_args(std::vector<std::string> &args) {
 // In a fresh child: die with the benchmark rather than linger after it.
 void die_with_parent(pid_t parent) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) _exit(127);
+  if (getppid() != parent) {
+    _exit(127);
+  }
 }
 
 // Reaps pid within `seconds`, killing it if it has not ended by then.  The
@@ -42,14 +46,24 @@ int reap(int pid, double seconds, rusage *usage, bool *timed_out) {
   double start = now_seconds();
   int status = 0;
   rusage scratch_usage{};
-  if (!usage) usage = &scratch_usage;
-  if (timed_out) *timed_out = false;
+  if (!usage) {
+    usage = &scratch_usage;
+  }
+  if (timed_out) {
+    *timed_out = false;
+  }
   for (;;) {
     int r = wait4(pid, &status, WNOHANG, usage);
-    if (r == pid) return status;
-    if (r < 0 && errno != EINTR) return -1;
+    if (r == pid) {
+      return status;
+    }
+    if (r < 0 && errno != EINTR) {
+      return -1;
+    }
     if (now_seconds() - start > seconds) {
-      if (timed_out) *timed_out = true;
+      if (timed_out) {
+        *timed_out = true;
+      }
       kill(pid, SIGKILL);
       while (wait4(pid, &status, 0, usage) < 0 && errno == EINTR) {
       }
@@ -80,9 +94,13 @@ sim_child::sim_child(const std::string &sim_path, const std::vector<std::string>
       die_with_parent(parent);
       dup2(out[1], 1);
       int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) dup2(err, 2);
+      if (err >= 0) {
+        dup2(err, 2);
+      }
       int in = open("/dev/null", O_RDONLY);
-      if (in >= 0) dup2(in, 0);
+      if (in >= 0) {
+        dup2(in, 0);
+      }
       auto argv = c_args(args);
       execv(argv[0], argv.data());
       _exit(127);
@@ -99,7 +117,9 @@ sim_child::sim_child(const std::string &sim_path, const std::vector<std::string>
     double start = now_seconds();
     while (!ready && !ended && now_seconds() - start < 10) {
       pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
+      if (poll(&p, 1, 100) <= 0) {
+        continue;
+      }
       char buf[256];
       ssize_t n = read(out[0], buf, sizeof buf);
       if (n <= 0) {
@@ -118,23 +138,29 @@ sim_child::sim_child(const std::string &sim_path, const std::vector<std::string>
     reap(pid, 5, nullptr, nullptr);
     error_ = read_file(err_path);
     // An address some other program holds: try the next one.
-    if (error_.find("cannot listen") == std::string::npos) break;
+    if (error_.find("cannot listen") == std::string::npos) {
+      break;
+    }
   }
-  if (error_.empty()) error_ = "no free address in 127.0.70.1 to 127.0.70.20";
+  if (error_.empty()) {
+    error_ = "no free address in 127.0.70.1 to 127.0.70.20";
+  }
 }
 
 sim_child::~sim_child() { stop(); }
 
 void sim_child::stop() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0) {
+    return;
+  }
   kill(pid_, SIGTERM);
   reap(pid_, 10, nullptr, nullptr);
   pid_ = -1;
 }
 
-run_result run_measured(const std::vector<std::string> &arguments, const std::map<std::string, std::string> &env,
-                        const std::string &cwd, const std::string &out_path, const std::string &err_path,
-                        double timeout) {
+run_result run_measured(const std::vector<std::string> &arguments,
+                        const std::map<std::string, std::string> &env, const std::string &cwd,
+                        const std::string &out_path, const std::string &err_path, double timeout) {
   run_result result;
   std::vector<std::string> args = arguments;
   const pid_t parent = getpid();
@@ -142,22 +168,30 @@ run_result run_measured(const std::vector<std::string> &arguments, const std::ma
   int pid = fork();
   if (pid == 0) {
     die_with_parent(parent);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+      _exit(126);
+    }
     int in = open("/dev/null", O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
+    if (in < 0 || out < 0 || err < 0) {
+      _exit(126);
+    }
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    for (auto &kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    for (auto &kv : env) {
+      setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    }
     // The program starts from the default dispositions, as from a shell.
     signal(SIGPIPE, SIG_DFL);
     auto argv = c_args(args);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  if (pid < 0) return result;
+  if (pid < 0) {
+    return result;
+  }
   rusage usage{};
   int status = reap(pid, timeout, &usage, &result.timed_out);
   result.seconds = now_seconds() - start;

@@ -28,7 +28,9 @@ constexpr uint16_t kCommandPort = 3810;
 
 int connect_command(const std::string &address) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    return -1;
+  }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(kCommandPort);
@@ -44,8 +46,12 @@ bool send_all(int fd, const void *data, size_t size) {
   const char *p = static_cast<const char *>(data);
   while (size > 0) {
     ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
     p += n;
     size -= static_cast<size_t>(n);
   }
@@ -67,12 +73,18 @@ bool read_to_prompt(int fd, std::string *reply) {
   char buf[512];
   for (;;) {
     ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
     reply->append(buf, static_cast<size_t>(n));
     size_t size = reply->size();
-    if (size >= 2 && (*reply)[size - 2] == 'R' && ((*reply)[size - 1] == '>' || (*reply)[size - 1] == '$'))
+    if (size >= 2 && (*reply)[size - 2] == 'R' &&
+        ((*reply)[size - 1] == '>' || (*reply)[size - 1] == '$')) {
       return true;
+    }
   }
 }
 
@@ -94,7 +106,9 @@ bool minimal_download(int fd, const std::string &path, uint32_t count, std::stri
   bool sent = fseek(f, ABS_HEADER_SIZE, SEEK_SET) == 0;
   char chunk[LOAD_BUFFER_SIZE];
   size_t got;
-  while (sent && (got = fread(chunk, 1, sizeof chunk, f)) > 0) sent = send_all(fd, chunk, got);
+  while (sent && (got = fread(chunk, 1, sizeof chunk, f)) > 0) {
+    sent = send_all(fd, chunk, got);
+  }
   fclose(f);
   static const char end_of_records[2] = {0, 0};
   if (!sent || !send_all(fd, end_of_records, sizeof end_of_records)) {
@@ -179,10 +193,14 @@ bool open_locked(const sim_child &sim, gtw_conn *conn) {
 bool download_bench(const paths &p, int repeat) {
   std::string image;
   uint32_t count;
-  if (!scan_large_image(p, &image, &count)) return false;
+  if (!scan_large_image(p, &image, &count)) {
+    return false;
+  }
   FILE *f = fopen(image.c_str(), "rb");
   if (!f || fseek(f, 0, SEEK_END) != 0) {
-    if (f) fclose(f);
+    if (f) {
+      fclose(f);
+    }
     fprintf(stderr, "romupdate-bench: cannot read %s\n", image.c_str());
     return false;
   }
@@ -191,7 +209,9 @@ bool download_bench(const paths &p, int repeat) {
 
   sim_child sim(p.sim, {"--target", "38100b"}, p.scratch);
   gtw_conn conn;
-  if (!open_locked(sim, &conn)) return false;
+  if (!open_locked(sim, &conn)) {
+    return false;
+  }
   int plain = connect_command(sim.address());
   if (plain < 0) {
     fprintf(stderr, "romupdate-bench: cannot connect to %s\n", sim.address().c_str());
@@ -213,7 +233,9 @@ bool download_bench(const paths &p, int repeat) {
       print_queued_messages();
       return false;
     }
-    if (keep) program.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    if (keep) {
+      program.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    }
     return true;
   };
   auto time_minimal = [&](bool keep) {
@@ -223,7 +245,9 @@ bool download_bench(const paths &p, int repeat) {
       fprintf(stderr, "romupdate-bench: minimal sender failed: %s\n", why.c_str());
       return false;
     }
-    if (keep) minimal.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    if (keep) {
+      minimal.add(now_seconds() - start, cpu_seconds() - start_cpu);
+    }
     return true;
   };
   // Round 0 warms the page cache and the simulator's flash pages and is not
@@ -232,13 +256,16 @@ bool download_bench(const paths &p, int repeat) {
   bool ok = true;
   for (int round = 0; ok && round <= repeat; ++round) {
     bool keep = round > 0;
-    ok = round % 2 ? time_minimal(keep) && time_loadfile(keep) : time_loadfile(keep) && time_minimal(keep);
+    ok = round % 2 ? time_minimal(keep) && time_loadfile(keep)
+                   : time_loadfile(keep) && time_minimal(keep);
   }
   close(plain);
   gtw_close(&conn, 1);
   gtw_flush_messages();
   sim.stop();
-  if (!ok) return false;
+  if (!ok) {
+    return false;
+  }
 
   program.report("loadfile", stream_bytes);
   minimal.report("minimal sender", stream_bytes);

@@ -25,7 +25,9 @@ const char kUsage[] =
 
 int main(int argc, char **argv) {
   // The image path measured in a process of its own.
-  if (argc == 3 && strcmp(argv[1], "--image-path-child") == 0) return bench::image_path_child(argv[2]);
+  if (argc == 3 && strcmp(argv[1], "--image-path-child") == 0) {
+    return bench::image_path_child(argv[2]);
+  }
 
   int repeat = 5;
   bool want_download = false, want_scan = false, want_memory = false, chosen = false;
@@ -58,7 +60,9 @@ int main(int argc, char **argv) {
       return arg == "--help" ? 0 : 1;
     }
   }
-  if (!chosen) want_download = want_scan = want_memory = want_trace = true;
+  if (!chosen) {
+    want_download = want_scan = want_memory = want_trace = true;
+  }
 
   // A simulator that goes away must show as a failed send, not end us.
   signal(SIGPIPE, SIG_IGN);
@@ -79,19 +83,32 @@ int main(int argc, char **argv) {
   p.scratch = templ;
   p.self = std::filesystem::read_symlink("/proc/self/exe").string();
 
-  printf("romupdate benchmark: %ld online cores, %s build\n\n", sysconf(_SC_NPROCESSORS_ONLN), BENCH_BUILD_TYPE);
+  printf("romupdate benchmark: %ld online cores, %s build\n\n", sysconf(_SC_NPROCESSORS_ONLN),
+         BENCH_BUILD_TYPE);
   fflush(stdout);
   bool ok = true;
-  if (want_download) ok = bench::download_bench(p, repeat) && ok;
+  if (want_download) {
+    ok = bench::download_bench(p, repeat) && ok;
+  }
   fflush(stdout);
-  if (want_scan) ok = bench::scan_bench(p, repeat) && ok;
+  if (want_scan) {
+    ok = bench::scan_bench(p, repeat) && ok;
+  }
   fflush(stdout);
-  if (want_memory) ok = bench::memory_bench(p, repeat) && ok;
+  if (want_memory) {
+    ok = bench::memory_bench(p, repeat) && ok;
+  }
   fflush(stdout);
-  if (want_download) ok = bench::whole_path_bench(p, repeat) && ok;
+  if (want_download) {
+    ok = bench::whole_path_bench(p, repeat) && ok;
+  }
   fflush(stdout);
-  if (want_memory) ok = bench::image_memory_bench(p, repeat) && ok;
-  if (want_trace) ok = bench::trace_bench(p, repeat) && ok;
+  if (want_memory) {
+    ok = bench::image_memory_bench(p, repeat) && ok;
+  }
+  if (want_trace) {
+    ok = bench::trace_bench(p, repeat) && ok;
+  }
   fflush(stdout);
 
   std::error_code ec;

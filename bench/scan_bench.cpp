@@ -17,11 +17,15 @@ constexpr size_t kReadBlock = 64 * 1024;
 // The whole file in 64 KiB blocks; the number of bytes read, or -1.
 long long read_sequentially(const std::string &path) {
   FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return -1;
+  if (!f) {
+    return -1;
+  }
   static char block[kReadBlock];
   long long total = 0;
   size_t got;
-  while ((got = fread(block, 1, sizeof block, f)) > 0) total += static_cast<long long>(got);
+  while ((got = fread(block, 1, sizeof block, f)) > 0) {
+    total += static_cast<long long>(got);
+  }
   bool failed = ferror(f) != 0;
   fclose(f);
   return failed ? -1 : total;
@@ -36,7 +40,8 @@ bool scan_bench(const paths &p, int repeat) {
   // confirms that the image is well formed.
   size_t records = 0;
   std::string error;
-  if (!for_each_abs_record(image, [&](const abs_record &) { ++records; }, &error)) {
+  if (!for_each_abs_record(
+          image, [&](const abs_record &) { ++records; }, &error)) {
     fprintf(stderr, "romupdate-bench: %s\n", error.c_str());
     return false;
   }
@@ -63,8 +68,11 @@ bool scan_bench(const paths &p, int repeat) {
   }
 
   double scan = median(scan_seconds), read = median(read_seconds);
-  printf("2. Scan of the 64 MiB image (%zu records, %lld bytes, 0%lX to 0%lX), warm cache, median of %d\n",
-         records, file_bytes, static_cast<unsigned long>(lowest), static_cast<unsigned long>(highest), repeat);
+  printf(
+      "2. Scan of the 64 MiB image (%zu records, %lld bytes, 0%lX to 0%lX), warm cache, median of "
+      "%d\n",
+      records, file_bytes, static_cast<unsigned long>(lowest), static_cast<unsigned long>(highest),
+      repeat);
   printf("  %-22s %8.1f MiB/s   %.0f records/s   median %.4f s\n", "range_x",
          to_mib(static_cast<double>(file_bytes)) / scan, static_cast<double>(records) / scan, scan);
   printf("  %-22s %8.1f MiB/s   median %.4f s\n", "cat (64 KiB reads)",

@@ -13,7 +13,9 @@ double now_seconds() {
 
 // The middle value; the mean of the two middle values for an even count.
 double median(std::vector<double> values) {
-  if (values.empty()) return 0;
+  if (values.empty()) {
+    return 0;
+  }
   std::sort(values.begin(), values.end());
   size_t mid = values.size() / 2;
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;

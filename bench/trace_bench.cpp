@@ -18,14 +18,20 @@ bool trace_bench(const paths &p, int repeat) {
   const std::string trace = p.scratch + "/bench.trace";
   std::string image;
   uint32_t count;
-  if (!scan_large_image(p, &image, &count)) return false;
+  if (!scan_large_image(p, &image, &count)) {
+    return false;
+  }
 
   sim_child sim(p.sim, {"--target", "38100b"}, p.scratch);
   gtw_conn conn;
-  if (!open_locked(sim, &conn)) return false;
+  if (!open_locked(sim, &conn)) {
+    return false;
+  }
   setenv("ROMUPDATE_TRACE", trace.c_str(), 1);
 
-  printf("4. Tracing: loadfile of the 64 MiB image with ROMUPDATE_TRACE unset and set, median of %d\n", repeat);
+  printf(
+      "4. Tracing: loadfile of the 64 MiB image with ROMUPDATE_TRACE unset and set, median of %d\n",
+      repeat);
   fflush(stdout);
   std::vector<double> off, on;
   auto timed = [&](bool traced, std::vector<double> *into) {
@@ -42,7 +48,9 @@ bool trace_bench(const paths &p, int repeat) {
       gtw_flush_messages();
       return false;
     }
-    if (into) into->push_back(took);
+    if (into) {
+      into->push_back(took);
+    }
     return true;
   };
   // Round 0 warms up and is not counted; the two take turns at going first.
@@ -56,14 +64,17 @@ bool trace_bench(const paths &p, int repeat) {
   gtw_close(&conn, 1);
   gtw_flush_messages();
   sim.stop();
-  if (!ok) return false;
+  if (!ok) {
+    return false;
+  }
 
   struct stat st {};
   stat(trace.c_str(), &st);
   printf("  %-22s median %.3f s\n", "trace off", median(off));
   printf("  %-22s median %.3f s, %lld bytes of trace per download\n", "trace on", median(on),
          static_cast<long long>(st.st_size));
-  printf("  %-22s %+8.1f %%  (trace on / trace off - 1)\n\n", "cost", (median(on) / median(off) - 1) * 100);
+  printf("  %-22s %+8.1f %%  (trace on / trace off - 1)\n\n", "cost",
+         (median(on) / median(off) - 1) * 100);
   return true;
 }
 

@@ -33,7 +33,9 @@ struct expected_scan {
 // a count above 250, data running past address FFFFFFFF.
 expected_scan walk(const uint8_t *d, size_t size) {
   expected_scan r;
-  if (size < ABS_HEADER_SIZE) return r;
+  if (size < ABS_HEADER_SIZE) {
+    return r;
+  }
   size_t at = ABS_HEADER_SIZE;  // first record's lead word
   for (;;) {
     size_t rest = size - at;
@@ -41,19 +43,35 @@ expected_scan walk(const uint8_t *d, size_t size) {
       r.ok = true;
       return r;
     }
-    if (rest >= 2 && d[at] == 0 && d[at + 1] == 0) return r;  // bytes behind the end of records
-    if (rest < 8) return r;                                   // no whole record
+    if (rest >= 2 && d[at] == 0 && d[at + 1] == 0) {
+      return r;  // bytes behind the end of records
+    }
+    if (rest < 8) {
+      return r;  // no whole record
+    }
     unsigned count = (d[at + 2] << 8) | d[at + 3];
-    uint32_t address = (uint32_t{d[at + 6]} << 24) | (uint32_t{d[at + 7]} << 16) | (uint32_t{d[at + 4]} << 8) |
-                       uint32_t{d[at + 5]};
-    if (count > static_cast<unsigned>(ABS_MAX_RECORD)) return r;
-    if (count > 0 && uint64_t{address} + count > (uint64_t{1} << 32)) return r;
-    if (rest - 8 < count) return r;  // data cut off
-    if (address < r.lowest) r.lowest = address;
+    uint32_t address = (uint32_t{d[at + 6]} << 24) | (uint32_t{d[at + 7]} << 16) |
+                       (uint32_t{d[at + 4]} << 8) | uint32_t{d[at + 5]};
+    if (count > static_cast<unsigned>(ABS_MAX_RECORD)) {
+      return r;
+    }
+    if (count > 0 && uint64_t{address} + count > (uint64_t{1} << 32)) {
+      return r;
+    }
+    if (rest - 8 < count) {
+      return r;  // data cut off
+    }
+    if (address < r.lowest) {
+      r.lowest = address;
+    }
     uint32_t last = address + count - 1;
-    if (last > r.highest) r.highest = last;
+    if (last > r.highest) {
+      r.highest = last;
+    }
     at += 8 + count;
-    if ((count & 1) && at < size) at++;  // the fill byte, when there is one
+    if ((count & 1) && at < size) {
+      at++;  // the fill byte, when there is one
+    }
   }
 }
 
@@ -62,9 +80,13 @@ expected_scan walk(const uint8_t *d, size_t size) {
 // The file lives in memory, made on the first input: the scan opens it by
 // its path under /proc, and no disk file is written for every input.
 static void open_scratch_file() {
-  if (scratch_fd >= 0) return;
+  if (scratch_fd >= 0) {
+    return;
+  }
   scratch_fd = memfd_create("absfile_fuzz", 0);
-  if (scratch_fd < 0) fuzz_fail(__FILE__, __LINE__, "creating the scratch file");
+  if (scratch_fd < 0) {
+    fuzz_fail(__FILE__, __LINE__, "creating the scratch file");
+  }
   scratch_path = "/proc/self/fd/" + std::to_string(scratch_fd);
 }
 

@@ -51,7 +51,9 @@ struct memory_file {
         }
         return 0;
       }
-      if (n > left) n = left;
+      if (n > left) {
+        n = left;
+      }
       memcpy(buf, self->bytes.data() + self->pos, n);
       self->pos += n;
       return static_cast<ssize_t>(n);
@@ -63,7 +65,9 @@ struct memory_file {
     file = fopencookie(this, "r", io);
   }
   ~memory_file() {
-    if (file && !closed) fclose(file);
+    if (file && !closed) {
+      fclose(file);
+    }
   }
   memory_file(const memory_file &) = delete;
   memory_file &operator=(const memory_file &) = delete;
@@ -71,23 +75,31 @@ struct memory_file {
 
 void free_nwire_commands(product_config *e) {
   FUZZ_CHECK(e->nwirecmd_count >= 0 && e->nwirecmd_count <= MAX_NWIRECMDS);
-  for (int i = 0; i < e->nwirecmd_count; i++) free(e->nwirecmd[i]);
+  for (int i = 0; i < e->nwirecmd_count; i++) {
+    free(e->nwirecmd[i]);
+  }
   e->nwirecmd_count = 0;
 }
 
-bool terminated(const char (&text)[CONFIG_TEXT_SIZE]) { return memchr(text, '\0', sizeof text) != nullptr; }
+bool terminated(const char (&text)[CONFIG_TEXT_SIZE]) {
+  return memchr(text, '\0', sizeof text) != nullptr;
+}
 
-bool is_whole_card(const product_config &e) { return e.romstart == 0x10000000 && e.romsize == 0x100000; }
+bool is_whole_card(const product_config &e) {
+  return e.romstart == 0x10000000 && e.romsize == 0x100000;
+}
 
 std::string file_path(int index, bool long_paths) {
   std::string path = "inst/update/fuzz" + std::to_string(index) + ".cfg";
-  if (long_paths) path.insert(0, std::string(100, 'd') + "/");
+  if (long_paths) {
+    path.insert(0, std::string(100, 'd') + "/");
+  }
   return path;
 }
 
 // What the programming sequence relies on in the entries it is given.
-void check_table(const product_config *table, int count, const std::vector<unsigned char> &local_of_file,
-                 bool long_paths) {
+void check_table(const product_config *table, int count,
+                 const std::vector<unsigned char> &local_of_file, bool long_paths) {
   const int stored = count < MAX_CONFIG_ENTRIES ? count : MAX_CONFIG_ENTRIES;
   bool any_whole_card = false;
   for (int i = 0; i < stored; i++) {
@@ -97,35 +109,45 @@ void check_table(const product_config *table, int count, const std::vector<unsig
     FUZZ_CHECK(e.romident_count >= 1 && e.romident_count <= MAX_ROMIDENTS);
     FUZZ_CHECK(e.binname[0] != '\0');
     FUZZ_CHECK(e.nwirecmd_count >= 0 && e.nwirecmd_count <= MAX_NWIRECMDS);
-    for (int k = 0; k < e.nwirecmd_count; k++) FUZZ_CHECK(e.nwirecmd[k] != nullptr);
+    for (int k = 0; k < e.nwirecmd_count; k++) {
+      FUZZ_CHECK(e.nwirecmd[k] != nullptr);
+    }
 
     // The entry's file, by its path as the record holds it (cut to the
     // field, where long paths may no longer tell the files apart).
     int file = -1, matches = 0;
-    for (size_t f = 0; f < local_of_file.size(); f++)
-      if (file_path(static_cast<int>(f), long_paths).substr(0, CONFIG_TEXT_SIZE - 1) == e.config_name) {
+    for (size_t f = 0; f < local_of_file.size(); f++) {
+      if (file_path(static_cast<int>(f), long_paths).substr(0, CONFIG_TEXT_SIZE - 1) ==
+          e.config_name) {
         file = static_cast<int>(f);
         matches++;
       }
+    }
     FUZZ_CHECK(matches >= 1);
-    if (matches == 1 && local_of_file[file]) FUZZ_CHECK(!strchr(e.binname, '/') && !strchr(e.lan_binname, '/'));
+    if (matches == 1 && local_of_file[file]) {
+      FUZZ_CHECK(!strchr(e.binname, '/') && !strchr(e.lan_binname, '/'));
+    }
 
     if (programming_lan) {
       FUZZ_CHECK(e.lan_binname[0] != '\0');
     } else {
       // The LAN ROM keys are passed over for every other product.
-      FUZZ_CHECK(e.lan_binname[0] == '\0' && e.lan_romstart == 0x40000 && e.lan_romsize == 0x40000 &&
-                 e.lan_romwidth == 16);
+      FUZZ_CHECK(e.lan_binname[0] == '\0' && e.lan_romstart == 0x40000 &&
+                 e.lan_romsize == 0x40000 && e.lan_romwidth == 16);
     }
     if (quokka) {
       FUZZ_CHECK(e.romstart != 0xB00000 && e.romstart != 0xA00000);
     } else {
       FUZZ_CHECK(!(e.romstart >= 0x10000000 && e.romstart < 0x100FFFFF));
     }
-    if (quokka && is_whole_card(e)) any_whole_card = true;
+    if (quokka && is_whole_card(e)) {
+      any_whole_card = true;
+    }
   }
   // The whole-card entry is programmed first.
-  if (any_whole_card) FUZZ_CHECK(is_whole_card(table[0]));
+  if (any_whole_card) {
+    FUZZ_CHECK(is_whole_card(table[0]));
+  }
 
   // Erase ranges: only on a 38100B, in ascending order, at most two for each
   // entry in the table (the erase command is sized on that).
@@ -136,14 +158,18 @@ void check_table(const product_config *table, int count, const std::vector<unsig
     previous = n->start;
     nodes++;
   }
-  if (!quokka) FUZZ_CHECK(nodes == 0);
+  if (!quokka) {
+    FUZZ_CHECK(nodes == 0);
+  }
   FUZZ_CHECK(nodes <= 2 * stored);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0) {
+    return 0;
+  }
   const uint8_t mode = data[0];
   const unsigned cls = mode & 3;
   yak = cls == 1;
@@ -160,7 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view rest(reinterpret_cast<const char *>(data + 1), size - 1);
   while (static_cast<int>(files.size()) < kMaxFiles - 1) {
     size_t ff = rest.find('\f');
-    if (ff == std::string_view::npos) break;
+    if (ff == std::string_view::npos) {
+      break;
+    }
     files.push_back(rest.substr(0, ff));
     rest.remove_prefix(ff + 1);
   }
@@ -190,9 +218,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(e.status == 1);
     ended = true;
   }
-  if (!ended) check_table(table, count, local_of_file, long_paths);
+  if (!ended) {
+    check_table(table, count, local_of_file, long_paths);
+  }
 
-  for (product_config &e : table) free_nwire_commands(&e);
+  for (product_config &e : table) {
+    free_nwire_commands(&e);
+  }
   free_nwire_commands(config_entry(table, MAX_CONFIG_ENTRIES));
   clear_quokka_ranges();
   return 0;

@@ -27,21 +27,31 @@ constexpr size_t kMaxMessage = GTW_MESSAGE_SIZE - 1;
 
 std::vector<std::string> expected_messages(std::string_view stream) {
   std::string text;
-  for (char c : stream)
-    if (c != '\0') text += c;
+  for (char c : stream) {
+    if (c != '\0') {
+      text += c;
+    }
+  }
   std::vector<std::string> out;
   size_t pos = 0;
   for (;;) {
     size_t bang = text.find('!', pos);
-    if (bang == std::string::npos) break;
+    if (bang == std::string::npos) {
+      break;
+    }
     size_t stop = text.find_first_of("\r\n", bang);
     size_t length = (stop == std::string::npos ? text.size() : stop) - bang;
     // A message that fills the buffer is queued cut short at once, whether
     // or not its line end ever comes; a shorter one that the end of the
     // stream interrupts is lost.
-    if (length >= kMaxMessage) out.push_back(text.substr(bang, kMaxMessage));
-    else if (stop != std::string::npos) out.push_back(text.substr(bang, length));
-    if (stop == std::string::npos) break;
+    if (length >= kMaxMessage) {
+      out.push_back(text.substr(bang, kMaxMessage));
+    } else if (stop != std::string::npos) {
+      out.push_back(text.substr(bang, length));
+    }
+    if (stop == std::string::npos) {
+      break;
+    }
     pos = stop + 1;
   }
   return out;
@@ -64,7 +74,9 @@ bool has_data(int fd) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The writer thread of a large input may not have sent everything when
   // the socket is peeked; keep to what is prefilled.
-  if (size > fed_socket::kPrefillLimit) return 0;
+  if (size > fed_socket::kPrefillLimit) {
+    return 0;
+  }
 
   fed_socket control(data, size);
   FUZZ_CHECK(control.ok());
@@ -86,7 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       FUZZ_CHECK(!m.empty() && m[0] == '!');
       FUZZ_CHECK(m.size() <= kMaxMessage);
       FUZZ_CHECK(m.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
-      if (m.find("ERROR") != std::string::npos) error_text = true;
+      if (m.find("ERROR") != std::string::npos) {
+        error_text = true;
+      }
       all.push_back(m);
     }
     if (result == GTW_FAILED && !error_text) {

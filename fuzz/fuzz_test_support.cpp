@@ -22,17 +22,23 @@ FILE *report_stream = stderr;
 
 void fuzz_silence_output() {
   static bool done = false;
-  if (done) return;
+  if (done) {
+    return;
+  }
   done = true;
   report_stream = stderr;
   const char *show = getenv("FUZZ_SHOW_OUTPUT");
-  if (show && strcmp(show, "1") == 0) return;
+  if (show && strcmp(show, "1") == 0) {
+    return;
+  }
   // Not freopen: that would point descriptor 2 at /dev/null as well and hide
   // the sanitizers' reports.  Replacing the stream variables is how this C
   // library lets a program redirect them; the fuzzer keeps the stream it
   // took at start-up.
   FILE *null_out = fopen("/dev/null", "w");
-  if (!null_out) return;
+  if (!null_out) {
+    return;
+  }
   fflush(stdout);
   stdout = null_out;
   stderr = null_out;
@@ -57,12 +63,13 @@ void fuzz_report_texts(const char *title, const std::vector<std::string> &texts)
   for (const std::string &t : texts) {
     fputs("  \"", report_stream);
     for (unsigned char c : t) {
-      if (c == '\\' || c == '"')
+      if (c == '\\' || c == '"') {
         fprintf(report_stream, "\\%c", c);
-      else if (c >= 0x20 && c < 0x7F)
+      } else if (c >= 0x20 && c < 0x7F) {
         fputc(c, report_stream);
-      else
+      } else {
         fprintf(report_stream, "\\x%02X", c);
+      }
     }
     fprintf(report_stream, "\" (%zu)\n", t.size());
   }
@@ -83,7 +90,9 @@ namespace {
 bool send_all(int fd, const uint8_t *data, size_t size) {
   while (size > 0) {
     ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;  // the reader closed its end: nothing to wait for
+    if (n <= 0) {
+      return false;  // the reader closed its end: nothing to wait for
+    }
     data += n;
     size -= static_cast<size_t>(n);
   }
@@ -94,11 +103,15 @@ bool send_all(int fd, const uint8_t *data, size_t size) {
 
 fed_socket::fed_socket(const uint8_t *data, size_t size) {
   int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
+    return;
+  }
   near_ = fds[0];
   far_ = fds[1];
   if (size <= kPrefillLimit) {
-    if (!send_all(far_, data, size)) fuzz_fail(__FILE__, __LINE__, "prefilling the socket");
+    if (!send_all(far_, data, size)) {
+      fuzz_fail(__FILE__, __LINE__, "prefilling the socket");
+    }
     shutdown(far_, SHUT_WR);
     return;
   }
@@ -110,9 +123,15 @@ fed_socket::fed_socket(const uint8_t *data, size_t size) {
 }
 
 fed_socket::~fed_socket() {
-  if (near_ >= 0) close(near_);
-  if (writer_.joinable()) writer_.join();
-  if (far_ >= 0) close(far_);
+  if (near_ >= 0) {
+    close(near_);
+  }
+  if (writer_.joinable()) {
+    writer_.join();
+  }
+  if (far_ >= 0) {
+    close(far_);
+  }
 }
 
 conn_closer::~conn_closer() {

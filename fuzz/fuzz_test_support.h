@@ -26,9 +26,9 @@ void fuzz_silence_output();
 // A broken invariant: print it where the fuzzer's report goes, and abort so
 // that the fuzzer keeps the input.
 [[noreturn]] void fuzz_fail(const char *file, int line, const char *what);
-#define FUZZ_CHECK(cond)                                   \
-  do {                                                     \
-    if (!(cond)) fuzz_fail(__FILE__, __LINE__, #cond);     \
+#define FUZZ_CHECK(cond)                               \
+  do {                                                 \
+    if (!(cond)) fuzz_fail(__FILE__, __LINE__, #cond); \
   } while (0)
 
 // Prints to where the fuzzer's reports go (for the details of a broken

@@ -31,7 +31,9 @@ int main(int argc, char **argv) {
       comment = true;
       continue;
     }
-    if (isspace(c)) continue;
+    if (isspace(c)) {
+      continue;
+    }
     if (!isxdigit(c)) {
       fprintf(stderr, "%s: not a hex digit: '%c'\n", argv[1], c);
       status = 1;
@@ -50,7 +52,11 @@ int main(int argc, char **argv) {
     status = 1;
   }
   fclose(in);
-  if (fclose(out) != 0) status = 1;
-  if (status != 0) remove(argv[2]);
+  if (fclose(out) != 0) {
+    status = 1;
+  }
+  if (status != 0) {
+    remove(argv[2]);
+  }
   return status;
 }

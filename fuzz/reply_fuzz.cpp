@@ -63,7 +63,9 @@ struct model {
   }
 
   void store(char c) {
-    if (!comment && line.size() < kMaxLine) line += c;
+    if (!comment && line.size() < kMaxLine) {
+      line += c;
+    }
   }
 
   void take(std::string_view chunk) {
@@ -107,7 +109,9 @@ bool known_failure_text(const std::string &m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0) {
+    return 0;
+  }
   const uint8_t mode = data[0];
   data++;
   size--;
@@ -144,7 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   gtw_conn conn;
   conn.command_socket = command.release();
-  if (control) conn.control_socket = control->release();
+  if (control) {
+    conn.control_socket = control->release();
+  }
   conn.started = started ? 1 : 0;
   conn_closer closer{&conn};
 
@@ -177,16 +183,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   model m;
   m.with_routine = with_routine;
   std::vector<std::string_view> chunks;
-  if (use_input) chunks.emplace_back(input_text.data(), strlen(input_text.c_str()));
+  if (use_input) {
+    chunks.emplace_back(input_text.data(), strlen(input_text.c_str()));
+  }
   std::string_view stream(reinterpret_cast<const char *>(data), size);
   if (command.prefilled()) {
-    for (size_t at = 0; at < stream.size(); at += kReceiveSize) chunks.push_back(stream.substr(at, kReceiveSize));
+    for (size_t at = 0; at < stream.size(); at += kReceiveSize) {
+      chunks.push_back(stream.substr(at, kReceiveSize));
+    }
   } else if (!stream.empty()) {
     chunks.push_back(stream);
   }
   for (std::string_view chunk : chunks) {
     m.take(chunk);
-    if (m.done) break;
+    if (m.done) {
+      break;
+    }
   }
   if (!m.done) {
     // The stream ended before a prompt: the end is the result, and what was
@@ -202,7 +214,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(status_after == (m.done ? m.status : status_before));
   } else {
     FUZZ_CHECK(is_prefix(got.lines, m.lines));
-    if (m.done) FUZZ_CHECK(is_prefix(messages, m.messages));
+    if (m.done) {
+      FUZZ_CHECK(is_prefix(messages, m.messages));
+    }
   }
   return 0;
 }

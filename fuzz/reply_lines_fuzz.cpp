@@ -32,14 +32,21 @@ class_flags current_flags() { return {yak, quokka, marlin}; }
 // search starts at the first "38100" and steps from "3" to "3"; every pattern
 // begins with "38100", so the first it meets is the earliest occurrence.)
 class_flags expected_flags(class_flags f, std::string_view line) {
-  if (line.find("T5821") != std::string_view::npos) return {1, 0, f.marlin};
+  if (line.find("T5821") != std::string_view::npos) {
+    return {1, 0, f.marlin};
+  }
   size_t b = line.find("38100B");
   size_t spaced = line.find("38100 B ");
   size_t series = line.find("38100 Series");
   size_t first = std::min({b, spaced, series});
-  if (first == std::string_view::npos) return f;
-  if (first == series) f.marlin = 1;
-  else f.quokka = 1;
+  if (first == std::string_view::npos) {
+    return f;
+  }
+  if (first == series) {
+    f.marlin = 1;
+  } else {
+    f.quokka = 1;
+  }
   return f;
 }
 
@@ -47,7 +54,9 @@ class_flags expected_flags(class_flags f, std::string_view line) {
 uint16_t expected_avail(uint16_t before, std::string_view line) {
   size_t a = line.find("Available");
   size_t u = line.find("Used");
-  if (a == std::string_view::npos && u == std::string_view::npos) return before;
+  if (a == std::string_view::npos && u == std::string_view::npos) {
+    return before;
+  }
   return a < u ? 1 : 0;
 }
 
@@ -64,15 +73,23 @@ struct number_text {
 number_text read_hex(const std::string &line) {
   number_text n;
   const char *p = line.c_str();
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
-  if (*p == '+' || *p == '-') n.negative = *p++ == '-';
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) {
+    p++;
+  }
+  if (*p == '+' || *p == '-') {
+    n.negative = *p++ == '-';
+  }
   // After the sign a digit (or the prefix) must follow directly; strtoull
   // would skip white space or take a second sign here.
-  if (*p == ' ' || (*p >= '\t' && *p <= '\r') || *p == '+' || *p == '-') return n;
+  if (*p == ' ' || (*p >= '\t' && *p <= '\r') || *p == '+' || *p == '-') {
+    return n;
+  }
   char *end;
   errno = 0;
   unsigned long long v = strtoull(p, &end, 16);
-  if (end == p) return n;
+  if (end == p) {
+    return n;
+  }
   n.found = true;
   n.overflow = errno == ERANGE || v > 0xFFFFFFFFull;
   n.magnitude = static_cast<uint32_t>(v);
@@ -81,13 +98,17 @@ number_text read_hex(const std::string &line) {
 
 // "%lx": out of range saturates, a minus sign negates modulo 2^32.
 uint32_t as_unsigned(const number_text &n) {
-  if (n.overflow) return 0xFFFFFFFFu;
+  if (n.overflow) {
+    return 0xFFFFFFFFu;
+  }
   return n.negative ? 0u - n.magnitude : n.magnitude;
 }
 
 // strtol: saturates at the limits of its sign.
 uint32_t as_signed(const number_text &n) {
-  if (n.negative) return n.overflow || n.magnitude >= 0x80000000u ? 0x80000000u : 0u - n.magnitude;
+  if (n.negative) {
+    return n.overflow || n.magnitude >= 0x80000000u ? 0x80000000u : 0u - n.magnitude;
+  }
   return n.overflow || n.magnitude > 0x7FFFFFFFu ? 0x7FFFFFFFu : n.magnitude;
 }
 
@@ -95,11 +116,17 @@ uint32_t as_signed(const number_text &n) {
 std::string second_field(std::string_view line) {
   const char *seps = " \t";
   size_t a = line.find_first_not_of(seps);
-  if (a == std::string_view::npos) return {};
+  if (a == std::string_view::npos) {
+    return {};
+  }
   size_t b = line.find_first_of(seps, a);
-  if (b == std::string_view::npos) return {};
+  if (b == std::string_view::npos) {
+    return {};
+  }
   size_t c = line.find_first_not_of(seps, b);
-  if (c == std::string_view::npos) return {};
+  if (c == std::string_view::npos) {
+    return {};
+  }
   return std::string(line.substr(c, line.find_first_of(seps, c) - c));
 }
 
@@ -135,7 +162,9 @@ void check_line(const std::string &line, uint16_t *avail) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0) {
+    return 0;
+  }
   yak = data[0] & 1;
   quokka = (data[0] >> 1) & 1;
   marlin = (data[0] >> 2) & 1;
@@ -146,8 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t pos = 0;
   while (pos <= reply.size()) {
     size_t end = reply.find_first_of(std::string_view("\r\n\0", 3), pos);
-    if (end == std::string_view::npos) end = reply.size();
-    if (end > pos) check_line(std::string(reply.substr(pos, end - pos)), &avail);
+    if (end == std::string_view::npos) {
+      end = reply.size();
+    }
+    if (end > pos) {
+      check_line(std::string(reply.substr(pos, end - pos)), &avail);
+    }
     pos = end + 1;
   }
   return 0;

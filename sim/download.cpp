@@ -18,8 +18,8 @@ void download_receiver::start_record() {
              static_cast<uint32_t>(header_[4]) << 8 | header_[5];
   if (count_ > SIM_MAX_RECORD) {
     char text[80];
-    snprintf(text, sizeof text, "record %zu has a byte count of %u (at most %u)", records_ + 1, count_,
-             SIM_MAX_RECORD);
+    snprintf(text, sizeof text, "record %zu has a byte count of %u (at most %u)", records_ + 1,
+             count_, SIM_MAX_RECORD);
     fail(text);
     return;
   }
@@ -32,16 +32,22 @@ void download_receiver::start_record() {
   }
   ++records_;
   data_bytes_ += count_;
-  if (address_ < lowest_) lowest_ = address_;
+  if (address_ < lowest_) {
+    lowest_ = address_;
+  }
   uint64_t end = static_cast<uint64_t>(address_) + count_;
-  if (end > highest_end_) highest_end_ = end;
+  if (end > highest_end_) {
+    highest_end_ = end;
+  }
   if (data_bytes_ > announced_ || data_bytes_ > SIM_MAX_DOWNLOAD) {
     // Refused in any case: stop holding data, keep following the format.
     holding_ = false;
     held_.clear();
     data_.clear();
   }
-  if (holding_) held_.push_back({address_, data_.size(), count_});
+  if (holding_) {
+    held_.push_back({address_, data_.size(), count_});
+  }
   data_left_ = count_;
   phase_ = count_ > 0 ? phase::data : phase::lead;
 }
@@ -49,7 +55,9 @@ void download_receiver::start_record() {
 size_t download_receiver::feed(const uint8_t *data, size_t size) {
   size_t used = 0;
   while (used < size) {
-    if (state_ == state::done) break;
+    if (state_ == state::done) {
+      break;
+    }
     if (state_ == state::malformed) {
       used = size;
       break;
@@ -71,10 +79,14 @@ size_t download_receiver::feed(const uint8_t *data, size_t size) {
       }
       case phase::data: {
         size_t take = std::min<size_t>(data_left_, size - used);
-        if (holding_) data_.append(reinterpret_cast<const char *>(data + used), take);
+        if (holding_) {
+          data_.append(reinterpret_cast<const char *>(data + used), take);
+        }
         used += take;
         data_left_ -= static_cast<unsigned>(take);
-        if (data_left_ == 0) phase_ = (count_ & 1) ? phase::fill : phase::lead;
+        if (data_left_ == 0) {
+          phase_ = (count_ & 1) ? phase::fill : phase::lead;
+        }
         break;
       }
       case phase::fill:
@@ -90,8 +102,12 @@ size_t download_receiver::feed(const uint8_t *data, size_t size) {
 bool download_receiver::acceptable() const { return state_ == state::done && reason().empty(); }
 
 std::string download_receiver::reason() const {
-  if (state_ == state::malformed) return why_;
-  if (state_ == state::receiving) return "the record stream ended inside a record";
+  if (state_ == state::malformed) {
+    return why_;
+  }
+  if (state_ == state::receiving) {
+    return "the record stream ended inside a record";
+  }
   char text[120];
   if (data_bytes_ > SIM_MAX_DOWNLOAD) {
     snprintf(text, sizeof text, "more than %zu data bytes", SIM_MAX_DOWNLOAD);
@@ -112,7 +128,10 @@ std::string download_receiver::reason() const {
 }
 
 void download_receiver::commit(flash_memory &memory) const {
-  if (!acceptable()) return;
-  for (const held_record &r : held_)
+  if (!acceptable()) {
+    return;
+  }
+  for (const held_record &r : held_) {
     memory.write(r.address, reinterpret_cast<const uint8_t *>(data_.data()) + r.offset, r.size);
+  }
 }

@@ -18,7 +18,9 @@ std::string record(uint32_t address, const std::string &data, uint16_t lead = 0x
   r += static_cast<char>(address >> 24);
   r += static_cast<char>((address >> 16) & 0xFF);
   r += data;
-  if (data.size() % 2) r += '\xAA';  // fill byte
+  if (data.size() % 2) {
+    r += '\xAA';  // fill byte
+  }
   return r;
 }
 
@@ -31,8 +33,9 @@ size_t feed(download_receiver &d, const std::string &bytes) {
 // Feeds in pieces of `piece` bytes, as a slow network would deliver them.
 size_t feed_in_pieces(download_receiver &d, const std::string &bytes, size_t piece) {
   size_t used = 0;
-  for (size_t at = 0; at < bytes.size(); at += piece)
+  for (size_t at = 0; at < bytes.size(); at += piece) {
     used += feed(d, bytes.substr(at, piece));
+  }
   return used;
 }
 
@@ -68,7 +71,10 @@ TEST(Download, WellFormedStreamInAnyPieces) {
 
 TEST(Download, AddressIsLowWordFirst) {
   // Bytes 4..7 = 00 28 12 34 mean 0x12340028.
-  std::string r("\x01\x01\x00\x02\x00\x28\x12\x34" "ab", 10);
+  std::string r(
+      "\x01\x01\x00\x02\x00\x28\x12\x34"
+      "ab",
+      10);
   download_receiver d(2);
   feed(d, r + kEnd);
   ASSERT_TRUE(d.acceptable()) << d.reason();

@@ -7,9 +7,12 @@
 namespace {
 
 const std::string kMarker =
-    "mac lockinfo={echo \"user: 1000\" \\0A \"userinterface: 4 (gateway)\" \\0A \"host name: h\" \\0A  }";
+    "mac lockinfo={echo \"user: 1000\" \\0A \"userinterface: 4 (gateway)\" \\0A \"host name: h\" "
+    "\\0A  }";
 
-std::string reply(target_state &t, std::string_view command) { return run_command(t, command).reply; }
+std::string reply(target_state &t, std::string_view command) {
+  return run_command(t, command).reply;
+}
 
 }  // namespace
 
@@ -25,18 +28,21 @@ TEST(LockMarker, ProbeDefineProbeRelease) {
 TEST(LockMarker, ForeignLockAndReboot) {
   target_state t;
   t.lock_by_other();
-  EXPECT_EQ(reply(t, "lockinfo"), "user: 4242\r\nuserinterface: 1 (terminal)\r\nhost name: bench7\r\n");
+  EXPECT_EQ(reply(t, "lockinfo"),
+            "user: 4242\r\nuserinterface: 1 (terminal)\r\nhost name: bench7\r\n");
   t.reboot(false);
   EXPECT_EQ(reply(t, "lockinfo"), "");
   t.reboot(true);
-  EXPECT_EQ(reply(t, "lockinfo"), "user: 4242\r\nuserinterface: 1 (terminal)\r\nhost name: bench7\r\n");
+  EXPECT_EQ(reply(t, "lockinfo"),
+            "user: 4242\r\nuserinterface: 1 (terminal)\r\nhost name: bench7\r\n");
 }
 
 TEST(Macros, DefinitionsThatDoNotParseDefineNothing) {
   target_state t;
-  for (const char *bad : {"mac x", "mac ={echo \"a\"}", "mac x={echo \"a\"", "mac x=echo", "mac x={echo \"a\"} y",
-                          "mac a b={echo \"a\"}"})
+  for (const char *bad : {"mac x", "mac ={echo \"a\"}", "mac x={echo \"a\"", "mac x=echo",
+                          "mac x={echo \"a\"} y", "mac a b={echo \"a\"}"}) {
     EXPECT_EQ(reply(t, bad), "") << bad;
+  }
   EXPECT_TRUE(t.macros.empty());
   EXPECT_EQ(reply(t, "mac enableXRdebug={}"), "");
   EXPECT_EQ(reply(t, "enableXRdebug"), "");
@@ -51,7 +57,9 @@ TEST(Macros, DefinitionsThatDoNotParseDefineNothing) {
 
 TEST(Macros, TableIsBounded) {
   target_state t;
-  for (size_t i = 0; i < SIM_MAX_MACROS; ++i) EXPECT_EQ(reply(t, "mac m" + std::to_string(i) + "={}"), "");
+  for (size_t i = 0; i < SIM_MAX_MACROS; ++i) {
+    EXPECT_EQ(reply(t, "mac m" + std::to_string(i) + "={}"), "");
+  }
   EXPECT_EQ(reply(t, "mac one_too_many={}"), "!ERROR: mac: macro table full\r\n");
   EXPECT_EQ(reply(t, "mac m0={echo \"still redefinable\"}"), "");
 }
@@ -59,7 +67,8 @@ TEST(Macros, TableIsBounded) {
 TEST(Echo, TextEscapesAndLineEnds) {
   EXPECT_EQ(run_echo(""), "");
   EXPECT_EQ(run_echo(" \"a\" \\0A"), "a\r\n");
-  EXPECT_EQ(run_echo("\"a\" \"b\" \\0A \"c\""), "ab\r\nc\r\n");  // text after the last \0A is a line
+  EXPECT_EQ(run_echo("\"a\" \"b\" \\0A \"c\""),
+            "ab\r\nc\r\n");  // text after the last \0A is a line
   EXPECT_EQ(run_echo("\"a\\\"b\" \\0A"), "a\"b\r\n");
   EXPECT_EQ(run_echo("\"x;{y}\"\\0A\\0A"), "x;{y}\r\n\r\n");
   EXPECT_EQ(run_echo("\\41\\0D\\0A"), "A\r\n");
@@ -94,9 +103,10 @@ TEST(Commands, VersionIdentifierAndRegister) {
   EXPECT_EQ(reply(t, "m -a2 -d2 2ffff7"), "2ffff7 00a5\r\n");
   EXPECT_EQ(reply(t, "m -a2 -d2 10"), "10 0000\r\n");
   // Accepted, recorded, silent.
-  for (const char *quiet : {"lanlk -e", "lanlk -d", "rst", "b", "m -a4 -d4 0a6c@reg=70087b3f", "pf -o 0F5C0000",
-                            "pf -p 0FFFFFFFF 00 00 0280000 040000 16 0280000 65536 0", "pf -f 0280000 16",
-                            "pf -b 0 020000", "nw -s 1", "init", "lcd -x 10"}) {
+  for (const char *quiet :
+       {"lanlk -e", "lanlk -d", "rst", "b", "m -a4 -d4 0a6c@reg=70087b3f", "pf -o 0F5C0000",
+        "pf -p 0FFFFFFFF 00 00 0280000 040000 16 0280000 65536 0", "pf -f 0280000 16",
+        "pf -b 0 020000", "nw -s 1", "init", "lcd -x 10"}) {
     command_outcome o = run_command(t, quiet);
     EXPECT_EQ(o.reply, "") << quiet;
     EXPECT_EQ(o.what, command_outcome::action::none) << quiet;
@@ -140,20 +150,21 @@ TEST(Flash, AvailabilityCountsDataAndUsedAreas) {
 TEST(Flash, EraseKeepsTheListedAreasOnly) {
   target_state t;
   std::vector<uint8_t> data(0x100, 0xEE);
-  for (uint32_t a : {0x0FFFFF00u, 0x10000000u, 0x10040000u, 0x100FFF00u, 0x10100000u})
+  for (uint32_t a : {0x0FFFFF00u, 0x10000000u, 0x10040000u, 0x100FFF00u, 0x10100000u}) {
     t.flash.write(a, data.data(), data.size());
+  }
   t.used = {{0x10080000, 0x1008FFFF}, {0x100FF000, 0x1010FFFF}};
   t.flash_changed = false;
 
   EXPECT_EQ(reply(t, "pf -e 010040000 040000 010080000 08000"), "Erasing flash\r\n");
   EXPECT_TRUE(t.flash_changed);
-  EXPECT_FALSE(t.in_use(0x10000000, 0x1003FFFF));        // erased
+  EXPECT_FALSE(t.in_use(0x10000000, 0x1003FFFF));       // erased
   EXPECT_TRUE(t.flash.any_in(0x10040000, 0x100400FF));  // kept pair
   EXPECT_TRUE(t.in_use(0x10080000, 0x10087FFF));        // kept part of a used area
-  EXPECT_FALSE(t.in_use(0x10088000, 0x100FFFFF));       // erased part of it, and the data at the top
+  EXPECT_FALSE(t.in_use(0x10088000, 0x100FFFFF));  // erased part of it, and the data at the top
   EXPECT_TRUE(t.flash.any_in(0x0FFFFF00, 0x0FFFFFFF));  // outside the region: untouched
   EXPECT_TRUE(t.flash.any_in(0x10100000, 0x101000FF));
-  EXPECT_TRUE(t.in_use(0x10100000, 0x10100000));        // used area beyond the region survives
+  EXPECT_TRUE(t.in_use(0x10100000, 0x10100000));  // used area beyond the region survives
 
   EXPECT_EQ(reply(t, "pf -e"), "Erasing flash\r\n");
   EXPECT_FALSE(t.in_use(FLASH_REGION_START, FLASH_REGION_END));

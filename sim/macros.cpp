@@ -7,9 +7,15 @@
 namespace {
 
 int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
   return -1;
 }
 
@@ -21,7 +27,9 @@ bool braced_text(std::string_view text, size_t body_open, std::string_view *inne
   int depth = 0;
   quote_state quotes;
   for (size_t i = body_open; i < text.size(); ++i) {
-    if (!quotes.outside(text, &i)) continue;
+    if (!quotes.outside(text, &i)) {
+      continue;
+    }
     char c = text[i];
     if (c == '{') {
       ++depth;
@@ -47,9 +55,9 @@ std::string run_echo(std::string_view args) {
     pending = false;
   };
   auto put = [&](char c) {
-    if (c == '\n')
+    if (c == '\n') {
       end_line();
-    else if (c != '\r') {
+    } else if (c != '\r') {
       line += c;
       pending = true;
     }
@@ -62,7 +70,9 @@ std::string run_echo(std::string_view args) {
       ++i;
     } else if (c == '"') {
       for (++i; i < args.size() && args[i] != '"'; ++i) {
-        if (args[i] == '\\' && i + 1 < args.size()) ++i;
+        if (args[i] == '\\' && i + 1 < args.size()) {
+          ++i;
+        }
         put(args[i]);
       }
       ++i;  // the closing quote
@@ -75,7 +85,9 @@ std::string run_echo(std::string_view args) {
       ++i;
     }
   }
-  if (pending) end_line();
+  if (pending) {
+    end_line();
+  }
   return out;
 }
 
@@ -96,24 +108,37 @@ std::string run_mac(target_state &target, std::string_view args) {
   std::vector<std::string_view> words = split_words(args);
   if (words.size() == 2 && words[0] == "-d") {
     auto it = target.macros.find(words[1]);
-    if (it != target.macros.end()) target.macros.erase(it);
+    if (it != target.macros.end()) {
+      target.macros.erase(it);
+    }
     return {};
   }
 
   size_t eq = args.find('=');
-  if (eq == std::string_view::npos) return {};
+  if (eq == std::string_view::npos) {
+    return {};
+  }
   std::string_view name = trim(args.substr(0, eq));
-  if (name.empty() || name.find_first_of(" \t{}\"") != std::string_view::npos) return {};
+  if (name.empty() || name.find_first_of(" \t{}\"") != std::string_view::npos) {
+    return {};
+  }
   size_t open = eq + 1;
-  while (open < args.size() && is_blank(args[open])) ++open;
-  if (open >= args.size() || args[open] != '{') return {};
+  while (open < args.size() && is_blank(args[open])) {
+    ++open;
+  }
+  if (open >= args.size() || args[open] != '{') {
+    return {};
+  }
   std::string_view body;
   size_t after = 0;
-  if (!braced_text(args, open, &body, &after) || !trim(args.substr(after)).empty()) return {};
+  if (!braced_text(args, open, &body, &after) || !trim(args.substr(after)).empty()) {
+    return {};
+  }
 
   auto it = target.macros.find(name);
-  if (it == target.macros.end() && target.macros.size() >= SIM_MAX_MACROS)
+  if (it == target.macros.end() && target.macros.size() >= SIM_MAX_MACROS) {
     return "!ERROR: mac: macro table full\r\n";
+  }
   target.macros[std::string(name)] = std::string(body);
   return {};
 }

@@ -26,7 +26,9 @@ void request_stop(int) {
 }
 
 bool install_stop_handlers() {
-  if (pipe(stop_pipe) != 0) return false;
+  if (pipe(stop_pipe) != 0) {
+    return false;
+  }
   for (int fd : stop_pipe) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -34,7 +36,9 @@ bool install_stop_handlers() {
   struct sigaction action {};
   action.sa_handler = request_stop;
   sigemptyset(&action.sa_mask);
-  if (sigaction(SIGTERM, &action, nullptr) != 0 || sigaction(SIGINT, &action, nullptr) != 0) return false;
+  if (sigaction(SIGTERM, &action, nullptr) != 0 || sigaction(SIGINT, &action, nullptr) != 0) {
+    return false;
+  }
   // A client that vanishes must show up as a failed send, not kill us.
   signal(SIGPIPE, SIG_IGN);
   return true;
@@ -59,7 +63,8 @@ int main(int argc, char **argv) {
   }
 
   sim_context ctx(options);
-  if (!options.flash_image.empty() && !read_abs_file(options.flash_image, ctx.target.flash, nullptr, &error)) {
+  if (!options.flash_image.empty() &&
+      !read_abs_file(options.flash_image, ctx.target.flash, nullptr, &error)) {
     std::fprintf(stderr, "romupdate-sim: flash image: %s\n", error.c_str());
     return 1;
   }
@@ -75,12 +80,14 @@ int main(int argc, char **argv) {
   if (!options.replay_path.empty()) {
     ctx.replay = std::make_unique<replay_script>();
     if (!ctx.replay->load(options.replay_path, error)) {
-      std::fprintf(stderr, "romupdate-sim: cannot replay '%s': %s\n", options.replay_path.c_str(), error.c_str());
+      std::fprintf(stderr, "romupdate-sim: cannot replay '%s': %s\n", options.replay_path.c_str(),
+                   error.c_str());
       return 1;
     }
     const trace_header &h = ctx.replay->header();
-    std::printf("romupdate-sim: replaying %zu commands recorded by %s %s (%s) at %s\n", ctx.replay->command_count(),
-                h.program.c_str(), h.version.c_str(), h.platform.c_str(), h.start.c_str());
+    std::printf("romupdate-sim: replaying %zu commands recorded by %s %s (%s) at %s\n",
+                ctx.replay->command_count(), h.program.c_str(), h.version.c_str(),
+                h.platform.c_str(), h.start.c_str());
   }
 
   server target(ctx);
@@ -88,8 +95,11 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "romupdate-sim: %s\n", error.c_str());
     return 1;
   }
-  if (ctx.replay && !ctx.replay->reachable_at_start()) target.stay_unreachable();
-  std::printf("romupdate-sim: listening on %s:%u\n", options.address.c_str(), static_cast<unsigned>(options.port));
+  if (ctx.replay && !ctx.replay->reachable_at_start()) {
+    target.stay_unreachable();
+  }
+  std::printf("romupdate-sim: listening on %s:%u\n", options.address.c_str(),
+              static_cast<unsigned>(options.port));
   std::fflush(stdout);
 
   int status = target.run(stop_pipe[0]);

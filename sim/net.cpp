@@ -10,7 +10,9 @@
 #include <cstring>
 
 void unique_fd::reset() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
   fd_ = -1;
 }
 
@@ -19,7 +21,8 @@ namespace {
 // Non-blocking, and not inherited by programs the simulator might start.
 bool prepare_socket(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
+         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 }  // namespace
@@ -34,9 +37,12 @@ unique_fd listen_tcp(const std::string &address, uint16_t port, std::string &err
   }
   unique_fd fd(socket(AF_INET, SOCK_STREAM, 0));
   int one = 1;
-  if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !prepare_socket(fd.get()) ||
-      bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd.get(), SOMAXCONN) != 0) {
-    error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
+  if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+      !prepare_socket(fd.get()) ||
+      bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+      listen(fd.get(), SOMAXCONN) != 0) {
+    error =
+        "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
     return {};
   }
   return fd;
@@ -48,13 +54,17 @@ unique_fd accept_tcp(int listener, sockaddr_in *peer) {
     int fd = accept(listener, reinterpret_cast<sockaddr *>(peer), &len);
     if (fd >= 0) {
       unique_fd owned(fd);
-      if (!prepare_socket(fd)) return {};
+      if (!prepare_socket(fd)) {
+        return {};
+      }
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       return owned;
     }
     // A connection that died in the backlog is not a reason to stop.
-    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno == EINTR || errno == ECONNABORTED) {
+      continue;
+    }
     return {};
   }
 }

@@ -42,7 +42,9 @@ std::vector<std::string> split_version_text(std::string_view text) {
 // CMD=TEXT, split at the first "=".
 bool split_at_equals(std::string_view value, std::string_view &left, std::string_view &right) {
   size_t eq = value.find('=');
-  if (eq == std::string_view::npos || eq == 0) return false;
+  if (eq == std::string_view::npos || eq == 0) {
+    return false;
+  }
   left = value.substr(0, eq);
   right = value.substr(eq + 1);
   return true;
@@ -50,12 +52,17 @@ bool split_at_equals(std::string_view value, std::string_view &left, std::string
 
 // X[@N]: the "@N" counts only when N is a decimal number, so that commands
 // holding an "@" of their own ("m -a4 -d4 0a6c@reg=...") stay whole.
-std::string_view split_at_count(std::string_view value, unsigned long &nth, unsigned long fallback) {
+std::string_view split_at_count(std::string_view value, unsigned long &nth,
+                                unsigned long fallback) {
   nth = fallback;
   size_t at = value.rfind('@');
-  if (at == std::string_view::npos) return value;
+  if (at == std::string_view::npos) {
+    return value;
+  }
   auto n = parse_decimal(value.substr(at + 1));
-  if (!n) return value;
+  if (!n) {
+    return value;
+  }
   nth = *n;
   return value.substr(0, at);
 }
@@ -77,12 +84,18 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       has_value = true;
     }
     auto flag = [&](std::string_view n) {
-      if (name != n) return false;
-      if (has_value) error = std::string(n) + " takes no value";
+      if (name != n) {
+        return false;
+      }
+      if (has_value) {
+        error = std::string(n) + " takes no value";
+      }
       return true;
     };
     auto takes = [&](std::string_view n) {
-      if (name != n) return false;
+      if (name != n) {
+        return false;
+      }
       if (!has_value) {
         if (i + 1 >= argc) {
           error = std::string(n) + " needs a value";
@@ -94,7 +107,8 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       return true;
     };
     auto bad = [&](const char *what) {
-      error = "bad value for " + std::string(name) + " (" + what + "): '" + std::string(value) + "'";
+      error =
+          "bad value for " + std::string(name) + " (" + what + "): '" + std::string(value) + "'";
     };
 
     if (flag("--help") || flag("-h")) {
@@ -111,78 +125,96 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       o.strict_stream = true;
     } else if (takes("--address")) {
       in_addr parsed{};
-      if (error.empty() && inet_pton(AF_INET, std::string(value).c_str(), &parsed) != 1)
+      if (error.empty() && inet_pton(AF_INET, std::string(value).c_str(), &parsed) != 1) {
         bad("an IPv4 address");
-      else
+      } else {
         o.address = value;
+      }
     } else if (takes("--port")) {
       auto port = parse_decimal(value);
-      if (error.empty() && (!port || *port == 0 || *port > 65534))
+      if (error.empty() && (!port || *port == 0 || *port > 65534)) {
         bad("1 to 65534");
-      else if (port)
+      } else if (port) {
         o.port = static_cast<uint16_t>(*port);
+      }
     } else if (takes("--target")) {
       std::vector<std::string> preset;
-      if (value == "probe")
+      if (value == "probe") {
         preset = lines_of(probe_version);
-      else if (value == "38100b")
+      } else if (value == "38100b") {
         preset = lines_of(b_version);
-      else if (value == "38100a")
+      } else if (value == "38100a") {
         preset = lines_of(a_version);
-      else if (value == "unknown")
+      } else if (value == "unknown") {
         preset = lines_of(unknown_version);
-      else if (error.empty())
+      } else if (error.empty()) {
         bad("probe, 38100b, 38100a or unknown");
+      }
       // An explicit --version-text wins over a preset, in either order.
-      if (!preset.empty() && !version_text_given) o.version_lines = preset;
+      if (!preset.empty() && !version_text_given) {
+        o.version_lines = preset;
+      }
     } else if (takes("--version-text")) {
       o.version_lines = split_version_text(value);
       version_text_given = true;
     } else if (takes("--reboot-time") || takes("--stall-time")) {
       auto seconds = parse_seconds(value);
-      if (error.empty() && (!seconds || *seconds > 3600))
+      if (error.empty() && (!seconds || *seconds > 3600)) {
         bad("seconds, 0 to 3600");
-      else if (seconds)
+      } else if (seconds) {
         (name == "--reboot-time" ? o.reboot_time : o.stall_time) = *seconds;
+      }
     } else if (takes("--message") || takes("--control-message")) {
       std::string_view cmd, text;
-      if (error.empty() && !split_at_equals(value, cmd, text))
+      if (error.empty() && !split_at_equals(value, cmd, text)) {
         bad("CMD=TEXT");
-      else
-        (name == "--message" ? o.messages : o.control_messages).push_back({std::string(cmd), std::string(text)});
+      } else {
+        (name == "--message" ? o.messages : o.control_messages)
+            .push_back({std::string(cmd), std::string(text)});
+      }
     } else if (takes("--reject")) {
       std::string_view rule, cmd, text;
       unsigned long nth = 0;
       bool ok = split_at_equals(value, rule, text);
-      if (ok) cmd = split_at_count(rule, nth, 0);
+      if (ok) {
+        cmd = split_at_count(rule, nth, 0);
+      }
       bool counted = cmd.size() < rule.size();
-      if (error.empty() && (!ok || cmd.empty() || (counted && nth == 0)))
+      if (error.empty() && (!ok || cmd.empty() || (counted && nth == 0))) {
         bad("CMD[@N]=TEXT, N from 1");
-      else
+      } else {
         o.rejections.push_back({std::string(cmd), nth, std::string(text)});
+      }
     } else if (takes("--message-flood")) {
       std::string_view cmd, count;
       std::optional<unsigned long> n;
-      if (split_at_equals(value, cmd, count)) n = parse_decimal(count);
-      if (error.empty() && (!n || *n == 0))
+      if (split_at_equals(value, cmd, count)) {
+        n = parse_decimal(count);
+      }
+      if (error.empty() && (!n || *n == 0)) {
         bad("CMD=N, N from 1");
-      else if (n)
+      } else if (n) {
         o.floods.push_back({std::string(cmd), *n});
+      }
     } else if (takes("--close-at") || takes("--hang-at")) {
       unsigned long nth = 1;
       std::string_view cmd = split_at_count(value, nth, 1);
-      if (error.empty() && (cmd.empty() || nth == 0))
+      if (error.empty() && (cmd.empty() || nth == 0)) {
         bad("CMD[@N], N from 1");
-      else
+      } else {
         (name == "--close-at" ? o.close_at : o.hang_at).push_back({std::string(cmd), nth});
+      }
     } else if (takes("--hwid")) {
       std::string_view addr, text;
       std::optional<uint32_t> a;
-      if (split_at_equals(value, addr, text)) a = parse_hex32(addr);
-      if (error.empty() && !a)
+      if (split_at_equals(value, addr, text)) {
+        a = parse_hex32(addr);
+      }
+      if (error.empty() && !a) {
         bad("ADDR=TEXT, ADDR in hex");
-      else if (a)
+      } else if (a) {
         o.hwids[*a] = std::string(text);
+      }
     } else if (takes("--register")) {
       std::string_view addr, val;
       std::optional<uint32_t> a, v;
@@ -190,10 +222,11 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
         a = parse_hex32(addr);
         v = parse_hex32(val);
       }
-      if (error.empty() && (!a || !v))
+      if (error.empty() && (!a || !v)) {
         bad("ADDR=VALUE in hex");
-      else if (a && v)
+      } else if (a && v) {
         o.registers[*a] = *v;
+      }
     } else if (takes("--used")) {
       size_t dash = value.find('-');
       std::optional<uint32_t> s, e;
@@ -201,10 +234,11 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
         s = parse_hex32(value.substr(0, dash));
         e = parse_hex32(value.substr(dash + 1));
       }
-      if (error.empty() && (!s || !e || *e < *s))
+      if (error.empty() && (!s || !e || *e < *s)) {
         bad("START-END in hex, END not below START");
-      else if (s && e)
+      } else if (s && e) {
         o.used.push_back({*s, *e});
+      }
     } else if (takes("--flash-image")) {
       o.flash_image = value;
     } else if (takes("--download-status") || takes("--download-drop-after")) {
@@ -212,10 +246,12 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       std::string_view number = split_at_count(value, nth, 0);
       auto n = parse_decimal(number);
       bool status = name == "--download-status";
-      if (error.empty() && (!n || (status && *n > 255) || (value.find('@') != std::string_view::npos && nth == 0)))
+      if (error.empty() &&
+          (!n || (status && *n > 255) || (value.find('@') != std::string_view::npos && nth == 0))) {
         bad(status ? "N[@K], N from 0 to 255, K from 1" : "BYTES[@K], K from 1");
-      else if (n)
+      } else if (n) {
         (status ? o.download_status : o.download_drop_after).push_back({*n, nth});
+      }
     } else if (takes("--download-message")) {
       o.download_messages.emplace_back(value);
     } else if (takes("--log")) {
@@ -227,7 +263,9 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
     } else {
       error = "unknown option '" + std::string(arg) + "' (see --help)";
     }
-    if (!error.empty()) return false;
+    if (!error.empty()) {
+      return false;
+    }
   }
   return true;
 }

@@ -61,7 +61,7 @@ struct sim_options {
   std::vector<command_text> messages;
   std::vector<command_text> control_messages;
   std::vector<command_reply> rejections;  // CMD is not run; TEXT is its reply
-  std::vector<command_number> floods;    // CMD's reply carries N message lines
+  std::vector<command_number> floods;     // CMD's reply carries N message lines
   std::vector<command_count> close_at;
   std::vector<command_count> hang_at;
 

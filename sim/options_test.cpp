@@ -10,7 +10,9 @@ bool parse(std::vector<const char *> args, sim_options &o, std::string *error = 
   args.insert(args.begin(), "romupdate-sim");
   std::string e;
   bool ok = parse_options(static_cast<int>(args.size()), args.data(), o, e);
-  if (error) *error = e;
+  if (error) {
+    *error = e;
+  }
   return ok;
 }
 
@@ -23,7 +25,8 @@ TEST(Options, Defaults) {
   EXPECT_EQ(o.port, 3810);
   EXPECT_EQ(o.reboot_time, 3.0);
   EXPECT_FALSE(o.locked || o.come_back_locked || o.never_return || o.help);
-  EXPECT_EQ(o.version_lines, (std::vector<std::string>{"XR 38100B Emulation System", "System firmware A.03.10"}));
+  EXPECT_EQ(o.version_lines,
+            (std::vector<std::string>{"XR 38100B Emulation System", "System firmware A.03.10"}));
 }
 
 TEST(Options, TargetPresetsAndVersionText) {
@@ -51,13 +54,39 @@ TEST(Options, TargetPresetsAndVersionText) {
 
 TEST(Options, ValuesAndRepeats) {
   sim_options o;
-  ASSERT_TRUE(parse({"--address", "127.0.20.7", "--port=4000", "--reboot-time", "0.2", "--locked",
-                     "--message", "pf -p=!flash voltage low", "--message", "ver=!a=b",
-                     "--close-at", "m -a4 -d4 0a6c@reg=70087b3f", "--hang-at", "pf -i@2",
-                     "--hwid", "2FFFF0=5806", "--register", "2ffff7=A5", "--used", "10000000-1000FFFF",
-                     "--download-status", "0@2", "--download-drop-after", "1000", "--log", "t.log",
-                     "--strict-stream", "--reject", "po -p $@2=!ERROR: po: no", "--reject", "lcd=!ERROR: a=b",
-                     "--message-flood", "ver=300"},
+  ASSERT_TRUE(parse({"--address",
+                     "127.0.20.7",
+                     "--port=4000",
+                     "--reboot-time",
+                     "0.2",
+                     "--locked",
+                     "--message",
+                     "pf -p=!flash voltage low",
+                     "--message",
+                     "ver=!a=b",
+                     "--close-at",
+                     "m -a4 -d4 0a6c@reg=70087b3f",
+                     "--hang-at",
+                     "pf -i@2",
+                     "--hwid",
+                     "2FFFF0=5806",
+                     "--register",
+                     "2ffff7=A5",
+                     "--used",
+                     "10000000-1000FFFF",
+                     "--download-status",
+                     "0@2",
+                     "--download-drop-after",
+                     "1000",
+                     "--log",
+                     "t.log",
+                     "--strict-stream",
+                     "--reject",
+                     "po -p $@2=!ERROR: po: no",
+                     "--reject",
+                     "lcd=!ERROR: a=b",
+                     "--message-flood",
+                     "ver=300"},
                     o));
   EXPECT_TRUE(o.strict_stream);
   ASSERT_EQ(o.rejections.size(), 2u);
@@ -94,14 +123,33 @@ TEST(Options, ValuesAndRepeats) {
 }
 
 TEST(Options, BadInputIsRefusedWithAReason) {
-  for (std::vector<const char *> args : std::vector<std::vector<const char *>>{
-           {"--bogus"}, {"--port"}, {"--port", "65535"}, {"--port", "0"}, {"--address", "localhost"},
-           {"--target", "38100c"}, {"--reboot-time", "-1"}, {"--reboot-time", "soon"}, {"--message", "=x"},
-           {"--message", "ver"}, {"--close-at", "ver@0"}, {"--close-at", "@2"}, {"--hwid", "xyz=1"},
-           {"--register", "10=zz"}, {"--used", "2000-1000"}, {"--used", "1000"}, {"--download-status", "256"},
-           {"--download-status", "1@0"}, {"--download-drop-after", "x"}, {"--locked=yes"},
-           {"--strict-stream=yes"}, {"--reject", "lcd"}, {"--reject", "lcd@0=!x"}, {"--reject", "@2=!x"},
-           {"--message-flood", "ver"}, {"--message-flood", "ver=0"}}) {
+  for (std::vector<const char *> args :
+       std::vector<std::vector<const char *>>{{"--bogus"},
+                                              {"--port"},
+                                              {"--port", "65535"},
+                                              {"--port", "0"},
+                                              {"--address", "localhost"},
+                                              {"--target", "38100c"},
+                                              {"--reboot-time", "-1"},
+                                              {"--reboot-time", "soon"},
+                                              {"--message", "=x"},
+                                              {"--message", "ver"},
+                                              {"--close-at", "ver@0"},
+                                              {"--close-at", "@2"},
+                                              {"--hwid", "xyz=1"},
+                                              {"--register", "10=zz"},
+                                              {"--used", "2000-1000"},
+                                              {"--used", "1000"},
+                                              {"--download-status", "256"},
+                                              {"--download-status", "1@0"},
+                                              {"--download-drop-after", "x"},
+                                              {"--locked=yes"},
+                                              {"--strict-stream=yes"},
+                                              {"--reject", "lcd"},
+                                              {"--reject", "lcd@0=!x"},
+                                              {"--reject", "@2=!x"},
+                                              {"--message-flood", "ver"},
+                                              {"--message-flood", "ver=0"}}) {
     sim_options o;
     std::string error;
     EXPECT_FALSE(parse(args, o, &error)) << args[0];
@@ -111,8 +159,8 @@ TEST(Options, BadInputIsRefusedWithAReason) {
 
 TEST(Scenario, CountsEachRuleOverTheWholeRun) {
   sim_options o;
-  ASSERT_TRUE(parse({"--close-at", "pf -i@2", "--hang-at", "pf@4", "--message", "pf -i=!one", "--message",
-                     "pf=!two", "--control-message", "ver=!ctl"},
+  ASSERT_TRUE(parse({"--close-at", "pf -i@2", "--hang-at", "pf@4", "--message", "pf -i=!one",
+                     "--message", "pf=!two", "--control-message", "ver=!ctl"},
                     o));
   scenario s(o);
   EXPECT_EQ(s.count_command("pf -i 02FFFF0"), scenario::verdict::answer);
@@ -128,8 +176,8 @@ TEST(Scenario, CountsEachRuleOverTheWholeRun) {
 
 TEST(Scenario, RejectionsAndFloodsPickTheirCommands) {
   sim_options o;
-  ASSERT_TRUE(parse({"--reject", "po -p $@2=!ERROR: second", "--reject", "lcd=!ERROR: no room", "--message-flood",
-                     "ver=5", "--message-flood", "v=2"},
+  ASSERT_TRUE(parse({"--reject", "po -p $@2=!ERROR: second", "--reject", "lcd=!ERROR: no room",
+                     "--message-flood", "ver=5", "--message-flood", "v=2"},
                     o));
   scenario s(o);
   EXPECT_EQ(s.rejection("po -p $"), std::nullopt);
@@ -144,7 +192,8 @@ TEST(Scenario, RejectionsAndFloodsPickTheirCommands) {
 
 TEST(Scenario, DownloadRulesPickTheirDownload) {
   sim_options o;
-  ASSERT_TRUE(parse({"--download-status", "0@2", "--download-status", "7", "--download-drop-after", "10@3"}, o));
+  ASSERT_TRUE(parse(
+      {"--download-status", "0@2", "--download-status", "7", "--download-drop-after", "10@3"}, o));
   scenario s(o);
   EXPECT_EQ(s.start_download(), 1u);
   EXPECT_EQ(s.forced_status(1), 7);

@@ -8,8 +8,8 @@
 namespace {
 
 bool is_reboot(std::string_view command) {
-  return command.substr(0, 5) == "init " &&
-         (command.find("-r") != std::string_view::npos || command.find("-p") != std::string_view::npos);
+  return command.substr(0, 5) == "init " && (command.find("-r") != std::string_view::npos ||
+                                             command.find("-p") != std::string_view::npos);
 }
 
 std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'"; }
@@ -18,9 +18,14 @@ std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'
 // orderly end read as such, a send into a connection the target had closed
 // (a broken pipe; the Windows build's 10053 and 10058), or a reset.
 replay_step::ending ending_for(std::string_view lost) {
-  if (lost.rfind("closed", 0) == 0) return replay_step::ending::hangup;
-  for (const char *text : {"Broken pipe", "= 10053", "= 10058"})
-    if (lost.find(text) != std::string_view::npos) return replay_step::ending::drop;
+  if (lost.rfind("closed", 0) == 0) {
+    return replay_step::ending::hangup;
+  }
+  for (const char *text : {"Broken pipe", "= 10053", "= 10058"}) {
+    if (lost.find(text) != std::string_view::npos) {
+      return replay_step::ending::drop;
+    }
+  }
   return replay_step::ending::reset;
 }
 
@@ -37,9 +42,12 @@ bool replay_script::load(const std::string &path, std::string &error) {
   }
   std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<trace_record> events;
-  if (!trace_parse(contents, header_, events, error)) return false;
+  if (!trace_parse(contents, header_, events, error)) {
+    return false;
+  }
   if (header_.program != "romupdate") {
-    error = "it was written by " + header_.program + ", not by romupdate (replay needs the trace that "
+    error = "it was written by " + header_.program +
+            ", not by romupdate (replay needs the trace that "
             "ROMUPDATE_TRACE asks romupdate for)";
     return false;
   }
@@ -73,24 +81,37 @@ bool replay_script::load(const std::string &path, std::string &error) {
       step.stream_broken = e.text.find(", send failed") != std::string::npos;
       step.line = i + 2;
       steps_.push_back(std::move(step));
-    } else if (e.kind == trace_kind::reply || e.kind == trace_kind::go_ahead || e.kind == trace_kind::status) {
-      if (current) current->output += e.text;
+    } else if (e.kind == trace_kind::reply || e.kind == trace_kind::go_ahead ||
+               e.kind == trace_kind::status) {
+      if (current) {
+        current->output += e.text;
+      }
     } else if (e.kind == trace_kind::control_message) {
-      if (current) current->control_output += e.text;
+      if (current) {
+        current->control_output += e.text;
+      }
     } else if (e.kind == trace_kind::lost) {
-      if (current && current->end == replay_step::ending::answer)
+      if (current && current->end == replay_step::ending::answer) {
         current->end = ending_for(e.text);
+      }
     } else if (e.kind == trace_kind::open) {
       last_attempt = e.time;
-      if (!seen_attempt) first_attempt_open = seen_attempt = true;
+      if (!seen_attempt) {
+        first_attempt_open = seen_attempt = true;
+      }
     } else if (e.kind == trace_kind::open_failed) {
-      if (first_attempt_open) reachable_ = false;
+      if (first_attempt_open) {
+        reachable_ = false;
+      }
       first_attempt_open = false;
-      if (rebooted != kNone) last_refusal = e.time;
+      if (rebooted != kNone) {
+        last_refusal = e.time;
+      }
     } else if (e.kind == trace_kind::control) {
       first_attempt_open = false;
       if (rebooted != kNone) {
-        steps_[rebooted].back_after = std::max(0.0, (last_refusal + last_attempt) / 2 - reboot_time);
+        steps_[rebooted].back_after =
+            std::max(0.0, (last_refusal + last_attempt) / 2 - reboot_time);
         rebooted = kNone;
       }
     }
@@ -108,13 +129,18 @@ void replay_script::took(const replay_step &step) {
   ++next_;
   back_after_ = step.back_after;
   const std::string &out = step.output;
-  if (out.size() >= 2 && (out.back() == '$' || out.back() == '>')) prompt_ = out.substr(out.size() - 2);
+  if (out.size() >= 2 && (out.back() == '$' || out.back() == '>')) {
+    prompt_ = out.substr(out.size() - 2);
+  }
 }
 
 const replay_step *replay_script::take_command(std::string_view line, std::string &divergence) {
-  if (diverged_) return nullptr;
+  if (diverged_) {
+    return nullptr;
+  }
   ++commands_taken_;
-  if (next_ < steps_.size() && steps_[next_].what == replay_step::expect::command && steps_[next_].command == line) {
+  if (next_ < steps_.size() && steps_[next_].what == replay_step::expect::command &&
+      steps_[next_].command == line) {
     took(steps_[next_]);
     return &steps_[next_ - 1];
   }
@@ -125,19 +151,23 @@ const replay_step *replay_script::take_command(std::string_view line, std::strin
     expected = s.what == replay_step::expect::command ? quoted(s.command) : "download data";
     expected += " (trace line " + std::to_string(s.line) + ")";
   }
-  divergence = "at command " + std::to_string(commands_taken_) + ": expected " + expected + ", received " +
-               quoted(line);
+  divergence = "at command " + std::to_string(commands_taken_) + ": expected " + expected +
+               ", received " + quoted(line);
   return nullptr;
 }
 
 const replay_step *replay_script::expected_stream() const {
-  if (diverged_ || next_ >= steps_.size() || steps_[next_].what != replay_step::expect::stream) return nullptr;
+  if (diverged_ || next_ >= steps_.size() || steps_[next_].what != replay_step::expect::stream) {
+    return nullptr;
+  }
   return &steps_[next_];
 }
 
 const replay_step *replay_script::take_stream() {
   const replay_step *step = expected_stream();
-  if (step) took(*step);
+  if (step) {
+    took(*step);
+  }
   return step;
 }
 
@@ -145,15 +175,17 @@ void replay_script::diverge_in_stream(const replay_step &step, unsigned long lon
                                       std::string &divergence) {
   diverged_ = true;
   divergence = "in the download after command " + std::to_string(commands_taken_) + ": expected " +
-               std::to_string(step.stream_bytes) + " bytes (trace line " + std::to_string(step.line) +
-               "), received " + std::to_string(received);
+               std::to_string(step.stream_bytes) + " bytes (trace line " +
+               std::to_string(step.line) + "), received " + std::to_string(received);
 }
 
 // A client that could send only part of its data got that far because the
 // target had stopped reading about one piece earlier; a client that sent all
 // and then lost the connection had it broken at about the same point.
 unsigned long long replay_script::stream_stop(const replay_step &step) {
-  if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) return step.stream_bytes;
+  if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) {
+    return step.stream_bytes;
+  }
   return step.stream_bytes > CLIENT_PIECE ? step.stream_bytes - CLIENT_PIECE : 0;
 }
 

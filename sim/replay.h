@@ -24,11 +24,11 @@ struct replay_step {
   };
 
   expect what = expect::command;
-  std::string command;                 // expect::command: the line, without its line end
+  std::string command;                  // expect::command: the line, without its line end
   unsigned long long stream_bytes = 0;  // expect::stream: bytes after the go-ahead
-  bool stream_broken = false;          // the client could not send them all
-  std::string output;                  // the target's bytes on the command connection
-  std::string control_output;          // and on the control connection
+  bool stream_broken = false;           // the client could not send them all
+  std::string output;                   // the target's bytes on the command connection
+  std::string control_output;           // and on the control connection
   ending end = ending::answer;
   // A reboot: seconds until the target listens again (none: never).
   std::optional<double> back_after;
@@ -56,7 +56,8 @@ class replay_script {
   // the connection as recorded.
   static unsigned long long stream_stop(const replay_step &step);
   // The client's download did not match `step`.
-  void diverge_in_stream(const replay_step &step, unsigned long long received, std::string &divergence);
+  void diverge_in_stream(const replay_step &step, unsigned long long received,
+                         std::string &divergence);
 
   bool diverged() const { return diverged_; }
   // The prompt the target last gave, for answers the trace does not hold.
@@ -88,7 +89,7 @@ class record_stream_end {
 
  private:
   unsigned char header_[8] = {};
-  size_t have_ = 0;        // bytes of the record's first 8 held
+  size_t have_ = 0;         // bytes of the record's first 8 held
   unsigned long skip_ = 0;  // data and fill bytes still to pass
   bool done_ = false;
   unsigned long long bytes_ = 0;

@@ -3,34 +3,54 @@
 #include "words.h"
 
 scenario::scenario(const sim_options &options) : options_(options) {
-  for (const command_count &c : options.close_at) close_at_.push_back({c.command, c.nth});
-  for (const command_count &c : options.hang_at) hang_at_.push_back({c.command, c.nth});
+  for (const command_count &c : options.close_at) {
+    close_at_.push_back({c.command, c.nth});
+  }
+  for (const command_count &c : options.hang_at) {
+    hang_at_.push_back({c.command, c.nth});
+  }
 }
 
 scenario::verdict scenario::count_command(std::string_view command) {
   // Every rule counts every command it matches, even when another rule
   // fires on it, so that each rule's count means what its option says.
   bool close = false, hang = false;
-  for (counted_rule &r : close_at_)
-    if (starts_with(command, r.command) && ++r.seen == r.nth) close = true;
-  for (counted_rule &r : hang_at_)
-    if (starts_with(command, r.command) && ++r.seen == r.nth) hang = true;
-  if (close) return verdict::close;
-  if (hang) return verdict::hang;
+  for (counted_rule &r : close_at_) {
+    if (starts_with(command, r.command) && ++r.seen == r.nth) {
+      close = true;
+    }
+  }
+  for (counted_rule &r : hang_at_) {
+    if (starts_with(command, r.command) && ++r.seen == r.nth) {
+      hang = true;
+    }
+  }
+  if (close) {
+    return verdict::close;
+  }
+  if (hang) {
+    return verdict::hang;
+  }
   return verdict::answer;
 }
 
 std::string scenario::reply_lines(std::string_view command) const {
   std::string out;
-  for (const command_text &m : options_.messages)
-    if (starts_with(command, m.command)) out += m.text + "\r\n";
+  for (const command_text &m : options_.messages) {
+    if (starts_with(command, m.command)) {
+      out += m.text + "\r\n";
+    }
+  }
   return out;
 }
 
 std::string scenario::control_lines(std::string_view command) const {
   std::string out;
-  for (const command_text &m : options_.control_messages)
-    if (starts_with(command, m.command)) out += m.text + "\r\n";
+  for (const command_text &m : options_.control_messages) {
+    if (starts_with(command, m.command)) {
+      out += m.text + "\r\n";
+    }
+  }
   return out;
 }
 
@@ -39,36 +59,47 @@ std::optional<std::string> scenario::rejection(std::string_view command) {
   std::optional<std::string> text;
   for (size_t i = 0; i < options_.rejections.size(); ++i) {
     const command_reply &r = options_.rejections[i];
-    if (!starts_with(command, r.command)) continue;
+    if (!starts_with(command, r.command)) {
+      continue;
+    }
     ++rejections_seen_[i];
-    if (!text && (r.nth == 0 || rejections_seen_[i] == r.nth)) text = r.text + "\r\n";
+    if (!text && (r.nth == 0 || rejections_seen_[i] == r.nth)) {
+      text = r.text + "\r\n";
+    }
   }
   return text;
 }
 
 unsigned long scenario::flood_lines(std::string_view command) const {
   unsigned long n = 0;
-  for (const command_number &f : options_.floods)
-    if (starts_with(command, f.command)) n += f.number;
+  for (const command_number &f : options_.floods) {
+    if (starts_with(command, f.command)) {
+      n += f.number;
+    }
+  }
   return n;
 }
 
 // The rule for this very download wins over a rule for every download; among
 // equals the last one given wins.
-std::optional<unsigned long> scenario::pick(const std::vector<download_value> &rules, unsigned long download) {
+std::optional<unsigned long> scenario::pick(const std::vector<download_value> &rules,
+                                            unsigned long download) {
   std::optional<unsigned long> every, this_one;
   for (const download_value &r : rules) {
-    if (r.nth == 0)
+    if (r.nth == 0) {
       every = r.value;
-    else if (r.nth == download)
+    } else if (r.nth == download) {
       this_one = r.value;
+    }
   }
   return this_one ? this_one : every;
 }
 
 std::optional<uint8_t> scenario::forced_status(unsigned long download) const {
   auto v = pick(options_.download_status, download);
-  if (!v) return std::nullopt;
+  if (!v) {
+    return std::nullopt;
+  }
   return static_cast<uint8_t>(*v);
 }
 
@@ -78,6 +109,8 @@ std::optional<unsigned long> scenario::drop_after(unsigned long download) const 
 
 std::string scenario::download_lines() const {
   std::string out;
-  for (const std::string &m : options_.download_messages) out += m + "\r\n";
+  for (const std::string &m : options_.download_messages) {
+    out += m + "\r\n";
+  }
   return out;
 }

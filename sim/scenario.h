@@ -47,7 +47,8 @@ class scenario {
     unsigned long nth;
     unsigned long seen = 0;
   };
-  static std::optional<unsigned long> pick(const std::vector<download_value> &rules, unsigned long download);
+  static std::optional<unsigned long> pick(const std::vector<download_value> &rules,
+                                           unsigned long download);
 
   const sim_options &options_;
   std::vector<counted_rule> close_at_;

@@ -18,7 +18,9 @@ std::string prompt(const target_state &target) { return std::string(1, 'R') + ta
 session::session(unsigned id, unique_fd command, const sockaddr_in &peer)
     : id_(id), command_(std::move(command)), peer_(peer) {}
 
-void session::queue_output(const std::string &text) { (flood_left_ > 0 ? after_flood_ : out_) += text; }
+void session::queue_output(const std::string &text) {
+  (flood_left_ > 0 ? after_flood_ : out_) += text;
+}
 
 void session::refill_flood() {
   while (flood_left_ > 0 && out_.size() < FLOOD_CHUNK) {
@@ -33,18 +35,28 @@ void session::refill_flood() {
 }
 
 bool session::flush() {
-  if (control_ && !send_pending(control_.get(), control_out_)) detach_control();
+  if (control_ && !send_pending(control_.get(), control_out_)) {
+    detach_control();
+  }
   for (;;) {
     refill_flood();
-    if (out_.size() > SIM_MAX_PENDING_OUTPUT) return false;
-    if (!send_pending(command_.get(), out_)) return false;
+    if (out_.size() > SIM_MAX_PENDING_OUTPUT) {
+      return false;
+    }
+    if (!send_pending(command_.get(), out_)) {
+      return false;
+    }
     // Sent all there is, or the client is not reading for now.
-    if (!out_.empty() || !has_output()) return true;
+    if (!out_.empty() || !has_output()) {
+      return true;
+    }
   }
 }
 
 session::result session::received(sim_context &ctx, const char *data, size_t size) {
-  if (mode_ == mode::hung) return result::keep;
+  if (mode_ == mode::hung) {
+    return result::keep;
+  }
   in_.append(data, size);
   return process(ctx);
 }
@@ -58,33 +70,48 @@ session::result session::process(sim_context &ctx) {
 
     if (mode_ == mode::download && replay_stream_) {
       result r = replay_data(ctx);
-      if (r != result::keep || mode_ == mode::download) return r;
+      if (r != result::keep || mode_ == mode::download) {
+        return r;
+      }
       continue;
     }
 
     if (mode_ == mode::download) {
       if (drop_after_ && download_->stream_bytes() >= *drop_after_) {
-        ctx.log.event(id_, "data", "dropped after " + std::to_string(download_->stream_bytes()) + " bytes");
+        ctx.log.event(id_, "data",
+                      "dropped after " + std::to_string(download_->stream_bytes()) + " bytes");
         return result::close;
       }
-      if (in_.empty()) return result::keep;
+      if (in_.empty()) {
+        return result::keep;
+      }
       size_t room = in_.size();
-      if (drop_after_) room = std::min<size_t>(room, *drop_after_ - download_->stream_bytes());
+      if (drop_after_) {
+        room = std::min<size_t>(room, *drop_after_ - download_->stream_bytes());
+      }
       size_t used = download_->feed(reinterpret_cast<const uint8_t *>(in_.data()), room);
       in_.erase(0, used);
       last_data_ = sim_clock::now();
-      if (drop_after_ && download_->stream_bytes() >= *drop_after_) continue;
+      if (drop_after_ && download_->stream_bytes() >= *drop_after_) {
+        continue;
+      }
       // Still inside the stream, or swallowing the rest of a broken one:
       // the stall timer decides when the client has stopped sending.
-      if (download_->current() != download_receiver::state::done) return result::keep;
+      if (download_->current() != download_receiver::state::done) {
+        return result::keep;
+      }
       finish_download(ctx);
       result r = run_pending(ctx);
-      if (r != result::keep) return r;
+      if (r != result::keep) {
+        return r;
+      }
       continue;
     }
 
     size_t end = in_.find('\n');
-    if (end == std::string::npos && in_.size() <= SIM_MAX_LINE) return result::keep;
+    if (end == std::string::npos && in_.size() <= SIM_MAX_LINE) {
+      return result::keep;
+    }
     if (skipping_long_line_ || end == std::string::npos || end > SIM_MAX_LINE) {
       // A line the target has no room for is answered once, at its start,
       // and the rest of it up to its line end is dropped.
@@ -98,18 +125,24 @@ session::result session::process(sim_context &ctx) {
     }
     std::string line = in_.substr(0, end);
     in_.erase(0, end + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
     ctx.log.event(id_, "cmd", line);
     if (ctx.replay) {
       result r = replay_line(ctx, line);
-      if (r != result::keep) return r;
+      if (r != result::keep) {
+        return r;
+      }
       continue;
     }
     pending_ = split_commands(line);
     next_ = 0;
     reply_.clear();
     result r = run_pending(ctx);
-    if (r != result::keep) return r;
+    if (r != result::keep) {
+      return r;
+    }
   }
 }
 
@@ -133,7 +166,9 @@ session::result session::run_pending(sim_context &ctx) {
       case scenario::verdict::answer:
         break;
     }
-    if (control_) control_out_ += ctx.faults.control_lines(command);
+    if (control_) {
+      control_out_ += ctx.faults.control_lines(command);
+    }
     if (auto refusal = ctx.faults.rejection(command)) {
       reply_ += *refusal;  // not carried out
       continue;
@@ -145,7 +180,9 @@ session::result session::run_pending(sim_context &ctx) {
       return result::reboot;
     }
     reply_ += outcome.reply;
-    if (outcome.what == command_outcome::action::download) return begin_download(ctx, outcome, command);
+    if (outcome.what == command_outcome::action::download) {
+      return begin_download(ctx, outcome, command);
+    }
     reply_ += ctx.faults.reply_lines(command);
     flood += ctx.faults.flood_lines(command);
   }
@@ -164,7 +201,8 @@ session::result session::run_pending(sim_context &ctx) {
   return result::keep;
 }
 
-session::result session::begin_download(sim_context &ctx, const command_outcome &outcome, const std::string &command) {
+session::result session::begin_download(sim_context &ctx, const command_outcome &outcome,
+                                        const std::string &command) {
   // What the line produced so far goes out before the go-ahead; the
   // command's own message lines wait for the end of the download.
   queue_output(reply_);
@@ -187,8 +225,12 @@ void session::finish_download(sim_context &ctx) {
   std::optional<uint8_t> forced = ctx.faults.forced_status(download_number_);
   uint8_t status = forced ? *forced : (good ? 1 : 0);
   reply_ += static_cast<char>(status);
-  if (status != 1) reply_ += '\0';
-  if (!good && status != 1) reply_ += "!ERROR: download rejected: " + download_->reason() + "\r\n";
+  if (status != 1) {
+    reply_ += '\0';
+  }
+  if (!good && status != 1) {
+    reply_ += "!ERROR: download rejected: " + download_->reason() + "\r\n";
+  }
   reply_ += ctx.faults.download_lines();
   reply_ += after_download_;
   if (good && status == 1 && download_flash_) {
@@ -207,32 +249,40 @@ void session::finish_download(sim_context &ctx) {
 }
 
 std::optional<sim_clock::time_point> session::stall_deadline(const sim_context &ctx) const {
-  if (mode_ != mode::download || ctx.options.strict_stream) return std::nullopt;
+  if (mode_ != mode::download || ctx.options.strict_stream) {
+    return std::nullopt;
+  }
   return last_data_ + std::chrono::duration_cast<sim_clock::duration>(
                           std::chrono::duration<double>(ctx.options.stall_time));
 }
 
 session::result session::stalled(sim_context &ctx) {
-  if (mode_ != mode::download) return result::keep;
+  if (mode_ != mode::download) {
+    return result::keep;
+  }
   if (replay_stream_) {
     replay_diverged(ctx, "", true);
     return process(ctx);
   }
   finish_download(ctx);
   result r = run_pending(ctx);
-  if (r != result::keep) return r;
+  if (r != result::keep) {
+    return r;
+  }
   return process(ctx);
 }
 
 void session::abandon(sim_context &ctx, bool by_client) {
   if (mode_ == mode::download && replay_stream_) {
-    ctx.log.event(id_, "data", (by_client ? "client closed after " : "dropped after ") +
-                                   std::to_string(replay_stream_->bytes()) + " bytes");
+    ctx.log.event(id_, "data",
+                  (by_client ? "client closed after " : "dropped after ") +
+                      std::to_string(replay_stream_->bytes()) + " bytes");
     replay_stream_.reset();
     mode_ = mode::lines;
   } else if (mode_ == mode::download) {
     std::string bytes = std::to_string(download_->stream_bytes());
-    ctx.log.event(id_, "data", (by_client ? "client closed after " : "dropped after ") + bytes + " bytes");
+    ctx.log.event(id_, "data",
+                  (by_client ? "client closed after " : "dropped after ") + bytes + " bytes");
     download_.reset();
     mode_ = mode::lines;
   }

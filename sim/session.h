@@ -67,7 +67,8 @@ class session {
 
   result process(sim_context &ctx);
   result run_pending(sim_context &ctx);
-  result begin_download(sim_context &ctx, const command_outcome &outcome, const std::string &command);
+  result begin_download(sim_context &ctx, const command_outcome &outcome,
+                        const std::string &command);
   void finish_download(sim_context &ctx);
   void queue_output(const std::string &text);
   void refill_flood();

@@ -11,10 +11,13 @@ session::result session::replay_line(sim_context &ctx, const std::string &line) 
     replay_diverged(ctx, divergence, false);
     return result::keep;
   }
-  if (const replay_step *next = ctx.replay->expected_stream(); next && step->end == replay_step::ending::answer) {
+  if (const replay_step *next = ctx.replay->expected_stream();
+      next && step->end == replay_step::ending::answer) {
     // The recorded go-ahead is in the command's output; the data follows.
     queue_output(step->output);
-    if (control_) control_out_ += step->control_output;
+    if (control_) {
+      control_out_ += step->control_output;
+    }
     replay_stream_.emplace();
     mode_ = mode::download;
     last_data_ = sim_clock::now();
@@ -25,7 +28,9 @@ session::result session::replay_line(sim_context &ctx, const std::string &line) 
 
 session::result session::replay_step_done(sim_context &ctx, const replay_step &step) {
   queue_output(step.output);
-  if (control_) control_out_ += step.control_output;
+  if (control_) {
+    control_out_ += step.control_output;
+  }
   std::string what = step.what == replay_step::expect::command ? step.command : "download";
   switch (step.end) {
     case replay_step::ending::answer:
@@ -51,7 +56,9 @@ session::result session::replay_data(sim_context &ctx) {
   const replay_step *step = ctx.replay->expected_stream();
   size_t used = replay_stream_->feed(in_.data(), in_.size());
   in_.erase(0, used);
-  if (used) last_data_ = sim_clock::now();
+  if (used) {
+    last_data_ = sim_clock::now();
+  }
   unsigned long long got = replay_stream_->bytes();
   if (step->end != replay_step::ending::answer && got >= replay_script::stream_stop(*step) &&
       (!replay_stream_->done() || step->end != replay_step::ending::hangup)) {
@@ -62,7 +69,9 @@ session::result session::replay_data(sim_context &ctx) {
     return replay_step_done(ctx, *ctx.replay->take_stream());
   }
   if (!replay_stream_->done()) {
-    if (got > step->stream_bytes) replay_diverged(ctx, "", true);
+    if (got > step->stream_bytes) {
+      replay_diverged(ctx, "", true);
+    }
     return result::keep;
   }
   if (got != step->stream_bytes || step->stream_broken) {
@@ -80,8 +89,9 @@ session::result session::replay_data(sim_context &ctx) {
 void session::replay_diverged(sim_context &ctx, const std::string &divergence, bool in_download) {
   std::string why = divergence;
   if (in_download) {
-    if (const replay_step *step = ctx.replay->expected_stream())
+    if (const replay_step *step = ctx.replay->expected_stream()) {
       ctx.replay->diverge_in_stream(*step, replay_stream_ ? replay_stream_->bytes() : 0, why);
+    }
     replay_stream_.reset();
     mode_ = mode::lines;
     // The client waits for a status byte and the one after a failure.

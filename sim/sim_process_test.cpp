@@ -27,7 +27,9 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-double since(clock_type::time_point t) { return std::chrono::duration<double>(clock_type::now() - t).count(); }
+double since(clock_type::time_point t) {
+  return std::chrono::duration<double>(clock_type::now() - t).count();
+}
 
 // One of this suite's loopback addresses (127.0.20.1 - 127.0.20.60), held
 // through a lock file for the life of the process so that parallel test
@@ -41,8 +43,12 @@ std::string reserve_address() {
     next = (next + 1) % 60;
     std::string address = "127.0.20." + std::to_string(1 + i);
     int fd = open((std::string(dir) + "/" + address).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) continue;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return address;  // held until exit
+    if (fd < 0) {
+      continue;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      return address;  // held until exit
+    }
     close(fd);
   }
   throw std::runtime_error("no free loopback address in 127.0.20.1-60");
@@ -59,22 +65,29 @@ class sim_child {
  public:
   explicit sim_child(std::vector<std::string> options, std::string address = "") {
     char templ[] = "/tmp/romupdate-sim-test-XXXXXX";
-    if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp");
+    if (!mkdtemp(templ)) {
+      throw std::runtime_error("mkdtemp");
+    }
     dir_ = templ;
     log_ = dir_ + "/transcript.log";
     dump_ = dir_ + "/flash.X";
     for (int attempt = 0; attempt < 10 && pid_ < 0; ++attempt) {
       address_ = address.empty() ? reserve_address() : address;
-      std::vector<std::string> args = {ROMUPDATE_SIM_BIN, "--address", address_, "--log", log_, "--dump-flash", dump_};
+      std::vector<std::string> args = {ROMUPDATE_SIM_BIN, "--address", address_, "--log", log_,
+                                       "--dump-flash",    dump_};
       args.insert(args.end(), options.begin(), options.end());
       status_ = start(args);
-      if (!address.empty()) break;
+      if (!address.empty()) {
+        break;
+      }
     }
   }
   ~sim_child() {
     // Whatever a test did, the simulator must still be alive and stop
     // cleanly: a crash or a sanitizer report in the child fails the test.
-    if (running() && stop() != 0) ADD_FAILURE() << "the simulator exited with " << status_ << ": " << err();
+    if (running() && stop() != 0) {
+      ADD_FAILURE() << "the simulator exited with " << status_ << ": " << err();
+    }
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -82,14 +95,20 @@ class sim_child {
   // Starts the program; returns -1 once it is listening, else its exit status.
   int start(const std::vector<std::string> &args) {
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (pipe2(out, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe");
+    }
     pid_t pid = fork();
     if (pid == 0) {
       dup2(out[1], 1);
       int err = open((dir_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) dup2(err, 2);
+      if (err >= 0) {
+        dup2(err, 2);
+      }
       std::vector<char *> argv;
-      for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      for (auto &a : args) {
+        argv.push_back(const_cast<char *>(a.c_str()));
+      }
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
@@ -99,10 +118,14 @@ class sim_child {
     auto start = clock_type::now();
     while (since(start) < 10 && seen.find('\n') == std::string::npos) {
       pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
+      if (poll(&p, 1, 100) <= 0) {
+        continue;
+      }
       char buf[256];
       ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
+      if (n <= 0) {
+        break;
+      }
       seen.append(buf, static_cast<size_t>(n));
     }
     close(out[0]);
@@ -118,7 +141,9 @@ class sim_child {
 
   // SIGTERM, then the exit status.
   int stop() {
-    if (pid_ < 0) return status_;
+    if (pid_ < 0) {
+      return status_;
+    }
     kill(pid_, SIGTERM);
     int status = 0;
     waitpid(pid_, &status, 0);
@@ -143,16 +168,20 @@ class sim_child {
     while (std::getline(in, line)) {
       std::vector<std::string> fields;
       size_t start = 0;
-      for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
         fields.push_back(line.substr(start, tab - start));
+      }
       fields.push_back(line.substr(start));
       lines.push_back(fields);
     }
     return lines;
   }
   bool logged(const std::string &session, const std::string &kind, const std::string &text) const {
-    for (auto &e : events())
-      if (e.size() == 4 && e[0] == session && e[2] == kind && e[3] == text) return true;
+    for (auto &e : events()) {
+      if (e.size() == 4 && e[0] == session && e[2] == kind && e[3] == text) {
+        return true;
+      }
+    }
     return false;
   }
 
@@ -181,8 +210,12 @@ class client {
  public:
   explicit client(const std::string &address, bool with_control = true) {
     cmd_ = connect_to(address, 3810);
-    if (cmd_ < 0) throw std::runtime_error("cannot connect to " + address);
-    if (!with_control) return;
+    if (cmd_ < 0) {
+      throw std::runtime_error("cannot connect to " + address);
+    }
+    if (!with_control) {
+      return;
+    }
     ctl_ = connect_to(address, 3811);
     sockaddr_in local{};
     socklen_t len = sizeof local;
@@ -195,8 +228,12 @@ class client {
   }
   ~client() { close_all(); }
   void close_all() {
-    if (cmd_ >= 0) close(cmd_);
-    if (ctl_ >= 0) close(ctl_);
+    if (cmd_ >= 0) {
+      close(cmd_);
+    }
+    if (ctl_ >= 0) {
+      close(ctl_);
+    }
     cmd_ = ctl_ = -1;
   }
 
@@ -207,15 +244,21 @@ class client {
   template <class Done>
   static std::string read_until(int fd, Done done, double timeout, bool *closed = nullptr) {
     std::string got;
-    if (closed) *closed = false;
+    if (closed) {
+      *closed = false;
+    }
     auto start = clock_type::now();
     while (!done(got) && since(start) < timeout) {
       pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
+      if (poll(&p, 1, 20) <= 0) {
+        continue;
+      }
       char buf[4096];
       ssize_t n = recv(fd, buf, sizeof buf, 0);
       if (n <= 0) {
-        if (closed) *closed = true;
+        if (closed) {
+          *closed = true;
+        }
         break;
       }
       got.append(buf, static_cast<size_t>(n));
@@ -237,21 +280,25 @@ class client {
     return reply();
   }
   std::string bytes(size_t n, double timeout = 5) {
-    return read_until(cmd_, [n](const std::string &s) { return s.size() >= n; }, timeout);
+    return read_until(
+        cmd_, [n](const std::string &s) { return s.size() >= n; }, timeout);
   }
   // Whether the simulator closes the command connection within `timeout`.
   bool dropped(double timeout = 5) {
     bool closed = false;
-    read_until(cmd_, [](const std::string &) { return false; }, timeout, &closed);
+    read_until(
+        cmd_, [](const std::string &) { return false; }, timeout, &closed);
     return closed;
   }
   bool control_dropped(double timeout = 5) {
     bool closed = false;
-    read_until(ctl_, [](const std::string &) { return false; }, timeout, &closed);
+    read_until(
+        ctl_, [](const std::string &) { return false; }, timeout, &closed);
     return closed;
   }
   std::string control_text(size_t n) {
-    return read_until(ctl_, [n](const std::string &s) { return s.size() >= n; }, 5);
+    return read_until(
+        ctl_, [n](const std::string &s) { return s.size() >= n; }, 5);
   }
   const std::string &local_end() const { return local_end_; }
   int fd() const { return cmd_; }
@@ -271,7 +318,9 @@ std::string record(uint32_t address, const std::string &data) {
   r += static_cast<char>(address >> 24);
   r += static_cast<char>((address >> 16) & 0xFF);
   r += data;
-  if (data.size() % 2) r += '\0';
+  if (data.size() % 2) {
+    r += '\0';
+  }
   return r;
 }
 const std::string kEnd("\0\0", 2);
@@ -285,7 +334,8 @@ TEST(SimProcess, AnnouncesItselfAndRefusesAnAddressInUse) {
   sim_child second({}, first.address());
   EXPECT_FALSE(second.running());
   EXPECT_EQ(second.exit_status(), 1);
-  EXPECT_NE(second.err().find("cannot listen on " + first.address() + ":3810"), std::string::npos) << second.err();
+  EXPECT_NE(second.err().find("cannot listen on " + first.address() + ":3810"), std::string::npos)
+      << second.err();
 
   sim_child bad({"--port", "99999"});
   EXPECT_EQ(bad.exit_status(), 1);
@@ -293,16 +343,20 @@ TEST(SimProcess, AnnouncesItselfAndRefusesAnAddressInUse) {
 }
 
 TEST(SimProcess, SessionsPromptsAndTranscript) {
-  sim_child sim({"--target", "38100a", "--control-message", "ver=!from control", "--message", "ver=!note"});
+  sim_child sim(
+      {"--target", "38100a", "--control-message", "ver=!from control", "--message", "ver=!note"});
   ASSERT_TRUE(sim.running()) << sim.err();
   client c(sim.address());
   EXPECT_EQ(c.exchange("lanlk -e;lockinfo\r\n"), "R>");
   EXPECT_EQ(c.exchange("po -p $\n"), "R$");
-  EXPECT_EQ(c.exchange("ver\n"), "XR 38100 Series Emulation System\r\nSystem firmware A.03.10\r\n!note\r\nR$");
+  EXPECT_EQ(c.exchange("ver\n"),
+            "XR 38100 Series Emulation System\r\nSystem firmware A.03.10\r\n!note\r\nR$");
   EXPECT_EQ(c.control_text(15), "!from control\r\n");
   // Two lines in one send: one prompt each, in order.
   c.put("pf -i 0\npo -p >\n");
-  EXPECT_EQ(c.read_until(c.fd(), [](const std::string &s) { return s.ends_with("R>"); }, 5), "0\r\nR$R>");
+  EXPECT_EQ(c.read_until(
+                c.fd(), [](const std::string &s) { return s.ends_with("R>"); }, 5),
+            "0\r\nR$R>");
   client second(sim.address(), false);
   EXPECT_EQ(second.exchange("\n"), "R>");  // the prompt is the target's, shared
 
@@ -340,8 +394,9 @@ TEST(SimProcess, ClientsVanishingMidLineAndMidDownloadLeaveNoTrace) {
     c.put(record(0x10000000, "abcdefgh") + kEnd.substr(0, 1));  // all but the end marker
   }
   client c(sim.address());
-  EXPECT_EQ(c.exchange("pf -a 010000000 0100000\n"), "Available\r\n"
-                                                      "R>");
+  EXPECT_EQ(c.exchange("pf -a 010000000 0100000\n"),
+            "Available\r\n"
+            "R>");
   EXPECT_EQ(c.download("lcd -qfb 8\n"), std::string("\x06"));
   c.put(record(0x10000000, "abcdefgh") + kEnd);
   EXPECT_EQ(c.reply(), "\x01R>");
@@ -349,7 +404,9 @@ TEST(SimProcess, ClientsVanishingMidLineAndMidDownloadLeaveNoTrace) {
   EXPECT_TRUE(sim.logged("2", "data", "client closed after 11 bytes")) << sim.log();
   EXPECT_TRUE(sim.logged("3", "data", "client closed after 17 bytes")) << sim.log();
   EXPECT_TRUE(sim.logged("4", "data", "8 bytes, 1 records, status 1")) << sim.log();
-  for (auto &e : sim.events()) EXPECT_FALSE(e[0] == "1" && e[2] == "cmd") << "an unfinished line ran: " << e[3];
+  for (auto &e : sim.events()) {
+    EXPECT_FALSE(e[0] == "1" && e[2] == "cmd") << "an unfinished line ran: " << e[3];
+  }
 }
 
 TEST(SimProcess, DownloadVerdictsReachTheClient) {
@@ -371,7 +428,9 @@ TEST(SimProcess, DownloadVerdictsReachTheClient) {
   c.put(record(0x400000, "abcdef").substr(0, 9));
   r = c.reply();
   EXPECT_GE(since(start), 0.15);
-  EXPECT_NE(r.find("!ERROR: download rejected: the record stream ended inside a record\r\n"), std::string::npos) << r;
+  EXPECT_NE(r.find("!ERROR: download rejected: the record stream ended inside a record\r\n"),
+            std::string::npos)
+      << r;
 
   // 3: a good stream with a forced status carries no rejection message.
   EXPECT_EQ(c.download("lcd -qfb 2\n"), "\x06");
@@ -449,7 +508,8 @@ TEST(SimProcess, CloseAtAndHangAt) {
   EXPECT_EQ(hung.reply(0.2), "");
 
   client other(sim.address());  // the hang holds up nobody else
-  EXPECT_EQ(other.exchange("ver;pf -i 0\n"), "XR 38100B Emulation System\r\nSystem firmware A.03.10\r\n0\r\nR>");
+  EXPECT_EQ(other.exchange("ver;pf -i 0\n"),
+            "XR 38100B Emulation System\r\nSystem firmware A.03.10\r\n0\r\nR>");
 }
 
 TEST(SimProcess, HostileInputIsSurvived) {
@@ -462,13 +522,15 @@ TEST(SimProcess, HostileInputIsSurvived) {
     c.put(std::string(3000, 'y') + "\nver\n");  // the rest of the long line is dropped
     EXPECT_EQ(c.reply(), "XR 38100B Emulation System\r\nSystem firmware A.03.10\r\nR>");
     c.put(std::string(4097, 'w') + "\npf -i 0\n");  // too long even when it arrives whole
-    EXPECT_EQ(c.read_until(c.fd(), [](const std::string &s) { return s.ends_with("0\r\nR>"); }, 5),
+    EXPECT_EQ(c.read_until(
+                  c.fd(), [](const std::string &s) { return s.ends_with("0\r\nR>"); }, 5),
               "!ERROR: command line too long\r\nR>0\r\nR>");
     EXPECT_EQ(c.exchange("mac x={echo \"" + std::string(3000, 'z') + "\"}\n"), "R>");
     EXPECT_EQ(c.download("lcd -qfb FFFFFFFF\n"), "\x06");
     std::string junk(20000, '\xFF');
     c.put(junk);  // a record count above 250 at once: the rest is swallowed
-    EXPECT_NE(c.reply().find("!ERROR: download rejected: record 1 has a byte count of 65535"), std::string::npos);
+    EXPECT_NE(c.reply().find("!ERROR: download rejected: record 1 has a byte count of 65535"),
+              std::string::npos);
   }
   // A crowd of silent clients and half-open control connections.
   std::vector<std::unique_ptr<client>> crowd;

@@ -30,8 +30,8 @@ struct target_state {
   std::map<uint32_t, std::string> hwids;   // "pf -i ADDR" -> reply line
   std::map<uint32_t, uint32_t> registers;  // "m -a2 -d2 ADDR" -> value
   flash_memory flash;
-  std::vector<address_range> used;         // marked in use without data
-  bool flash_changed = false;              // set on every change of flash
+  std::vector<address_range> used;  // marked in use without data
+  bool flash_changed = false;       // set on every change of flash
 
   // Lost at a reboot.
   char prompt = '>';

@@ -12,7 +12,9 @@
 transcript::transcript() : start_(std::chrono::steady_clock::now()) {}
 
 transcript::~transcript() {
-  if (file_) std::fclose(file_);
+  if (file_) {
+    std::fclose(file_);
+  }
 }
 
 bool transcript::open(const std::string &path, std::string &error) {
@@ -21,10 +23,13 @@ bool transcript::open(const std::string &path, std::string &error) {
     error = "cannot write '" + path + "': " + std::strerror(errno);
     return false;
   }
-  if (file_) std::fclose(file_);
+  if (file_) {
+    std::fclose(file_);
+  }
   file_ = f;
   char header[512];
-  trace_header_text(header, sizeof header, "romupdate-sim", ROMUPDATE_VERSION, "unix", std::time(nullptr));
+  trace_header_text(header, sizeof header, "romupdate-sim", ROMUPDATE_VERSION, "unix",
+                    std::time(nullptr));
   event(0, trace_kind::header, header);
   return true;
 }
@@ -32,10 +37,12 @@ bool transcript::open(const std::string &path, std::string &error) {
 std::string transcript::escape(std::string_view text) { return trace_escape(text); }
 
 void transcript::event(unsigned session, std::string_view kind, std::string_view text) {
-  if (!file_) return;
+  if (!file_) {
+    return;
+  }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string escaped = escape(text);
-  std::fprintf(file_, "%u\t%.3f\t%.*s\t%s\n", session, seconds, static_cast<int>(kind.size()), kind.data(),
-               escaped.c_str());
+  std::fprintf(file_, "%u\t%.3f\t%.*s\t%s\n", session, seconds, static_cast<int>(kind.size()),
+               kind.data(), escaped.c_str());
   std::fflush(file_);
 }

@@ -14,7 +14,8 @@ TEST(SplitCommands, SeparatesAtSemicolonsAndTrims) {
 TEST(SplitCommands, KeepsBracesAndQuotesWhole) {
   // The lock marker definition of the update program, as it arrives.
   std::string marker =
-      "mac lockinfo={echo \"user: 1000\" \\0A \"userinterface: 4 (gateway)\" \\0A \"host name: h\" \\0A  }";
+      "mac lockinfo={echo \"user: 1000\" \\0A \"userinterface: 4 (gateway)\" \\0A \"host name: h\" "
+      "\\0A  }";
   EXPECT_EQ(split_commands(marker + ";lanlk -d"), (strings{marker, "lanlk -d"}));
   EXPECT_EQ(split_commands("mac a={x;{y;z};w};b"), (strings{"mac a={x;{y;z};w}", "b"}));
   EXPECT_EQ(split_commands("echo \"a;b\";c"), (strings{"echo \"a;b\"", "c"}));

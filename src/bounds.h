@@ -2,11 +2,11 @@
 #pragma once
 
 // Target connection (command exchange, control messages, composed texts).
-inline constexpr int GTW_CHUNK_SIZE = 1024;      // one receive + terminator
-inline constexpr int GTW_LINE_SIZE = 1024;       // one reply line + terminator
-inline constexpr int GTW_MESSAGE_SIZE = 1024;    // control receive buffer
-inline constexpr int GTW_TEXT_SIZE = 1024;       // composed messages/commands
-inline constexpr int GTW_HOSTNAME_SIZE = 128;    // local host name
+inline constexpr int GTW_CHUNK_SIZE = 1024;    // one receive + terminator
+inline constexpr int GTW_LINE_SIZE = 1024;     // one reply line + terminator
+inline constexpr int GTW_MESSAGE_SIZE = 1024;  // control receive buffer
+inline constexpr int GTW_TEXT_SIZE = 1024;     // composed messages/commands
+inline constexpr int GTW_HOSTNAME_SIZE = 128;  // local host name
 // The message queue keeps the oldest messages up to both bounds; the rest
 // are counted and reported as one line, whatever a target sends.
 inline constexpr int GTW_QUEUE_MAX_MESSAGES = 128;
@@ -20,12 +20,12 @@ inline constexpr int PROMPT_BUFFER_SIZE = 1024;  // typed line, largest build
 inline constexpr int SIGNAL_TEXT_SIZE = 512;     // handler's "%s: Interrupt\n"
 
 // Configuration records.
-inline constexpr int CONFIG_TEXT_SIZE = 80;      // text fields of an entry
+inline constexpr int CONFIG_TEXT_SIZE = 80;  // text fields of an entry
 inline constexpr int MAX_ROMIDENTS = 32;
 inline constexpr int MAX_NWIRECMDS = 32;
-inline constexpr int CONFIG_NAME_SIZE = 80;      // candidate configuration name
-inline constexpr int AVAIL_COMMAND_SIZE = 40;    // "pf -a" probe command
-inline constexpr int CONFIG_LINE_SIZE = 1024;    // configuration line, largest build
+inline constexpr int CONFIG_NAME_SIZE = 80;    // candidate configuration name
+inline constexpr int AVAIL_COMMAND_SIZE = 40;  // "pf -a" probe command
+inline constexpr int CONFIG_LINE_SIZE = 1024;  // configuration line, largest build
 // "pf -e" with its keep-list: one " 0%lX 0%lX" pair (at most 20 characters)
 // per gap around the flash ranges.  Each entry of the table adds at most two
 // ranges, and n ranges leave at most n + 1 gaps.
@@ -43,8 +43,8 @@ inline constexpr int ABS_WALK_BUFFER_SIZE = 64 * 1024;
 inline constexpr int ABS_WALK_REASON_SIZE = 160;
 
 // Windows build: the directory listing and the socket error text.
-inline constexpr int WIN32_DIR_PATH_SIZE = 264;  // path, and the pattern path + "\*.*"
-inline constexpr int WIN32_DIR_NAME_SIZE = 260;  // one entry's name + terminator
+inline constexpr int WIN32_DIR_PATH_SIZE = 264;     // path, and the pattern path + "\*.*"
+inline constexpr int WIN32_DIR_NAME_SIZE = 260;     // one entry's name + terminator
 inline constexpr int WIN32_SOCKET_ERROR_SIZE = 40;  // "WINSOCK ERROR = %d\n"
 
 // Trace: one event line, escaped text included (a received chunk escapes to

@@ -50,7 +50,9 @@ void warn(const char *format, ...)
 [[noreturn]] void fail_with_messages();
 // A progress message: shown only with progress messages on.
 inline void say(const char *text) {
-  if (verboseflag) fputs(text, stderr);
+  if (verboseflag) {
+    fputs(text, stderr);
+  }
 }
 
 // Shows the prompt and returns the line typed, without its line end, for the

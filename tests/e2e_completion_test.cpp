@@ -38,11 +38,15 @@ COMPREPLY=()
 class Completion : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char *name : {"T5806.cfg", "T5850.cfg", "38163.cfg", "UPPER.CFG", "ab.c.cfg", "notes.txt"})
+    for (const char *name :
+         {"T5806.cfg", "T5850.cfg", "38163.cfg", "UPPER.CFG", "ab.c.cfg", "notes.txt"}) {
       tmp.write("root/inst/update/" + std::string(name), "");
+    }
     mkdir(tmp.file("root/inst/update/folder.cfg").c_str(), 0755);
-    for (const char *name : {"T5806.cfg", "local.cfg", "x.cfg.cfg", "README", "sub/deep.cfg", "sub/other.txt"})
+    for (const char *name :
+         {"T5806.cfg", "local.cfg", "x.cfg.cfg", "README", "sub/deep.cfg", "sub/other.txt"}) {
       tmp.write("cwd/" + std::string(name), "");
+    }
     tmp.write("hosts", "192.0.2.17 bench7\n192.0.2.18 bench8 lab9\n");
   }
 
@@ -62,7 +66,9 @@ class Completion : public ::testing::Test {
     EXPECT_EQ(r.err, "");
     words_t out;
     std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+      out.push_back(line);
+    }
     return out;
   }
 
@@ -103,7 +109,8 @@ TEST_F(Completion, RomupdateConfigurationNames) {
 
   // The root gets its "/" when it has none.
   std::string root = tmp.file("root");
-  EXPECT_EQ(complete({"romupdate", "bench7", "T"}, "XR52000=" + root + "/"), (words_t{"T5806", "T5850"}));
+  EXPECT_EQ(complete({"romupdate", "bench7", "T"}, "XR52000=" + root + "/"),
+            (words_t{"T5806", "T5850"}));
   EXPECT_EQ(complete({"romupdate", "bench7", "T"}, "XR52000=" + root), (words_t{"T5806", "T5850"}));
 }
 
@@ -125,26 +132,32 @@ TEST_F(Completion, RomupdateNameWithADirectoryIsAFileName) {
 TEST_F(Completion, SimulatorOptionsAndValues) {
   EXPECT_EQ(complete({"romupdate-sim", "--ta"}), words_t{"--target"});
   EXPECT_EQ(sorted(complete({"romupdate-sim", "--d"})),
-            (words_t{"--download-drop-after", "--download-message", "--download-status", "--dump-flash"}));
-  EXPECT_EQ(complete({"romupdate-sim", "--target", ""}), (words_t{"probe", "38100b", "38100a", "unknown"}));
+            (words_t{"--download-drop-after", "--download-message", "--download-status",
+                     "--dump-flash"}));
+  EXPECT_EQ(complete({"romupdate-sim", "--target", ""}),
+            (words_t{"probe", "38100b", "38100a", "unknown"}));
   // "--target=38" as bash splits it at "=", and as one word.
   EXPECT_EQ(complete({"romupdate-sim", "--target", "=", "38"}), (words_t{"38100b", "38100a"}));
-  EXPECT_EQ(complete({"romupdate-sim", "--target", "="}), (words_t{"probe", "38100b", "38100a", "unknown"}));
+  EXPECT_EQ(complete({"romupdate-sim", "--target", "="}),
+            (words_t{"probe", "38100b", "38100a", "unknown"}));
   EXPECT_EQ(complete({"romupdate-sim", "--target=p"}), words_t{"--target=probe"});
   EXPECT_EQ(sorted(complete({"romupdate-sim", "--log", "l"})), words_t{"local.cfg"});
   EXPECT_EQ(complete({"romupdate-sim", "--dump-flash", "=", "R"}), words_t{"README"});
   EXPECT_EQ(complete({"romupdate-sim", "--reboot-time", ""}), words_t{});
-  EXPECT_EQ(complete({"romupdate-sim", "--address", "127.0.0.2", "--l"}), (words_t{"--locked", "--log"}));
+  EXPECT_EQ(complete({"romupdate-sim", "--address", "127.0.0.2", "--l"}),
+            (words_t{"--locked", "--log"}));
 }
 
 TEST_F(Completion, AbsToolCommandsOptionsAndFiles) {
-  EXPECT_EQ(complete({"romupdate-abs", ""}), (words_t{"info", "make", "verify", "dump", "--help", "--version"}));
+  EXPECT_EQ(complete({"romupdate-abs", ""}),
+            (words_t{"info", "make", "verify", "dump", "--help", "--version"}));
   EXPECT_EQ(complete({"romupdate-abs", "ve"}), words_t{"verify"});
   EXPECT_EQ(complete({"romupdate-abs", "verify", "-"}), words_t{"--exact"});
   EXPECT_EQ(sorted(complete({"romupdate-abs", "verify", "--exact", "x"})), words_t{"x.cfg.cfg"});
   EXPECT_EQ(sorted(complete({"romupdate-abs", "info", "s"})), words_t{"sub"});
   EXPECT_EQ(complete({"romupdate-abs", "info", "README", ""}), words_t{});
-  EXPECT_EQ(complete({"romupdate-abs", "make", "--"}), (words_t{"--address", "--random", "--seed"}));
+  EXPECT_EQ(complete({"romupdate-abs", "make", "--"}),
+            (words_t{"--address", "--random", "--seed"}));
   EXPECT_EQ(complete({"romupdate-abs", "make", "--address", ""}), words_t{});
   EXPECT_EQ(complete({"romupdate-abs", "make", "--address", "0", "R"}), words_t{"README"});
   EXPECT_EQ(complete({"romupdate-abs", "frobnicate", ""}), words_t{});
@@ -157,7 +170,8 @@ TEST_F(Completion, FleetOptionsListAndProducts) {
   EXPECT_EQ(complete({"romupdate-fleet", "--re"}), (words_t{"--results", "--retries"}));
   EXPECT_EQ(complete({"romupdate-fleet", "-v", "R"}), words_t{"README"});
   EXPECT_EQ(complete({"romupdate-fleet", "README", "T5"}), (words_t{"T5806", "T5850"}));
-  EXPECT_EQ(complete({"romupdate-fleet", "-j", "4", "--logs", "sub", "README", "lo"}), words_t{"local"});
+  EXPECT_EQ(complete({"romupdate-fleet", "-j", "4", "--logs", "sub", "README", "lo"}),
+            words_t{"local"});
   EXPECT_EQ(complete({"romupdate-fleet", "--logs", "=", "sub", "R"}), words_t{"README"});
   EXPECT_EQ(complete({"romupdate-fleet", "--logs=sub", "README", "-v", "lo"}), words_t{"local"});
   EXPECT_EQ(complete({"romupdate-fleet", "--logs", "s"}), words_t{"sub"});

@@ -35,9 +35,12 @@ enum class outcome {
 
 const char *name_of(outcome o) {
   switch (o) {
-    case outcome::refused: return "refused";
-    case outcome::failed: return "failed";
-    case outcome::harmless: return "harmless";
+    case outcome::refused:
+      return "refused";
+    case outcome::failed:
+      return "failed";
+    case outcome::harmless:
+      return "harmless";
   }
   return "?";
 }
@@ -60,10 +63,8 @@ table operator+(table a, const table &b) {
 // The opening of the first connection.  Any drop in it is a failed opening,
 // which ends the run with its messages and status 1, and nothing else.
 const table first_opening = {
-    {"lanlk -e", outcome::refused},
-    {"lockinfo", outcome::refused},
-    {"po -p $", outcome::refused},
-    {"mac lockinfo=", outcome::refused},
+    {"lanlk -e", outcome::refused}, {"lockinfo", outcome::refused},
+    {"po -p $", outcome::refused},  {"mac lockinfo=", outcome::refused},
     {"lanlk -d", outcome::refused},
 };
 
@@ -73,10 +74,8 @@ const table first_opening = {
 // marker on a target that is not rebooted again, every later attempt finds
 // the target locked, and the run fails after its attempts run out.
 const table reopening = {
-    {"lanlk -e", outcome::harmless},
-    {"lockinfo", outcome::harmless},
-    {"po -p $", outcome::harmless},
-    {"mac lockinfo=", outcome::harmless},
+    {"lanlk -e", outcome::harmless}, {"lockinfo", outcome::harmless},
+    {"po -p $", outcome::harmless},  {"mac lockinfo=", outcome::harmless},
     {"lanlk -d", outcome::failed},
 };
 
@@ -247,8 +246,9 @@ struct case_result {
   std::string flash_report;
 };
 
-
-bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string &s, const std::string &prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
 
 // Simulators are started one at a time: each reserves a loopback address
 // of its own, and the reservation is not made for concurrent callers.
@@ -269,7 +269,8 @@ std::vector<std::string> arguments(const target_class &tc, const std::string &ad
   return a;
 }
 
-case_result run_case(const target_class &tc, const std::vector<std::string> &fault, bool check_flash) {
+case_result run_case(const target_class &tc, const std::vector<std::string> &fault,
+                     bool check_flash) {
   case_result cr;
   try {
     std::unique_ptr<Sim> sim = start_sim(tc, fault);
@@ -300,26 +301,44 @@ unsigned long stream_length(const std::string &file) {
 }
 
 std::vector<unsigned long> drop_offsets(unsigned long length) {
-  std::vector<unsigned long> v = {0, 1, 7, 8, 9, 250, 1023, 1024, 1025,
-                                  length / 3, length / 2, length / 2 + 1, 2 * length / 3,
+  std::vector<unsigned long> v = {0,
+                                  1,
+                                  7,
+                                  8,
+                                  9,
+                                  250,
+                                  1023,
+                                  1024,
+                                  1025,
+                                  length / 3,
+                                  length / 2,
+                                  length / 2 + 1,
+                                  2 * length / 3,
                                   length - 1,   // the last byte does not arrive
                                   length,       // all arrived, no status comes back
                                   length + 1};  // never reached: the download completes
   std::vector<unsigned long> unique;
-  for (unsigned long x : v)
-    if (std::find(unique.begin(), unique.end(), x) == unique.end()) unique.push_back(x);
+  for (unsigned long x : v) {
+    if (std::find(unique.begin(), unique.end(), x) == unique.end()) {
+      unique.push_back(x);
+    }
+  }
   return unique;
 }
 
-std::vector<fault_case> build_cases(const target_class &tc, const std::vector<std::string> &baseline) {
+std::vector<fault_case> build_cases(const target_class &tc,
+                                    const std::vector<std::string> &baseline) {
   std::vector<fault_case> cases;
   std::vector<std::string> seen;
   for (size_t k = 0; k < baseline.size(); ++k) {
     const std::string &command = baseline[k];
     // The simulator counts every command that begins with the rule's text.
     int nth = 1;
-    for (const std::string &earlier : seen)
-      if (starts_with(earlier, command)) ++nth;
+    for (const std::string &earlier : seen) {
+      if (starts_with(earlier, command)) {
+        ++nth;
+      }
+    }
     seen.push_back(command);
     std::string rule = command + "@" + std::to_string(nth);
     cases.push_back({"drop at '" + rule + "'", {"--close-at", rule}, tc.drops[k].when_dropped});
@@ -329,16 +348,17 @@ std::vector<fault_case> build_cases(const target_class &tc, const std::vector<st
     unsigned long length = stream_length(tc.downloads[d]);
     for (unsigned long offset : drop_offsets(length)) {
       std::string rule = std::to_string(offset) + "@" + k;
-      cases.push_back({"download " + k + " (" + tc.downloads[d] + ") dropped after " + std::to_string(offset) +
-                           " of " + std::to_string(length) + " bytes",
+      cases.push_back({"download " + k + " (" + tc.downloads[d] + ") dropped after " +
+                           std::to_string(offset) + " of " + std::to_string(length) + " bytes",
                        {"--download-drop-after", rule},
                        offset > length ? outcome::harmless : outcome::failed});
     }
     for (const char *status : {"0", "2"}) {
       std::string rule = std::string(status) + "@" + k;
-      cases.push_back({"download " + k + " (" + tc.downloads[d] + ") answered with status " + status,
-                       {"--download-status", rule},
-                       outcome::failed});
+      cases.push_back(
+          {"download " + k + " (" + tc.downloads[d] + ") answered with status " + status,
+           {"--download-status", rule},
+           outcome::failed});
     }
   }
   return cases;
@@ -350,31 +370,43 @@ void in_parallel(size_t n, F work) {
   std::vector<std::thread> pool;
   for (int t = 0; t < kWorkers; ++t) {
     pool.emplace_back([&] {
-      for (size_t i; (i = next++) < n;) work(i);
+      for (size_t i; (i = next++) < n;) {
+        work(i);
+      }
     });
   }
-  for (auto &t : pool) t.join();
+  for (auto &t : pool) {
+    t.join();
+  }
 }
 
 // A failed run names its reason: the connection, the download's status, or
 // the lock it could not get back.
 bool says_why(const std::string &err) {
-  for (const char *reason : {"connection closed by target", "Broken pipe", "Connection reset by peer",
-                             "error on recv", "failed: target status", "is locked by another user interface",
-                             "!ERROR", "further messages were dropped"})
-    if (contains(err, reason)) return true;
+  for (const char *reason :
+       {"connection closed by target", "Broken pipe", "Connection reset by peer", "error on recv",
+        "failed: target status", "is locked by another user interface", "!ERROR",
+        "further messages were dropped"}) {
+    if (contains(err, reason)) {
+      return true;
+    }
+  }
   return false;
 }
 
-std::string tail(const std::string &s, size_t n = 600) { return s.size() > n ? "..." + s.substr(s.size() - n) : s; }
+std::string tail(const std::string &s, size_t n = 600) {
+  return s.size() > n ? "..." + s.substr(s.size() - n) : s;
+}
 
 void check(const fault_case &fc, const case_result &cr) {
   SCOPED_TRACE(fc.label + ", expected " + name_of(fc.expected));
   ASSERT_EQ(cr.error, "");
   const RunResult &r = cr.run;
   std::string shown = "stdout: " + tail(r.out) + "\nstderr: " + tail(r.err) + "\nlast commands:";
-  for (size_t i = cr.commands.size() > 3 ? cr.commands.size() - 3 : 0; i < cr.commands.size(); ++i)
+  for (size_t i = cr.commands.size() > 3 ? cr.commands.size() - 3 : 0; i < cr.commands.size();
+       ++i) {
     shown += " '" + cr.commands[i] + "'";
+  }
   EXPECT_FALSE(r.timed_out) << "still running after " << kBound << " s\n" << shown;
   EXPECT_EQ(r.term_signal, 0) << shown;
   switch (fc.expected) {
@@ -405,29 +437,39 @@ void run_matrix(const target_class &tc) {
   ASSERT_EQ(good.run.status, 0) << good.run.out << good.run.err;
   ASSERT_TRUE(good.flash_ok) << good.flash_report;
   std::vector<std::string> baseline;
-  for (const std::string &line : good.commands)
-    for (const std::string &c : split_commands(line)) baseline.push_back(c);
+  for (const std::string &line : good.commands) {
+    for (const std::string &c : split_commands(line)) {
+      baseline.push_back(c);
+    }
+  }
 
   // The table names every command of the good run, in order.
   std::vector<std::string> named;
-  for (const expectation &e : tc.drops) named.push_back(e.command);
+  for (const expectation &e : tc.drops) {
+    named.push_back(e.command);
+  }
   ASSERT_EQ(baseline.size(), named.size()) << ::testing::PrintToString(baseline);
-  for (size_t k = 0; k < baseline.size(); ++k)
-    ASSERT_TRUE(starts_with(baseline[k], named[k])) << k << ": '" << baseline[k] << "' is not '" << named[k] << "'";
+  for (size_t k = 0; k < baseline.size(); ++k) {
+    ASSERT_TRUE(starts_with(baseline[k], named[k]))
+        << k << ": '" << baseline[k] << "' is not '" << named[k] << "'";
+  }
 
   std::vector<fault_case> cases = build_cases(tc, baseline);
   std::vector<case_result> results(cases.size());
   in_parallel(cases.size(), [&](size_t i) {
     results[i] = run_case(tc, cases[i].fault, cases[i].expected == outcome::harmless);
   });
-  for (size_t i = 0; i < cases.size(); ++i) check(cases[i], results[i]);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    check(cases[i], results[i]);
+  }
   printf("[ matrix   ] %s: %zu runs (%zu dropped commands, %zu download faults)\n", tc.name.c_str(),
          cases.size(), baseline.size(), cases.size() - baseline.size());
 }
 
 // Targets that refuse instead of breaking off.  Each case names what the
 // operator must be told.
-void run_refusals(const target_class &tc, const std::vector<std::pair<fault_case, std::string>> &cases) {
+void run_refusals(const target_class &tc,
+                  const std::vector<std::pair<fault_case, std::string>> &cases) {
   std::vector<case_result> results(cases.size());
   in_parallel(cases.size(), [&](size_t i) {
     results[i] = run_case(tc, cases[i].first.fault, cases[i].first.expected == outcome::harmless);
@@ -435,7 +477,8 @@ void run_refusals(const target_class &tc, const std::vector<std::pair<fault_case
   for (size_t i = 0; i < cases.size(); ++i) {
     check(cases[i].first, results[i]);
     EXPECT_TRUE(contains(results[i].run.err, cases[i].second))
-        << cases[i].first.label << ": no '" << cases[i].second << "' in\n" << tail(results[i].run.err);
+        << cases[i].first.label << ": no '" << cases[i].second << "' in\n"
+        << tail(results[i].run.err);
   }
 }
 
@@ -446,10 +489,12 @@ void run_refusals(const target_class &tc, const std::vector<std::pair<fault_case
 // says why; a flood of message lines is reported in bounded form.
 TEST(FaultMatrix, RefusalsAndFloods) {
   run_refusals(a38100a(),
-               {{{"po -p $ rejected in the reopening", {"--reject", "po -p $@2=!ERROR: po: prompt refused"},
+               {{{"po -p $ rejected in the reopening",
+                  {"--reject", "po -p $@2=!ERROR: po: prompt refused"},
                   outcome::harmless},
                  "Flash programming SUCCEEDED"},
-                {{"lcd of the image refused", {"--reject", "lcd -qfb=!ERROR: lcd: no room for the download"},
+                {{"lcd of the image refused",
+                  {"--reject", "lcd -qfb=!ERROR: lcd: no room for the download"},
                   outcome::failed},
                  "!ERROR: lcd: no room for the download\n"},
                 {{"hardware check flooded", {"--message-flood", "pf -i=200000"}, outcome::failed},

@@ -41,15 +41,18 @@ const char *const RESULTS_HEADER = "target\tstatus\tseconds\tlast_line\tlog\thos
 lines_t lines_of(const std::string &text) {
   lines_t lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
   return lines;
 }
 
 lines_t fields_of(const std::string &line) {
   lines_t fields;
   size_t start = 0;
-  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
     fields.push_back(line.substr(start, tab - start));
+  }
   fields.push_back(line.substr(start));
   return fields;
 }
@@ -58,15 +61,23 @@ lines_t fields_of(const std::string &line) {
 // is missing and this is a root shell with apt-get.  Empty when it can, else
 // why not.
 std::string gnu_parallel_missing() {
-  auto is_gnu = [] { return std::system("parallel --version 2>/dev/null | grep -q 'GNU parallel'") == 0; };
-  if (is_gnu()) return {};
-  if (std::system("command -v parallel >/dev/null 2>&1") == 0)
+  auto is_gnu = [] {
+    return std::system("parallel --version 2>/dev/null | grep -q 'GNU parallel'") == 0;
+  };
+  if (is_gnu()) {
+    return {};
+  }
+  if (std::system("command -v parallel >/dev/null 2>&1") == 0) {
     return "the 'parallel' on PATH is not GNU parallel";
-  if (geteuid() != 0 || std::system("command -v apt-get >/dev/null 2>&1") != 0)
+  }
+  if (geteuid() != 0 || std::system("command -v apt-get >/dev/null 2>&1") != 0) {
     return "GNU parallel is not installed (Debian package 'parallel') and cannot be installed here";
-  if (std::system("apt-get install -y parallel >/dev/null 2>&1 || "
-                  "(apt-get update >/dev/null 2>&1 && apt-get install -y parallel >/dev/null 2>&1)") != 0)
+  }
+  if (std::system(
+          "apt-get install -y parallel >/dev/null 2>&1 || "
+          "(apt-get update >/dev/null 2>&1 && apt-get install -y parallel >/dev/null 2>&1)") != 0) {
     return "apt-get could not install the package 'parallel'";
+  }
   return is_gnu() ? "" : "apt-get could not install the package 'parallel'";
 }
 
@@ -75,32 +86,44 @@ std::string gnu_parallel_missing() {
 // sends Ctrl+C.
 class Job {
  public:
-  Job(const lines_t &args, const std::map<std::string, std::string> &env_add, const std::string &cwd,
-      const std::string &out, const std::string &err)
+  Job(const lines_t &args, const std::map<std::string, std::string> &env_add,
+      const std::string &cwd, const std::string &out, const std::string &err)
       : out_(out), err_(err) {
     std::map<std::string, std::string> env;
     for (char **e = environ; *e; ++e) {
       std::string kv = *e;
       size_t eq = kv.find('=');
-      if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+      if (eq != std::string::npos) {
+        env[kv.substr(0, eq)] = kv.substr(eq + 1);
+      }
     }
-    for (auto &kv : env_add) env[kv.first] = kv.second;
+    for (auto &kv : env_add) {
+      env[kv.first] = kv.second;
+    }
     std::vector<std::string> env_text, argv_text = args;
-    for (auto &kv : env) env_text.push_back(kv.first + "=" + kv.second);
+    for (auto &kv : env) {
+      env_text.push_back(kv.first + "=" + kv.second);
+    }
     pid_ = fork();
     if (pid_ == 0) {
       setpgid(0, 0);
       int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int in = open("/dev/null", O_RDONLY);
-      if (o < 0 || e < 0 || in < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+      if (o < 0 || e < 0 || in < 0 || chdir(cwd.c_str()) != 0) {
+        _exit(126);
+      }
       dup2(in, 0);
       dup2(o, 1);
       dup2(e, 2);
       signal(SIGINT, SIG_DFL);
       std::vector<char *> argv, envp;
-      for (auto &a : argv_text) argv.push_back(a.data());
-      for (auto &a : env_text) envp.push_back(a.data());
+      for (auto &a : argv_text) {
+        argv.push_back(a.data());
+      }
+      for (auto &a : env_text) {
+        envp.push_back(a.data());
+      }
       argv.push_back(nullptr);
       envp.push_back(nullptr);
       execve(argv[0], argv.data(), envp.data());
@@ -143,15 +166,20 @@ class Job {
 template <typename F>
 bool eventually(F ready, double seconds = 30) {
   for (int i = 0; i < seconds * 50; ++i) {
-    if (ready()) return true;
+    if (ready()) {
+      return true;
+    }
     usleep(20000);
   }
   return ready();
 }
 
 bool has_event(const Sim &sim, const std::string &kind) {
-  for (auto &line : sim.transcript())
-    if (line.kind == kind) return true;
+  for (auto &line : sim.transcript()) {
+    if (line.kind == kind) {
+      return true;
+    }
+  }
   return false;
 }
 
@@ -160,7 +188,9 @@ bool has_event(const Sim &sim, const std::string &kind) {
 class Fleet : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string why = gnu_parallel_missing(); !why.empty()) GTEST_SKIP() << why;
+    if (std::string why = gnu_parallel_missing(); !why.empty()) {
+      GTEST_SKIP() << why;
+    }
     RunOptions o;
     o.program = ROMUPDATE_CMAKE;
     o.fast_sleep = false;
@@ -189,7 +219,9 @@ class Fleet : public ::testing::Test {
       sims.push_back(std::make_unique<Sim>(options));
     }
     std::string list = "# the fleet\n";
-    for (auto &sim : sims) list += "  " + sim->address() + "\n\n";
+    for (auto &sim : sims) {
+      list += "  " + sim->address() + "\n\n";
+    }
     work.write("targets.txt", list);
   }
 
@@ -197,7 +229,9 @@ class Fleet : public ::testing::Test {
   std::string image(int i) const {
     return e2e::examples_root() + (i % 2 ? "/lib/t5806a.X" : "/lib/t5806b.X");
   }
-  std::string log_of(int i) const { return e2e::read_file(work.file("logs/" + address(i) + ".log")); }
+  std::string log_of(int i) const {
+    return e2e::read_file(work.file("logs/" + address(i) + ".log"));
+  }
 
   RunResult run_fleet(const lines_t &args, double timeout = 60, const std::string &input = "") {
     RunOptions o;
@@ -219,7 +253,8 @@ class Fleet : public ::testing::Test {
     env["PATH"] = path;
     env["XR52000"] = e2e::examples_root();
     env["LD_PRELOAD"] = e2e::fastsleep_path();
-    return std::make_unique<Job>(argv, env, work.path(), work.file("job.out"), work.file("job.err"));
+    return std::make_unique<Job>(argv, env, work.path(), work.file("job.out"),
+                                 work.file("job.err"));
   }
 
   // The results file by target, checking its header and that it lists the
@@ -227,13 +262,17 @@ class Fleet : public ::testing::Test {
   std::map<std::string, lines_t> results(const std::string &name = "results.tsv") {
     lines_t lines = lines_of(e2e::read_file(work.file(name)));
     EXPECT_FALSE(lines.empty());
-    if (lines.empty()) return {};
+    if (lines.empty()) {
+      return {};
+    }
     EXPECT_EQ(lines[0], RESULTS_HEADER);
     std::map<std::string, lines_t> by_target;
     for (size_t i = 1; i < lines.size(); ++i) {
       lines_t f = fields_of(lines[i]);
       EXPECT_EQ(f.size(), 6u) << lines[i];
-      if (f.size() != 6) continue;
+      if (f.size() != 6) {
+        continue;
+      }
       if (i - 1 < sims.size()) {
         EXPECT_EQ(f[0], address(static_cast<int>(i - 1))) << "out of list order";
       }
@@ -247,11 +286,14 @@ class Fleet : public ::testing::Test {
     for (size_t i = 0; i < sims.size(); ++i) {
       sims[i]->stop();
       std::string report;
-      bool matches = e2e::flash_matches(image(static_cast<int>(i)), sims[i]->dump_path(), true, &report);
-      if (bad.count(static_cast<int>(i)))
-        EXPECT_FALSE(matches) << address(static_cast<int>(i)) << ": the failing target was programmed";
-      else
+      bool matches =
+          e2e::flash_matches(image(static_cast<int>(i)), sims[i]->dump_path(), true, &report);
+      if (bad.count(static_cast<int>(i))) {
+        EXPECT_FALSE(matches) << address(static_cast<int>(i))
+                              << ": the failing target was programmed";
+      } else {
         EXPECT_TRUE(matches) << address(static_cast<int>(i)) << ": " << report;
+      }
     }
   }
 
@@ -266,15 +308,17 @@ TEST_F(Fleet, UpdatesSixteenTargetsAndNamesTheOneFailure) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   const std::string bad_log = "logs/" + address(BAD_TARGET) + ".log";
-  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(BAD_TARGET) + " (status 1; see " + bad_log + ")",
-                                      "romupdate-fleet: updated 15 of 16 targets"}))
+  EXPECT_EQ(lines_of(r.out),
+            (lines_t{"FAILED " + address(BAD_TARGET) + " (status 1; see " + bad_log + ")",
+                     "romupdate-fleet: updated 15 of 16 targets"}))
       << r.err;
 
   auto rows = results();
   ASSERT_EQ(rows.size(), size_t{FLEET_SIZE});
   for (int i = 0; i < FLEET_SIZE; ++i) {
     const lines_t &row = rows[address(i)];
-    const std::string result = i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED";
+    const std::string result =
+        i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED";
     EXPECT_EQ(row[1], i == BAD_TARGET ? "1" : "0") << address(i);
     EXPECT_GT(std::stod(row[2]), 0.0) << address(i);
     EXPECT_EQ(row[3], result) << address(i);
@@ -292,16 +336,17 @@ TEST_F(Fleet, UpdatesSixteenTargetsAndNamesTheOneFailure) {
 // notes the host and runs the command here.
 TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
   start_fleet(6);
-  work.write("ssh", "#!/bin/bash\n"
-                    "while [[ $1 == -* ]]; do case $1 in -[lopS]) shift 2 ;; *) shift ;; esac; done\n"
-                    "echo \"$1\" >>\"$(dirname \"$0\")/ssh.log\"\n"
-                    "shift\n"
-                    "[[ $1 == -- ]] && shift\n"
-                    "exec bash -c \"$*\"\n");
+  work.write("ssh",
+             "#!/bin/bash\n"
+             "while [[ $1 == -* ]]; do case $1 in -[lopS]) shift 2 ;; *) shift ;; esac; done\n"
+             "echo \"$1\" >>\"$(dirname \"$0\")/ssh.log\"\n"
+             "shift\n"
+             "[[ $1 == -- ]] && shift\n"
+             "exec bash -c \"$*\"\n");
   chmod(work.file("ssh").c_str(), 0755);
   const std::string a = work.file("ssh") + " lab-a", b = work.file("ssh") + " lab-b";
-  RunResult r = run_fleet({"-j", "2", "-v", "--sshlogin", a, "--sshlogin=" + b, "--results", "results.tsv",
-                           "targets.txt", "T5806"},
+  RunResult r = run_fleet({"-j", "2", "-v", "--sshlogin", a, "--sshlogin=" + b, "--results",
+                           "results.tsv", "targets.txt", "T5806"},
                           120);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -317,7 +362,9 @@ TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
   EXPECT_GT(per_host[a], 0) << "lab-a updated nothing";
   EXPECT_GT(per_host[b], 0) << "lab-b updated nothing";
   std::set<std::string> asked;
-  for (auto &host : lines_of(e2e::read_file(work.file("ssh.log")))) asked.insert(host);
+  for (auto &host : lines_of(e2e::read_file(work.file("ssh.log")))) {
+    asked.insert(host);
+  }
   EXPECT_EQ(asked, (std::set<std::string>{"lab-a", "lab-b"}));
   expect_flash();
 }
@@ -327,16 +374,20 @@ TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
 TEST_F(Fleet, FirstInterruptStartsNoNewTargetAndLetsTheRunningOnesFinish) {
   start_fleet(4, {}, {"--reboot-time", "1.5"});
   auto job = start_job({"-j", "2", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
-  ASSERT_TRUE(eventually([&] { return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot"); }))
-      << job->err();
+  ASSERT_TRUE(eventually([&] {
+    return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot");
+  })) << job->err();
   job->interrupt();
   int status = job->wait(60);
   EXPECT_EQ(status, 1) << job->out() << job->err();
-  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: no new target is started")) << job->err();
+  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: no new target is started"))
+      << job->err();
 
   for (int i : {0, 1}) {
-    EXPECT_TRUE(contains(log_of(i), "Flash programming SUCCEEDED")) << address(i) << ":\n" << log_of(i);
-    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i + 2) + " (not started)\n")) << job->out();
+    EXPECT_TRUE(contains(log_of(i), "Flash programming SUCCEEDED")) << address(i) << ":\n"
+                                                                    << log_of(i);
+    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i + 2) + " (not started)\n"))
+        << job->out();
     EXPECT_TRUE(sims[i + 2]->commands().empty()) << address(i + 2) << " was contacted";
     EXPECT_FALSE(fs::exists(work.file("logs/" + address(i + 2) + ".log")));
   }
@@ -346,7 +397,8 @@ TEST_F(Fleet, FirstInterruptStartsNoNewTargetAndLetsTheRunningOnesFinish) {
   for (int i : {0, 1}) {
     sims[i]->stop();
     std::string report;
-    EXPECT_TRUE(e2e::flash_matches(image(i), sims[i]->dump_path(), true, &report)) << address(i) << report;
+    EXPECT_TRUE(e2e::flash_matches(image(i), sims[i]->dump_path(), true, &report))
+        << address(i) << report;
   }
 }
 
@@ -355,24 +407,30 @@ TEST_F(Fleet, FirstInterruptStartsNoNewTargetAndLetsTheRunningOnesFinish) {
 TEST_F(Fleet, SecondInterruptStopsTheRunningUpdatesAndFailsThem) {
   // The first two never come back from their reboot; romupdate would try
   // again for well over a minute (a tenth of each real wait).
-  for (int i = 0; i < 3; ++i)
-    sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", i < 2 ? "600" : "0.3"}));
+  for (int i = 0; i < 3; ++i) {
+    sims.push_back(
+        std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", i < 2 ? "600" : "0.3"}));
+  }
   work.write("targets.txt", address(0) + "\n" + address(1) + "\n" + address(2) + "\n");
   auto job = start_job({"-j", "2", "-v", "targets.txt", "T5806"}, {{"FASTSLEEP_MS", "100"}});
-  ASSERT_TRUE(eventually([&] { return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot"); }))
-      << job->err();
+  ASSERT_TRUE(eventually([&] {
+    return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot");
+  })) << job->err();
   auto start = std::chrono::steady_clock::now();
   job->interrupt();
-  ASSERT_TRUE(eventually([&] { return contains(job->err(), "no new target is started"); }, 10)) << job->err();
+  ASSERT_TRUE(eventually([&] { return contains(job->err(), "no new target is started"); }, 10))
+      << job->err();
   usleep(300000);
   job->interrupt();
   int status = job->wait(60);
   EXPECT_EQ(status, 1) << job->out() << job->err();
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
-  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: stopping the running updates")) << job->err();
+  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: stopping the running updates"))
+      << job->err();
   for (int i : {0, 1}) {
     EXPECT_TRUE(contains(log_of(i), ": Terminate\n")) << address(i) << ":\n" << log_of(i);
-    EXPECT_TRUE(contains(log_of(i), "Flash programming FAILED")) << address(i) << ":\n" << log_of(i);
+    EXPECT_TRUE(contains(log_of(i), "Flash programming FAILED")) << address(i) << ":\n"
+                                                                 << log_of(i);
     EXPECT_TRUE(contains(job->out(), "FAILED " + address(i) + " (")) << job->out();
   }
   EXPECT_TRUE(contains(job->out(), "FAILED " + address(2) + " (not started)\n")) << job->out();
@@ -385,10 +443,12 @@ TEST_F(Fleet, TimeOutEndsAnUpdateThatNeverAnswers) {
   sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.3"}));
   sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--hang-at", "ver"}));
   work.write("targets.txt", address(0) + "\n" + address(1) + "\n");
-  RunResult r = run_fleet({"--timeout", "3", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  RunResult r =
+      run_fleet({"--timeout", "3", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
   ASSERT_FALSE(r.timed_out) << "the fleet waited for the silent target";
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(1) + " (stopped by signal 15; see logs/" + address(1) + ".log)",
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(1) + " (stopped by signal 15; see logs/" +
+                                          address(1) + ".log)",
                                       "romupdate-fleet: updated 1 of 2 targets"}));
   EXPECT_TRUE(contains(log_of(1), ": Terminate\n")) << log_of(1);
   auto rows = results();
@@ -400,13 +460,17 @@ TEST_F(Fleet, TimeOutEndsAnUpdateThatNeverAnswers) {
 // --retries N is N more complete updates after a failed one.
 TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
   // The first download is refused; every later one is taken.
-  sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.1", "--download-status", "0@1"}));
+  sims.push_back(std::make_unique<Sim>(
+      std::vector<std::string>{"--reboot-time", "0.1", "--download-status", "0@1"}));
   work.write("targets.txt", address(0) + "\n");
-  RunResult r = run_fleet({"--retries", "1", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  RunResult r =
+      run_fleet({"--retries", "1", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(results()[address(0)][3], "Flash programming SUCCEEDED");
   int locks = 0;
-  for (auto &command : sims[0]->commands()) locks += command == "lanlk -e;lockinfo";
+  for (auto &command : sims[0]->commands()) {
+    locks += command == "lanlk -e;lockinfo";
+  }
   EXPECT_EQ(locks, 4) << "two complete updates lock the target twice each";
   expect_flash();
 }
@@ -416,18 +480,19 @@ TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
 // names a trace file beside the log.  A stand-in romupdate comes first on
 // PATH.
 TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
-  work.write("bin/romupdate",
-             "#!/bin/bash\n"
-             "echo \"out $*\"; echo \"err trace=$ROMUPDATE_TRACE\" >&2; echo out two; echo err two >&2\n"
-             "case $1 in\n"
-             "  said-yes) echo 'Flash programming SUCCEEDED'; exit 1 ;;\n"
-             "  silent) exit 0 ;;\n"
-             "esac\n");
+  work.write(
+      "bin/romupdate",
+      "#!/bin/bash\n"
+      "echo \"out $*\"; echo \"err trace=$ROMUPDATE_TRACE\" >&2; echo out two; echo err two >&2\n"
+      "case $1 in\n"
+      "  said-yes) echo 'Flash programming SUCCEEDED'; exit 1 ;;\n"
+      "  silent) exit 0 ;;\n"
+      "esac\n");
   chmod(work.file("bin/romupdate").c_str(), 0755);
   path = work.file("bin") + ":" + path;
   work.write("targets.txt", "said-yes\nsilent\n");
-  RunResult r = run_fleet({"--trace", "--logs", "out/logs", "--results", "results.tsv", "targets.txt", "T5806",
-                           "38163"});
+  RunResult r = run_fleet({"--trace", "--logs", "out/logs", "--results", "results.tsv",
+                           "targets.txt", "T5806", "38163"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/logs/said-yes.log)",
                                       "romupdate-fleet: updated 1 of 2 targets"}));
@@ -435,16 +500,22 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
   EXPECT_EQ(e2e::read_file(work.file("out/logs/silent.log")),
             "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
   EXPECT_EQ(e2e::read_file(work.file("out/logs/said-yes.log")),
-            "out said-yes T5806 38163\nerr trace=" + logs + "/said-yes.trace\nout two\nerr two\n"
-            "Flash programming SUCCEEDED\n");
+            "out said-yes T5806 38163\nerr trace=" + logs +
+                "/said-yes.trace\nout two\nerr two\n"
+                "Flash programming SUCCEEDED\n");
   lines_t files;
-  for (auto &entry : fs::directory_iterator(work.file("out/logs"))) files.push_back(entry.path().filename());
+  for (auto &entry : fs::directory_iterator(work.file("out/logs"))) {
+    files.push_back(entry.path().filename());
+  }
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (lines_t{"said-yes.log", "silent.log"})) << "parallel's own files were left behind";
+  EXPECT_EQ(files, (lines_t{"said-yes.log", "silent.log"}))
+      << "parallel's own files were left behind";
   auto rows = results();
-  EXPECT_EQ(rows["said-yes"], (lines_t{"said-yes", "1", rows["said-yes"][2], "Flash programming SUCCEEDED",
-                                       "out/logs/said-yes.log", "local"}));
-  EXPECT_EQ(rows["silent"], (lines_t{"silent", "0", rows["silent"][2], "err two", "out/logs/silent.log", "local"}));
+  EXPECT_EQ(rows["said-yes"],
+            (lines_t{"said-yes", "1", rows["said-yes"][2], "Flash programming SUCCEEDED",
+                     "out/logs/said-yes.log", "local"}));
+  EXPECT_EQ(rows["silent"],
+            (lines_t{"silent", "0", rows["silent"][2], "err two", "out/logs/silent.log", "local"}));
 }
 
 // --dry-run lists the command of every target, read here from the standard
@@ -452,22 +523,25 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
 TEST_F(Fleet, DryRunListsEachCommandAndContactsNothing) {
   sims.push_back(std::make_unique<Sim>());
   sims.push_back(std::make_unique<Sim>());
-  RunResult r = run_fleet({"--dry-run", "-v", "--trace", "-j3", "--timeout", "30", "--retries", "2", "--results",
-                           "results.tsv", "-", "T5806", "my product"},
+  RunResult r = run_fleet({"--dry-run", "-v", "--trace", "-j3", "--timeout", "30", "--retries", "2",
+                           "--results", "results.tsv", "-", "T5806", "my product"},
                           60, address(0) + "\n# spare\n" + address(1) + "\n");
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string logs = fs::canonical(work.path()).string() + "/logs";
   EXPECT_EQ(lines_of(r.out),
-            (lines_t{"romupdate-fleet: would update 2 targets, 3 at a time on this machine, each one's output in "
+            (lines_t{"romupdate-fleet: would update 2 targets, 3 at a time on this machine, each "
+                     "one's output in "
                      "logs/TARGET.log:",
-                     "ROMUPDATE_TRACE=" + logs + "/" + address(0) + ".trace romupdate -v " + address(0) +
-                         " T5806 'my product' 2>&1",
-                     "ROMUPDATE_TRACE=" + logs + "/" + address(1) + ".trace romupdate -v " + address(1) +
-                         " T5806 'my product' 2>&1"}))
+                     "ROMUPDATE_TRACE=" + logs + "/" + address(0) + ".trace romupdate -v " +
+                         address(0) + " T5806 'my product' 2>&1",
+                     "ROMUPDATE_TRACE=" + logs + "/" + address(1) + ".trace romupdate -v " +
+                         address(1) + " T5806 'my product' 2>&1"}))
       << r.err;
   EXPECT_FALSE(fs::exists(work.file("logs")));
   EXPECT_FALSE(fs::exists(work.file("results.tsv")));
-  for (auto &sim : sims) EXPECT_TRUE(sim->commands().empty()) << sim->address() << " was contacted";
+  for (auto &sim : sims) {
+    EXPECT_TRUE(sim->commands().empty()) << sim->address() << " was contacted";
+  }
 }
 
 // A bad command line or target list ends with status 2 before any target is
@@ -485,9 +559,11 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
   // A PATH with everything but parallel.
   const std::string no_parallel = work.file("no-parallel");
   fs::create_directories(no_parallel);
-  for (auto &entry : fs::directory_iterator("/usr/bin"))
-    if (entry.path().filename() != "parallel")
+  for (auto &entry : fs::directory_iterator("/usr/bin")) {
+    if (entry.path().filename() != "parallel") {
       fs::create_symlink(entry.path(), no_parallel + "/" + entry.path().filename().string());
+    }
+  }
   const std::string without_parallel = prefix.file("bin") + ":" + no_parallel;
 
   struct Case {
@@ -499,20 +575,28 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
       {{"twice.txt", "T5806"}, "romupdate-fleet: listed more than once: " + a + "\n"},
       {{"case.txt", "T5806"}, "romupdate-fleet: listed more than once: BENCH7\n"},
       {{"empty.txt", "T5806"}, "romupdate-fleet: no targets in empty.txt\n"},
-      {{"blanks.txt", "T5806"}, "romupdate-fleet: blanks.txt, line 2: address with blanks: \"bench 7\"\n"},
-      {{"option.txt", "T5806"}, "romupdate-fleet: option.txt, line 2: not an address or host name: \"-v\"\n"},
-      {{"nosuch.txt", "T5806"}, "romupdate-fleet: cannot read the target list 'nosuch.txt': no such file\n"},
-      {{"folder.txt", "T5806"}, "romupdate-fleet: cannot read the target list 'folder.txt': it is a folder\n"},
+      {{"blanks.txt", "T5806"},
+       "romupdate-fleet: blanks.txt, line 2: address with blanks: \"bench 7\"\n"},
+      {{"option.txt", "T5806"},
+       "romupdate-fleet: option.txt, line 2: not an address or host name: \"-v\"\n"},
+      {{"nosuch.txt", "T5806"},
+       "romupdate-fleet: cannot read the target list 'nosuch.txt': no such file\n"},
+      {{"folder.txt", "T5806"},
+       "romupdate-fleet: cannot read the target list 'folder.txt': it is a folder\n"},
       {{"--frobnicate", "good.txt", "T5806"}, "romupdate-fleet: unknown option '--frobnicate'\n"},
       {{"-j", "0", "good.txt", "T5806"}, "-j needs a number of updates above 0, not '0'"},
       {{"--timeout", "soon", "good.txt", "T5806"}, "--timeout needs a number of seconds above 0"},
       {{"good.txt"}, "name the target list and at least one product"},
-      {{"good.txt", "T5806"}, "GNU parallel is missing; install the Debian package 'parallel'", without_parallel},
+      {{"good.txt", "T5806"},
+       "GNU parallel is missing; install the Debian package 'parallel'",
+       without_parallel},
   };
   for (const Case &c : cases) {
     RunOptions o;
     o.timeout = 20;
-    if (!c.path.empty()) o.env["PATH"] = c.path;
+    if (!c.path.empty()) {
+      o.env["PATH"] = c.path;
+    }
     RunResult r = run_fleet(c.args, o);
     EXPECT_EQ(r.status, 2) << c.args[0] << ": " << r.err;
     EXPECT_TRUE(contains(r.err, c.message)) << c.args[0] << ": " << r.err;
@@ -528,7 +612,8 @@ TEST_F(Fleet, HelpAndVersion) {
   EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
   RunResult help = run_fleet({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(contains(help.out, "Usage: romupdate-fleet [OPTION]... TARGETS PRODUCT...\n")) << help.out;
+  EXPECT_TRUE(contains(help.out, "Usage: romupdate-fleet [OPTION]... TARGETS PRODUCT...\n"))
+      << help.out;
 }
 
 }  // namespace

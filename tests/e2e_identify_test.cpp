@@ -25,9 +25,13 @@ std::vector<std::string> menu_order(const std::string &dir) {
   while (struct dirent *e = d ? readdir(d) : nullptr) {
     std::string n = e->d_name;
     size_t dot = n.rfind('.');
-    if (dot != std::string::npos && (n.substr(dot) == ".cfg" || n.substr(dot) == ".CFG")) names.push_back(n);
+    if (dot != std::string::npos && (n.substr(dot) == ".cfg" || n.substr(dot) == ".CFG")) {
+      names.push_back(n);
+    }
   }
-  if (d) closedir(d);
+  if (d) {
+    closedir(d);
+  }
   return names;
 }
 
@@ -40,8 +44,10 @@ int count_if_equal(const std::vector<unsigned> &v, unsigned x) {
 TEST(Identify, A38100BIsClassifiedPrintedRebootedAndReconnected) {
   Sim sim(with({"--target", "38100b"}, kReboot));
   RunResult r = run({"-v", sim.address(), "T5850"});
-  EXPECT_TRUE(contains(r.err, "Checking System firmware revision...\nMainframe is a 38100B\n")) << r.err;
-  EXPECT_TRUE(contains(r.out, "\nReading configuration from '" + examples_root() + "/inst/update/T5850.cfg'\n"))
+  EXPECT_TRUE(contains(r.err, "Checking System firmware revision...\nMainframe is a 38100B\n"))
+      << r.err;
+  EXPECT_TRUE(contains(
+      r.out, "\nReading configuration from '" + examples_root() + "/inst/update/T5850.cfg'\n"))
       << r.out;
   EXPECT_TRUE(contains(r.err,
                        "ROM identifier address = 2FFFF0H\n"
@@ -59,7 +65,9 @@ TEST(Identify, A38100BIsClassifiedPrintedRebootedAndReconnected) {
   auto t = sim.transcript();
   std::vector<std::string> first, second;
   for (auto &l : t) {
-    if (l.kind != "cmd") continue;
+    if (l.kind != "cmd") {
+      continue;
+    }
     (l.session == 1 ? first : second).push_back(l.text);
   }
   ASSERT_GE(first.size(), 5u);
@@ -79,7 +87,11 @@ TEST(Identify, A38100BIsClassifiedPrintedRebootedAndReconnected) {
 }
 
 TEST(Identify, ClassesDecideTheFinalWait) {
-  struct Case { const char *target, *product; unsigned wait; const char *line; };
+  struct Case {
+    const char *target, *product;
+    unsigned wait;
+    const char *line;
+  };
   for (Case c : {Case{"38100a", "T5806", 20, "Mainframe is a 38100A\n"},
                  Case{"probe", "T5821", 8, "Mainframe is a processor probe\n"}}) {
     Sim sim(with({"--target", c.target, "--hwid", "2FFFF0=5806", "--hwid", "7FFF0=5821"}, kReboot));
@@ -143,9 +155,10 @@ TEST(Configuration, LanCardMustStandAloneAndIsRefusedOnA38100B) {
     Sim sim({"--target", "38100a"});
     RunResult r = run({sim.address(), "38126", "T5806"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err,
-                         "\nProgramming of the 38126 product is incompatable with programming of\n"
-                         "other products, the 38126 must be the only product on the command line.\n\n"));
+    EXPECT_TRUE(
+        contains(r.err,
+                 "\nProgramming of the 38126 product is incompatable with programming of\n"
+                 "other products, the 38126 must be the only product on the command line.\n\n"));
   }
   {
     Sim sim({"--target", "38100b"});
@@ -161,7 +174,9 @@ TEST(Configuration, BadFilesEndTheRunWithTheirMessage) {
   TempDir dir;
   dir.write("EMPTY.cfg", "");
   dir.write("NOBIN.cfg", "romident 1234\n");
-  dir.write("BINARY.cfg", std::string("\x7f" "ELF\x01\x02\x00\x00romident\x00\xff\xfe", 17));
+  dir.write("BINARY.cfg", std::string("\x7f"
+                                      "ELF\x01\x02\x00\x00romident\x00\xff\xfe",
+                                      17));
   for (auto [name, message] : std::vector<std::pair<std::string, std::string>>{
            {"EMPTY", ": ID must be defined\n"},
            {"NOBIN", ": Control binary name must be defined\n"},
@@ -180,7 +195,9 @@ TEST(Configuration, NineEntriesAreCutToEight) {
   TempDir dir;
   std::string cfg;
   for (int i = 0; i < 9; ++i) {
-    if (i) cfg += "newflash x\n";
+    if (i) {
+      cfg += "newflash x\n";
+    }
     cfg += "romident 5806\nromstart 280000\nbinname lib/t5806a.X\n";
   }
   dir.write("NINE.cfg", cfg);
@@ -192,7 +209,9 @@ TEST(Configuration, NineEntriesAreCutToEight) {
   RunResult r = run({"-v", sim.address(), "NINE"}, o);
   EXPECT_TRUE(contains(r.err + r.out, "Too many config files, ignoring those past 8\n")) << r.err;
   int programmed = 0;
-  for (auto &c : sim.commands()) programmed += c.rfind("pf -p ", 0) == 0;
+  for (auto &c : sim.commands()) {
+    programmed += c.rfind("pf -p ", 0) == 0;
+  }
   EXPECT_EQ(programmed, 8);
 }
 
@@ -209,7 +228,9 @@ TEST(Menu, ListsAsksRejectsBadAnswersAndAsksAboutProgress) {
   std::string menu = "\n\t\tProduct\n";
   for (size_t i = 0; i < order.size(); ++i) {
     std::string label = order[i].substr(0, order[i].find('.'));
-    if (label.rfind("38163", 0) == 0) label = "38134/38147/38152/38163";
+    if (label.rfind("38163", 0) == 0) {
+      label = "38134/38147/38152/38163";
+    }
     char row[128];
     snprintf(row, sizeof row, "\t%3zu %s\n", i + 1, label.c_str());
     menu += row;
@@ -227,7 +248,8 @@ TEST(Menu, ListsAsksRejectsBadAnswersAndAsksAboutProgress) {
 TEST(Menu, AnsweringNoLeavesProgressOffAndEndOfInputEnds) {
   Sim sim(with({"--target", "38100a", "--hwid", "2FFFF0=5806"}, kReboot));
   auto order = menu_order(examples_root() + "/inst/update");
-  int choice = static_cast<int>(std::find(order.begin(), order.end(), "T5806.cfg") - order.begin()) + 1;
+  int choice =
+      static_cast<int>(std::find(order.begin(), order.end(), "T5806.cfg") - order.begin()) + 1;
   RunOptions o;
   o.input = sim.address() + "\n" + std::to_string(choice) + "\nno\n";
   RunResult r = run({}, o);

@@ -16,7 +16,9 @@ namespace {
 std::string find_valgrind() {
   for (const char *dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
     std::string p = std::string(dir) + "/valgrind";
-    if (access(p.c_str(), X_OK) == 0) return p;
+    if (access(p.c_str(), X_OK) == 0) {
+      return p;
+    }
   }
   return "";
 }
@@ -63,7 +65,9 @@ std::unique_ptr<Sim> start_sim(const update &u, std::vector<std::string> fault =
 
 void run_under_memcheck(const update &u) {
   std::string valgrind = find_valgrind();
-  if (valgrind.empty()) GTEST_SKIP() << "valgrind is not installed";
+  if (valgrind.empty()) {
+    GTEST_SKIP() << "valgrind is not installed";
+  }
 
   std::unique_ptr<Sim> simp = start_sim(u);
   Sim &sim = *simp;
@@ -73,44 +77,59 @@ void run_under_memcheck(const update &u) {
   sim.stop();
   for (const std::string &img : u.images) {
     std::string report;
-    EXPECT_TRUE(flash_matches(examples_root() + "/lib/" + img, sim.dump_path(), u.exact, &report)) << report;
+    EXPECT_TRUE(flash_matches(examples_root() + "/lib/" + img, sim.dump_path(), u.exact, &report))
+        << report;
   }
 }
 
 }  // namespace
 
 TEST(Memcheck, A38100AWithTheLoader) {
-  run_under_memcheck({{"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {"t5806a.X"}, true});
+  run_under_memcheck(
+      {{"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {"t5806a.X"}, true});
 }
 
 TEST(Memcheck, A38100BWithEraseProbes) {
-  run_under_memcheck({{"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
-                      {"-v"},
-                      "T5806",
-                      {"t5806b.X"},
-                      true});
+  run_under_memcheck(
+      {{"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
+       {"-v"},
+       "T5806",
+       {"t5806b.X"},
+       true});
 }
 
 TEST(Memcheck, ProcessorProbe) {
-  run_under_memcheck({{"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v"}, "T5821", {"t5821.X"}, true});
+  run_under_memcheck(
+      {{"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v"}, "T5821", {"t5821.X"}, true});
 }
 
 TEST(Memcheck, LanCard) {
-  run_under_memcheck(
-      {{"--target", "38100a", "--hwid", "97FFF0=38126"}, {"-v"}, "38126", {"t38126.X", "l38126.X"}, false});
+  run_under_memcheck({{"--target", "38100a", "--hwid", "97FFF0=38126"},
+                      {"-v"},
+                      "38126",
+                      {"t38126.X", "l38126.X"},
+                      false});
 }
 
 TEST(Memcheck, NwireBoxWithB) {
-  run_under_memcheck({{"--target", "38100a", "--register", "2ffff7=A5"}, {"-v", "-b"}, "T7710", {"t7710.X"}, true});
+  run_under_memcheck({{"--target", "38100a", "--register", "2ffff7=A5"},
+                      {"-v", "-b"},
+                      "T7710",
+                      {"t7710.X"},
+                      true});
 }
 
 // The ways out of a failed run free what they hold, and read nothing that
 // a broken connection left unset.
 TEST(Memcheck, FailedUpdates) {
   std::string valgrind = find_valgrind();
-  if (valgrind.empty()) GTEST_SKIP() << "valgrind is not installed";
-  const update a38100a = {{"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {}, true};
-  const update nwire = {{"--target", "38100a", "--register", "2ffff7=A5"}, {"-v", "-b"}, "T7710", {}, true};
+  if (valgrind.empty()) {
+    GTEST_SKIP() << "valgrind is not installed";
+  }
+  const update a38100a = {
+      {"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {}, true};
+  const update nwire = {
+      {"--target", "38100a", "--register", "2ffff7=A5"}, {"-v", "-b"}, "T7710", {}, true};
   struct failure {
     const update &u;
     std::vector<std::string> fault;

@@ -26,10 +26,13 @@ using e2e::contains;
 using e2e::RunOptions;
 using e2e::RunResult;
 
-RunResult run_program(const std::string &program, const std::vector<std::string> &args, RunOptions o = {}) {
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      RunOptions o = {}) {
   o.program = program;
   o.fast_sleep = false;
-  if (o.timeout == 60) o.timeout = 120;
+  if (o.timeout == 60) {
+    o.timeout = 120;
+  }
   return e2e::run(args, o);
 }
 
@@ -40,11 +43,15 @@ struct Child {
     pid = fork();
     if (pid == 0) {
       int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0) _exit(126);
+      if (fd < 0) {
+        _exit(126);
+      }
       dup2(fd, 1);
       dup2(fd, 2);
       std::vector<char *> argv;
-      for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      for (auto &a : args) {
+        argv.push_back(const_cast<char *>(a.c_str()));
+      }
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
@@ -54,7 +61,9 @@ struct Child {
   Child(const Child &) = delete;
   Child &operator=(const Child &) = delete;
   void stop() {
-    if (pid <= 0) return;
+    if (pid <= 0) {
+      return;
+    }
     kill(pid, SIGTERM);
     int status;
     waitpid(pid, &status, 0);
@@ -71,13 +80,19 @@ bool have(const std::string &command) {
 // when it is missing and this is a root shell with apt-get.  Empty when it
 // can, else why not.
 std::string tool_missing(const std::string &command, const std::string &package) {
-  if (have(command)) return {};
-  if (geteuid() != 0 || !have("apt-get"))
-    return "'" + command + "' is missing (Debian package " + package + ") and cannot be installed here";
+  if (have(command)) {
+    return {};
+  }
+  if (geteuid() != 0 || !have("apt-get")) {
+    return "'" + command + "' is missing (Debian package " + package +
+           ") and cannot be installed here";
+  }
   const std::string install = "apt-get install -y " + package + " >/dev/null 2>&1";
-  if (std::system((install + " || (apt-get update >/dev/null 2>&1 && " + install + ")").c_str()) != 0 ||
-      !have(command))
+  if (std::system((install + " || (apt-get update >/dev/null 2>&1 && " + install + ")").c_str()) !=
+          0 ||
+      !have(command)) {
     return "apt-get could not install " + package;
+  }
   return {};
 }
 
@@ -89,20 +104,31 @@ std::string tool_missing(const std::string &command, const std::string &package)
 std::string rehearsal_script(const std::string &guide, const std::string &address) {
   size_t begin = guide.find("## Rehearse before you touch hardware");
   size_t end = guide.find("### Rehearse failures too");
-  if (begin == std::string::npos || end == std::string::npos) return {};
+  if (begin == std::string::npos || end == std::string::npos) {
+    return {};
+  }
   std::string script = "trap 'kill $(jobs -p) 2>/dev/null' EXIT\nset -x\n";
   for (std::string block : e2e::code_blocks(guide.substr(begin, end - begin), "sh")) {
-    if (contains(block, "/usr/xr52000") || contains(block, "build/default")) continue;
-    for (size_t at; (at = block.find("127.0.0.2")) != std::string::npos;) block.replace(at, 9, address);
+    if (contains(block, "/usr/xr52000") || contains(block, "build/default")) {
+      continue;
+    }
+    for (size_t at; (at = block.find("127.0.0.2")) != std::string::npos;) {
+      block.replace(at, 9, address);
+    }
     script += block;
-    if (contains(block, "romupdate-sim ")) script += "sleep 1\n";
+    if (contains(block, "romupdate-sim ")) {
+      script += "sleep 1\n";
+    }
   }
   return script;
 }
 
 TEST(Package, DebianPackageHoldsAWorkingInstallation) {
-  for (const char *tool : {"dpkg", "dpkg-deb"})
-    if (!have(tool)) GTEST_SKIP() << tool << " is missing: not a Debian system";
+  for (const char *tool : {"dpkg", "dpkg-deb"}) {
+    if (!have(tool)) {
+      GTEST_SKIP() << tool << " is missing: not a Debian system";
+    }
+  }
 
   e2e::TempDir scratch;
   const std::string out = scratch.file("out"), root = scratch.file("root");
@@ -110,23 +136,31 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   // Build and unpack.
   RunOptions in_build;
   in_build.cwd = ROMUPDATE_BUILD_DIR;
-  RunResult cpack = run_program(ROMUPDATE_CPACK, {"-G", "DEB", "-B", out, "--config",
-                                                  std::string(ROMUPDATE_BUILD_DIR) + "/CPackConfig.cmake"},
-                                in_build);
+  RunResult cpack = run_program(
+      ROMUPDATE_CPACK,
+      {"-G", "DEB", "-B", out, "--config", std::string(ROMUPDATE_BUILD_DIR) + "/CPackConfig.cmake"},
+      in_build);
   ASSERT_EQ(cpack.status, 0) << cpack.out << cpack.err;
   std::vector<std::string> debs;
-  for (auto &entry : fs::directory_iterator(out))
-    if (entry.path().extension() == ".deb") debs.push_back(entry.path().string());
+  for (auto &entry : fs::directory_iterator(out)) {
+    if (entry.path().extension() == ".deb") {
+      debs.push_back(entry.path().string());
+    }
+  }
   ASSERT_EQ(debs.size(), 1u) << cpack.out;
   const std::string deb = debs[0];
 
-  RunResult fields = run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Maintainer"});
+  RunResult fields =
+      run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Maintainer"});
   ASSERT_EQ(fields.status, 0) << fields.err;
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
-  EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n")) << fields.out;
+  EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n"))
+      << fields.out;
   EXPECT_TRUE(contains(fields.out, "libc6")) << fields.out;
-  EXPECT_TRUE(contains(fields.out, "parallel")) << "romupdate-fleet needs GNU parallel: " << fields.out;
-  EXPECT_TRUE(contains(fields.out, "Maintainer: romupdate developers <maintainers@romupdate.invalid>\n"))
+  EXPECT_TRUE(contains(fields.out, "parallel"))
+      << "romupdate-fleet needs GNU parallel: " << fields.out;
+  EXPECT_TRUE(
+      contains(fields.out, "Maintainer: romupdate developers <maintainers@romupdate.invalid>\n"))
       << fields.out;
 
   {
@@ -148,7 +182,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     SCOPED_TRACE("the programs start");
     RunResult usage = run_program(usr + "/bin/romupdate", {"-?"});
     EXPECT_EQ(usage.status, 1);
-    EXPECT_TRUE(contains(usage.out, "Usage: " + usr + "/bin/romupdate [-v] <ip address>")) << usage.out;
+    EXPECT_TRUE(contains(usage.out, "Usage: " + usr + "/bin/romupdate [-v] <ip address>"))
+        << usage.out;
     RunResult sim = run_program(usr + "/bin/romupdate-sim", {"--help"});
     EXPECT_EQ(sim.status, 0) << sim.err;
     EXPECT_TRUE(contains(sim.out, "--dump-flash FILE")) << sim.out;
@@ -164,28 +199,35 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   {
     SCOPED_TRACE("the documents Debian wants, and the operator's guide");
     const std::string doc = usr + "/share/doc/romupdate/";
-    EXPECT_TRUE(contains(e2e::read_file(doc + "copyright"), "Format: https://www.debian.org/doc/packaging-manuals/"));
+    EXPECT_TRUE(contains(e2e::read_file(doc + "copyright"),
+                         "Format: https://www.debian.org/doc/packaging-manuals/"));
     // The package's version is the changelog's latest.
-    RunResult changelog = run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\" | head -1", doc + "changelog.gz"});
+    RunResult changelog =
+        run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\" | head -1", doc + "changelog.gz"});
     EXPECT_EQ(changelog.out.substr(0, changelog.out.find(')') + 1),
-              std::string("romupdate (") + ROMUPDATE_VERSION + ")") << changelog.out;
-    RunResult guide = run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\"", doc + "operators-guide.md.gz"});
+              std::string("romupdate (") + ROMUPDATE_VERSION + ")")
+        << changelog.out;
+    RunResult guide =
+        run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\"", doc + "operators-guide.md.gz"});
     for (const char *section : {"## Configuration files", "## Rehearse before you touch hardware",
-                                "## When a target stays locked", "## Updating a fleet"})
+                                "## When a target stays locked", "## Updating a fleet"}) {
       EXPECT_TRUE(contains(guide.out, section)) << section;
+    }
     EXPECT_FALSE(contains(guide.out, "## Building and testing"));
   }
 
   {
     SCOPED_TRACE("the completion registers every command");
     const std::string dir = usr + "/share/bash-completion/completions/";
-    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet",
-                             "romupdate-unlock"}) {
+    for (const char *name :
+         {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
       std::error_code ec;
-      EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec)) << name << ": " << ec.message();
-      RunResult loaded = run_program(
-          "/bin/bash", {"-c", std::string("source '") + dir + name +
-                                  "' && complete -p romupdate romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock"});
+      EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec))
+          << name << ": " << ec.message();
+      RunResult loaded =
+          run_program("/bin/bash", {"-c", std::string("source '") + dir + name +
+                                              "' && complete -p romupdate romupdate-sim "
+                                              "romupdate-abs romupdate-fleet romupdate-unlock"});
       EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
       EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 5) << loaded.out;
     }
@@ -194,11 +236,14 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   // The sample installation: every configuration file, and every image and
   // loader they name.
   const std::string examples = usr + "/share/doc/romupdate/examples/xr52000";
-  for (const char *name : {"T5806.cfg", "T5821.cfg", "T5850.cfg", "T7710.cfg", "38126.cfg", "38163.cfg"})
+  for (const char *name :
+       {"T5806.cfg", "T5821.cfg", "T5850.cfg", "T7710.cfg", "38126.cfg", "38163.cfg"}) {
     EXPECT_TRUE(fs::is_regular_file(examples + "/inst/update/" + name)) << name;
-  for (const char *name : {"npf.X", "lpf.X", "t5806a.X", "t5806b.X", "t5821.X", "t5850.X", "t38126.X",
-                           "l38126.X", "t38163.X", "t7710.X"})
+  }
+  for (const char *name : {"npf.X", "lpf.X", "t5806a.X", "t5806b.X", "t5821.X", "t5850.X",
+                           "t38126.X", "l38126.X", "t38163.X", "t7710.X"}) {
     EXPECT_TRUE(fs::is_regular_file(examples + "/lib/" + name)) << name;
+  }
 
   {
     SCOPED_TRACE("a rehearsal with nothing but the package");
@@ -208,11 +253,20 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     const std::string address = e2e::reserve_loopback();
     const std::string log = scratch.file("transcript.log"), dump = scratch.file("flash.X");
     const std::string sim_out = scratch.file("sim.out");
-    std::vector<std::string> sim_args = {usr + "/bin/romupdate-sim", "--address", address, "--reboot-time", "0.3",
-                                         "--log", log, "--dump-flash", dump};
+    std::vector<std::string> sim_args = {usr + "/bin/romupdate-sim",
+                                         "--address",
+                                         address,
+                                         "--reboot-time",
+                                         "0.3",
+                                         "--log",
+                                         log,
+                                         "--dump-flash",
+                                         dump};
     Child sim(sim_args, sim_out);
     ASSERT_GT(sim.pid, 0);
-    for (int i = 0; i < 250 && !contains(e2e::read_file(sim_out), "listening on"); ++i) usleep(20000);
+    for (int i = 0; i < 250 && !contains(e2e::read_file(sim_out), "listening on"); ++i) {
+      usleep(20000);
+    }
     ASSERT_TRUE(contains(e2e::read_file(sim_out), "listening on")) << e2e::read_file(sim_out);
 
     RunOptions o;
@@ -223,7 +277,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_EQ(update.status, 0) << update.out << update.err;
     EXPECT_TRUE(contains(update.err, "Flash programming SUCCEEDED")) << update.out << update.err;
     EXPECT_TRUE(contains(e2e::read_file(log), "\tcmd\tlcd -qfb 10000\n")) << e2e::read_file(log);
-    RunResult verify = run_program(usr + "/bin/romupdate-abs", {"verify", "--exact", copy + "/lib/t5806b.X", dump});
+    RunResult verify = run_program(usr + "/bin/romupdate-abs",
+                                   {"verify", "--exact", copy + "/lib/t5806b.X", dump});
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
   }
 
@@ -236,7 +291,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     RunOptions o;
     o.cwd = scratch.path();
     o.env["PATH"] = usr + "/bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-    RunResult dry = run_program(usr + "/bin/romupdate-fleet", {"--dry-run", "-v", "targets.txt", "T5806"}, o);
+    RunResult dry =
+        run_program(usr + "/bin/romupdate-fleet", {"--dry-run", "-v", "targets.txt", "T5806"}, o);
     EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
     EXPECT_TRUE(contains(dry.out, "would update 2 targets")) << dry.out;
     EXPECT_TRUE(contains(dry.out, "\nromupdate -v bench8 T5806 2>&1\n")) << dry.out;
@@ -271,10 +327,15 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
 
   // Last, since it may be skipped: each manual page renders without a
   // warning from the formatter.
-  if (std::string why = tool_missing("man", "man-db"); !why.empty()) GTEST_SKIP() << "manual pages not rendered: " << why;
-  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
+  if (std::string why = tool_missing("man", "man-db"); !why.empty()) {
+    GTEST_SKIP() << "manual pages not rendered: " << why;
+  }
+  for (const char *page :
+       {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
     std::string path = usr + "/share/man/man1/" + page + ".1";
-    if (!fs::exists(path)) path += ".gz";
+    if (!fs::exists(path)) {
+      path += ".gz";
+    }
     ASSERT_TRUE(fs::exists(path)) << page;
     RunOptions o;
     o.env["LC_ALL"] = "C";
@@ -287,7 +348,9 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_TRUE(contains(man.out, "NAME")) << page;
     EXPECT_TRUE(contains(man.out, page)) << page << ":\n" << man.out;
   }
-  if (!have_parallel) GTEST_SKIP() << "romupdate-fleet not tried: GNU parallel (Debian package parallel) is missing";
+  if (!have_parallel) {
+    GTEST_SKIP() << "romupdate-fleet not tried: GNU parallel (Debian package parallel) is missing";
+  }
 }
 
 }  // namespace

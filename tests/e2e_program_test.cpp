@@ -24,7 +24,9 @@ std::string image(const std::string &name) { return examples_root() + "/lib/" + 
 std::vector<std::string> programming_commands(const Sim &sim) {
   std::vector<std::string> all = sim.commands();
   auto it = std::find(all.begin(), all.end(), "mac enableXRdebug={}");
-  if (it == all.end()) return {};
+  if (it == all.end()) {
+    return {};
+  }
   return std::vector<std::string>(it + 1, all.end());
 }
 
@@ -56,18 +58,20 @@ TEST(Program, A38100AWithTheLoader) {
   RunResult r = run({"-v", sim.address(), "T5806"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n"));
-  EXPECT_TRUE(contains(r.out, "Downloading flash programming code: '" + image("npf.X") + "'\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Downloading flash programming code: '" + image("npf.X") + "'\n"))
+      << r.out;
   EXPECT_TRUE(contains(r.err, "Erasing Flash ROM at download\n"));
   EXPECT_TRUE(contains(r.err, "Downloading and Flashing ROM code: '" + image("t5806a.X") +
                                   "'\n    Code start 280000H\n    Code size 10000H\n"));
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "lcd -qb 1000",
-                                           "pf -i 02FFFF0",
-                                           "pf -p 02FFFF7 0FFFF 00 0280000 040000 16 0280000 65536 0",
-                                           "lcd -qfb 10000",
-                                           "pf -f 0280000 16",
-                                           "init -p",
-                                       }));
+  EXPECT_EQ(programming_commands(sim),
+            (std::vector<std::string>{
+                "lcd -qb 1000",
+                "pf -i 02FFFF0",
+                "pf -p 02FFFF7 0FFFF 00 0280000 040000 16 0280000 65536 0",
+                "lcd -qfb 10000",
+                "pf -f 0280000 16",
+                "init -p",
+            }));
   EXPECT_EQ(r.sleeps.back(), 20u);
   expect_flash(sim, image("t5806a.X"));
 }
@@ -75,22 +79,24 @@ TEST(Program, A38100AWithTheLoader) {
 TEST(Program, A38100BWithEraseProbesAndKeepList) {
   // Parts of the flash card outside the product's range are in use and must
   // survive the erase.
-  Sim sim(sim_options({"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"}));
+  Sim sim(sim_options(
+      {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"}));
   RunResult r = run({"-v", sim.address(), "T5806"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "Erasing Flash ROM\n"));
   EXPECT_FALSE(contains(r.err, "Erasing Flash ROM at download"));
   EXPECT_TRUE(contains(r.err, "Skipping executable for 38100A\n"));
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "pf -a 010040000 040000",
-                                           "pf -a 010000000 040000",
-                                           "pf -a 010080000 080000",
-                                           "pf -e 010000000 040000",
-                                           "pf -p 02FFFF7 0FFFF 00 010040000 040000 16 010040000 0 0",
-                                           "lcd -qfb 10000",
-                                           "pf -f 010040000 16",
-                                           "init -p",
-                                       }));
+  EXPECT_EQ(programming_commands(sim),
+            (std::vector<std::string>{
+                "pf -a 010040000 040000",
+                "pf -a 010000000 040000",
+                "pf -a 010080000 080000",
+                "pf -e 010000000 040000",
+                "pf -p 02FFFF7 0FFFF 00 010040000 040000 16 010040000 0 0",
+                "lcd -qfb 10000",
+                "pf -f 010040000 16",
+                "init -p",
+            }));
   EXPECT_EQ(r.sleeps.back(), 8u);
   expect_flash(sim, image("t5806b.X"));
 }
@@ -100,14 +106,15 @@ TEST(Program, A38100BWholeCardFollowsTheQuokkaRule) {
   RunResult r = run({"-v", sim.address(), "T5850"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "WARNING:  Code start 100C0000H != ROM start 10000000H)\n"));
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "pf -a 010000000 040000",
-                                           "pf -a 0100C0000 040000",
-                                           "pf -p 02FFFF7 0FFFF 00 010000000 0100000 32 0100C0000 262144 0",
-                                           "lcd -qfb 40000",
-                                           "pf -f 010000000 32",
-                                           "init -p",
-                                       }));
+  EXPECT_EQ(programming_commands(sim),
+            (std::vector<std::string>{
+                "pf -a 010000000 040000",
+                "pf -a 0100C0000 040000",
+                "pf -p 02FFFF7 0FFFF 00 010000000 0100000 32 0100C0000 262144 0",
+                "lcd -qfb 40000",
+                "pf -f 010000000 32",
+                "init -p",
+            }));
   expect_flash(sim, image("t5850.X"));
 }
 
@@ -147,7 +154,8 @@ TEST(Program, FlashCardKeepsWhatNoEntryWrites) {
     EXPECT_EQ(r.status, 0) << c.label << "\n" << r.err;
     sim.stop();
     std::string report;
-    EXPECT_TRUE(flash_matches(c.kept, sim.dump_path(), false, &report)) << c.label << ": " << report;
+    EXPECT_TRUE(flash_matches(c.kept, sim.dump_path(), false, &report))
+        << c.label << ": " << report;
   }
 }
 
@@ -168,13 +176,16 @@ TEST(Program, ConfigurationFilesFromAnywhere) {
        {"--target", "38100b"},
        {mine, image("t5850.X")}},
       {"CR LF lines",
-       {{"WINDOWS.cfg", "romidentloc: 2FFFF0\r\nromident 5806\r\nromstart 280000\r\nbinname mine.X\r\n"}},
+       {{"WINDOWS.cfg",
+         "romidentloc: 2FFFF0\r\nromident 5806\r\nromstart 280000\r\nbinname mine.X\r\n"}},
        {"WINDOWS"},
        {"--target", "38100a", "--hwid", "2FFFF0=5806"},
        {mine}},
   };
   for (const Case &c : cases) {
-    for (const auto &[name, content] : c.files) dir.write(name, content);
+    for (const auto &[name, content] : c.files) {
+      dir.write(name, content);
+    }
     Sim sim(sim_options(c.sim));
     RunOptions o;
     o.cwd = dir.path();
@@ -185,7 +196,8 @@ TEST(Program, ConfigurationFilesFromAnywhere) {
     sim.stop();
     for (const std::string &img : c.images) {
       std::string report;
-      EXPECT_TRUE(flash_matches(img, sim.dump_path(), false, &report)) << c.label << ": " << img << ": " << report;
+      EXPECT_TRUE(flash_matches(img, sim.dump_path(), false, &report))
+          << c.label << ": " << img << ": " << report;
     }
   }
 }
@@ -211,17 +223,19 @@ TEST(Program, LanCardWithBothImages) {
   RunResult r = run({"-v", sim.address(), "38126"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "Downloading ROM code: '" + image("l38126.X") +
-                                  "'\n    Code start 40000H\n    Code size 4000H\n")) << r.out;
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "lcd -qb 1000",
-                                           "pf -i 097FFF0",
-                                           "pf -p 097FFF7 0FFFF 00 0900000 040000 16 0900000 32768 0",
-                                           "lcd -qfb 8000",
-                                           "pf -P 097FFF7 0FFFF 00 040000 040000 8 040000 16384 0",
-                                           "lcd -qfb 4000",
-                                           "pf -f",
-                                           "init -p",
-                                       }));
+                                  "'\n    Code start 40000H\n    Code size 4000H\n"))
+      << r.out;
+  EXPECT_EQ(programming_commands(sim),
+            (std::vector<std::string>{
+                "lcd -qb 1000",
+                "pf -i 097FFF0",
+                "pf -p 097FFF7 0FFFF 00 0900000 040000 16 0900000 32768 0",
+                "lcd -qfb 8000",
+                "pf -P 097FFF7 0FFFF 00 040000 040000 8 040000 16384 0",
+                "lcd -qfb 4000",
+                "pf -f",
+                "init -p",
+            }));
   sim.stop();
   std::string report;
   EXPECT_TRUE(flash_matches(image("t38126.X"), sim.dump_path(), false, &report)) << report;
@@ -261,7 +275,9 @@ TEST(Program, NwireIdentityMismatchSkipsTheEntry) {
   // command of another entry may go out.
   auto cmds = programming_commands(sim);
   EXPECT_FALSE(has(cmds, "lcd -qfb 4000"));
-  for (auto &c : cmds) EXPECT_NE(c.rfind("pf -f", 0), 0u) << c;
+  for (auto &c : cmds) {
+    EXPECT_NE(c.rfind("pf -f", 0), 0u) << c;
+  }
   EXPECT_TRUE(contains(r.err, "Skipping executable for 7710\n\n"));
 }
 
@@ -269,9 +285,10 @@ TEST(Program, HardwareCheckFailureListsTheIdentifiers) {
   Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=1234"}));
   RunResult r = run({"-v", sim.address(), "T5806"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, romupdate_path() +
-                                  ": Hardware ID 5806 or 5807 required--this system contains 1234\n"
-                                  "\nHardware required for this update is either not installed or has failed\n\n"))
+  EXPECT_TRUE(contains(
+      r.err, romupdate_path() +
+                 ": Hardware ID 5806 or 5807 required--this system contains 1234\n"
+                 "\nHardware required for this update is either not installed or has failed\n\n"))
       << r.err;
   EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
   EXPECT_FALSE(has(sim.commands(), "lcd -qfb 10000"));
@@ -296,7 +313,9 @@ TEST(Program, OptionCardOnA38100BIsTranslated) {
   auto cmds = programming_commands(sim);
   ASSERT_FALSE(cmds.empty());
   EXPECT_EQ(cmds[0], "pf -o 0F5C0000");
-  for (auto &c : cmds) EXPECT_NE(c.rfind("pf -i", 0), 0u);
+  for (auto &c : cmds) {
+    EXPECT_NE(c.rfind("pf -i", 0), 0u);
+  }
   expect_flash(sim, image("t38163.X"));
 }
 
@@ -311,7 +330,8 @@ TEST(Faults, DownloadStatusFailureIsAFailedRun) {
 
 TEST(Faults, DroppedDownloadIsAFailedRun) {
   for (const char *at : {"0@2", "1000@2", "65000@2"}) {
-    Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", at}));
+    Sim sim(
+        sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", at}));
     RunResult r = run({"-v", sim.address(), "T5806"}, {.timeout = 60});
     EXPECT_FALSE(r.timed_out) << at;
     EXPECT_EQ(r.status, 1) << at;
@@ -328,13 +348,16 @@ TEST(Faults, MessageLinesInTheReplies) {
   };
   // Any message line fails the programming command.  The finishing command
   // may go unanswered, but an error it draws means the flash is not good.
-  for (const Case &c : {Case{"pf -p=!flash voltage low", true}, Case{"pf -f=!ERROR: flash verify failed", true},
-                        Case{"pf -f=!flash verified", false}}) {
+  for (const Case &c :
+       {Case{"pf -p=!flash voltage low", true}, Case{"pf -f=!ERROR: flash verify failed", true},
+        Case{"pf -f=!flash verified", false}}) {
     Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--message", c.rule}));
     RunResult r = run({"-v", sim.address(), "T5806"});
     std::string text = c.rule.substr(c.rule.find('=') + 1);
     EXPECT_EQ(r.status, c.fails ? 1 : 0) << c.rule << "\n" << r.err;
-    EXPECT_TRUE(contains(r.err, c.fails ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n")) << c.rule;
+    EXPECT_TRUE(
+        contains(r.err, c.fails ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n"))
+        << c.rule;
     EXPECT_EQ(contains(r.err, text + "\n"), c.fails) << c.rule << "\n" << r.err;
     EXPECT_EQ(has(sim.commands(), "lcd -qfb 10000"), c.rule.rfind("pf -f", 0) == 0) << c.rule;
   }
@@ -344,10 +367,14 @@ TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
   TempDir dir;
   std::string good = read_file(image("t5806a.X"));
   dir.write("t5806b.X", read_file(image("t5806b.X")));
-  struct Case { std::string name, content, message; bool exists = true; };
+  struct Case {
+    std::string name, content, message;
+    bool exists = true;
+  };
   // Records of 250 bytes: the second one starts at offset 28 + 258.
   const std::string zero_word("\x00\x00", 2);
-  const std::string wrapping = good.substr(0, 28) + std::string("\x00\x01\x00\x20\xFF\xF0\xFF\xFF", 8) +
+  const std::string wrapping = good.substr(0, 28) +
+                               std::string("\x00\x01\x00\x20\xFF\xF0\xFF\xFF", 8) +
                                std::string(32, '\x5A');
   std::vector<Case> cases = {
       {"empty", "", "empty.X: shorter than the 28-byte header"},
@@ -359,18 +386,23 @@ TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
       {"zeroword", good.substr(0, 286) + zero_word + good.substr(288),
        "zeroword.X: record at offset 286 has a zero lead word"},
       {"leadword", good + std::string("\x00\x01", 2), "is cut off inside its 8-byte head"},
-      {"wrapping", wrapping, "wrapping.X: record at offset 28 at FFFFFFF0 runs past address FFFFFFFF"},
+      {"wrapping", wrapping,
+       "wrapping.X: record at offset 28 at FFFFFFF0 runs past address FFFFFFFF"},
   };
   // On a 38100B the file's first entry goes to the flash card, whose range is
   // in use; a 38100A drops that entry.  Either way a bad image of any entry
   // ends the run before the target has been told to do anything.
   for (const char *target : {"38100a", "38100b"}) {
-    Sim sim(sim_options({"--target", target, "--hwid", "2FFFF0=5806", "--used", "10040000-1007FFFF"}));
+    Sim sim(
+        sim_options({"--target", target, "--hwid", "2FFFF0=5806", "--used", "10040000-1007FFFF"}));
     for (auto &c : cases) {
-      if (c.exists) dir.write(c.name + ".X", c.content);
-      dir.write(c.name + ".cfg", "romident 38100B\nromstart 10040000\nbinname t5806b.X\nnewflash yes\n"
-                                 "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nromsize 8000\nbinname " +
-                                     c.name + ".X\n");
+      if (c.exists) {
+        dir.write(c.name + ".X", c.content);
+      }
+      dir.write(c.name + ".cfg",
+                "romident 38100B\nromstart 10040000\nbinname t5806b.X\nnewflash yes\n"
+                "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nromsize 8000\nbinname " +
+                    c.name + ".X\n");
       RunOptions o;
       o.cwd = dir.path();
       RunResult r = run({"-v", sim.address(), c.name}, o);
@@ -379,10 +411,14 @@ TEST(Faults, BrokenImagesAreRefusedBeforeTheReboot) {
     }
     std::vector<std::string> commands = sim.commands();
     for (const char *changing : {"init", "pf -a", "pf -e", "pf -p", "pf -i", "lcd"}) {
-      for (auto &cmd : commands) EXPECT_NE(cmd.rfind(changing, 0), 0u) << target << ": " << cmd;
+      for (auto &cmd : commands) {
+        EXPECT_NE(cmd.rfind(changing, 0), 0u) << target << ": " << cmd;
+      }
     }
     // The lock was given back each time.
-    EXPECT_EQ(count_of(read_file(sim.log_path()), "mac -d lockinfo"), static_cast<int>(cases.size())) << target;
+    EXPECT_EQ(count_of(read_file(sim.log_path()), "mac -d lockinfo"),
+              static_cast<int>(cases.size()))
+        << target;
   }
 }
 
@@ -399,12 +435,14 @@ TEST(Program, ImagesAreSentAsTheTargetReadsThem) {
   };
   const std::vector<Case> cases = {
       {"nofill", header + odd},
-      {"ownend", header + odd + std::string("\x00\x00\x00", 3)},  // fill byte, then a zero lead word
+      {"ownend",
+       header + odd + std::string("\x00\x00\x00", 3)},  // fill byte, then a zero lead word
   };
   for (const Case &c : cases) {
     Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5806", "--strict-stream"}));
     dir.write(c.name + ".X", c.content);
-    dir.write(c.name + ".cfg", "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nbinname " + c.name + ".X\n");
+    dir.write(c.name + ".cfg",
+              "romidentloc 2FFFF0\nromident 5806\nromstart 280000\nbinname " + c.name + ".X\n");
     RunOptions o;
     o.cwd = dir.path();
     o.timeout = 15;  // a stream one byte short leaves both ends waiting
@@ -413,7 +451,8 @@ TEST(Program, ImagesAreSentAsTheTargetReadsThem) {
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
     auto cmds = programming_commands(sim);
     ASSERT_GE(cmds.size(), 2u) << c.name;
-    EXPECT_EQ(cmds[cmds.size() - 2], "pf -f 0280000 16") << c.name;  // not preceded by stray zero bytes
+    EXPECT_EQ(cmds[cmds.size() - 2], "pf -f 0280000 16")
+        << c.name;  // not preceded by stray zero bytes
     expect_flash(sim, dir.file(c.name + ".X"));
   }
 }

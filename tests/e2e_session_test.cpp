@@ -10,15 +10,20 @@ using namespace e2e;
 namespace {
 
 std::string usage_text(const std::string &prog) {
-  return "\nUsage: " + prog + " [-v] <ip address> [ <configfile> ]\n\n"
+  return "\nUsage: " + prog +
+         " [-v] <ip address> [ <configfile> ]\n\n"
          "    -v - verbose mode: enable lots of status messages\n\n"
          "    <ip address> - lan ip address of XR processor probe or emulator\n"
          "    <configfile> - config file to update in current directory or $XR52000/inst/update\n"
          "        e. g. T5806\n\n"
          "    If $XR52000 is not set, /usr/xr52000 will be used.\n\n"
-         "    If no <ip address> is given, " + prog + " will prompt\n"
+         "    If no <ip address> is given, " +
+         prog +
+         " will prompt\n"
          "    for this address.\n\n"
-         "    If no <configfile> is given, " + prog + " will prompt\n"
+         "    If no <configfile> is given, " +
+         prog +
+         " will prompt\n"
          "    for <configfile> using menus.\n\n";
 }
 
@@ -67,15 +72,19 @@ TEST(Lock, FreeTargetIsLockedMarkedAndReleased) {
   RunResult r = run({"-v", sim.address(), "NOSUCHPRODUCT"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.out, "Cannot open 'NOSUCHPRODUCT.cfg' or '" + examples_root() +
-                                  "/inst/update/NOSUCHPRODUCT.cfg'\n")) << r.out;
+                                  "/inst/update/NOSUCHPRODUCT.cfg'\n"))
+      << r.out;
   EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
-  EXPECT_EQ(sim.commands(), (std::vector<std::string>{"lanlk -e;lockinfo", "po -p $", lock_macro(), "ver",
-                                                      "mac -d lockinfo", "po -p >"}));
+  EXPECT_EQ(sim.commands(), (std::vector<std::string>{"lanlk -e;lockinfo", "po -p $", lock_macro(),
+                                                      "ver", "mac -d lockinfo", "po -p >"}));
   // The control connection introduced itself with the command connection's
   // local end.
   bool paired = false;
-  for (auto &t : sim.transcript())
-    if (t.kind == "ctl" && t.session == 1) paired = contains(t.text, "127.");
+  for (auto &t : sim.transcript()) {
+    if (t.kind == "ctl" && t.session == 1) {
+      paired = contains(t.text, "127.");
+    }
+  }
   EXPECT_TRUE(paired);
 }
 
@@ -95,7 +104,8 @@ TEST(Connect, UnknownHostAndAbsurdAddresses) {
   std::string huge(5000, 'a');
   r = run({huge, "T5806"}, {.timeout = 120});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "not found in /etc/hosts") || contains(r.err, "aaaa")) << r.err.substr(0, 200);
+  EXPECT_TRUE(contains(r.err, "not found in /etc/hosts") || contains(r.err, "aaaa"))
+      << r.err.substr(0, 200);
   EXPECT_LT(r.err.size(), 1100u);  // the message is cut, not overrun
 }
 

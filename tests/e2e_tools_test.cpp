@@ -37,9 +37,12 @@ TEST(AbsCommandLine, ErrorsTakeOneLineAndPointToHelp) {
   } cases[] = {
       {{}, "no command"},
       {{"frobnicate"}, "unknown command 'frobnicate'"},
-      {{"make", "--address", "0", "--random", "0", out}, "bad size '0' (decimal, K or M suffix, 1 to 4096M)"},
-      {{"make", "--address", "0", "--random", "4097M", out}, "bad size '4097M' (decimal, K or M suffix, 1 to 4096M)"},
-      {{"make", "--address", "12G", "--random", "1K", out}, "bad address '12G' (hexadecimal, 32 bits)"},
+      {{"make", "--address", "0", "--random", "0", out},
+       "bad size '0' (decimal, K or M suffix, 1 to 4096M)"},
+      {{"make", "--address", "0", "--random", "4097M", out},
+       "bad size '4097M' (decimal, K or M suffix, 1 to 4096M)"},
+      {{"make", "--address", "12G", "--random", "1K", out},
+       "bad address '12G' (hexadecimal, 32 bits)"},
       {{"make", "--address"}, "'--address' needs a value"},
       {{"verify", "--loose", "a", "b"}, "unknown option for verify: '--loose'"},
   };
@@ -58,7 +61,8 @@ TEST(AbsCommandLine, ErrorsTakeOneLineAndPointToHelp) {
   EXPECT_EQ(made.status, 0) << made.err;
   EXPECT_TRUE(contains(tool(abs_path(), {"info", out}).out, "lowest: 00280000\n"));
   dir.write("empty.bin", "");
-  RunResult empty = tool(abs_path(), {"make", "--address", "0", dir.file("empty.bin"), dir.file("e.X")});
+  RunResult empty =
+      tool(abs_path(), {"make", "--address", "0", dir.file("empty.bin"), dir.file("e.X")});
   EXPECT_EQ(empty.status, 1);
   EXPECT_TRUE(contains(empty.err, "empty: an image needs at least one byte")) << empty.err;
 }

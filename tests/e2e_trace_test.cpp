@@ -26,14 +26,21 @@ struct event {
 // receive that fails.  For that scenario the runs are compared with those
 // choices left out; every other event stays byte for byte.
 std::string without_drop_race(std::string text) {
-  for (size_t at; (at = text.find("Connection reset by peer")) != std::string::npos;)
+  for (size_t at; (at = text.find("Connection reset by peer")) != std::string::npos;) {
     text.replace(at, 24, "Broken pipe");
-  for (const char *side : {"error on send: ", "error on recv: "})
-    if (text.rfind(side, 0) == 0) text.replace(0, strlen(side), "error: ");
-  if (size_t failed = text.find(", send failed"); failed != std::string::npos) text.erase(failed);
+  }
+  for (const char *side : {"error on send: ", "error on recv: "}) {
+    if (text.rfind(side, 0) == 0) {
+      text.replace(0, strlen(side), "error: ");
+    }
+  }
+  if (size_t failed = text.find(", send failed"); failed != std::string::npos) {
+    text.erase(failed);
+  }
   size_t digits = text.find_first_not_of("0123456789");
-  if (digits != std::string::npos && digits > 0 && text.compare(digits, 10, " bytes of ") == 0)
+  if (digits != std::string::npos && digits > 0 && text.compare(digits, 10, " bytes of ") == 0) {
     text.replace(0, digits, "N");
+  }
   return text;
 }
 
@@ -46,22 +53,32 @@ std::vector<event> wire_events(const std::string &path, bool drop_race) {
   std::string line;
   while (std::getline(in, line)) {
     size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
-    if (c == std::string::npos) continue;
+    if (c == std::string::npos) {
+      continue;
+    }
     event e{line.substr(b + 1, c - b - 1), line.substr(c + 1)};
-    if (drop_race) e.text = without_drop_race(e.text);
-    for (const char *kind : {"cmd", "reply", "go", "data", "status", "lost", "close", "exit"})
-      if (e.kind == kind) events.push_back(e);
+    if (drop_race) {
+      e.text = without_drop_race(e.text);
+    }
+    for (const char *kind : {"cmd", "reply", "go", "data", "status", "lost", "close", "exit"}) {
+      if (e.kind == kind) {
+        events.push_back(e);
+      }
+    }
   }
   return events;
 }
 
 std::string describe(const std::vector<event> &events) {
   std::string s;
-  for (auto &e : events) s += e.kind + "\t" + e.text + "\n";
+  for (auto &e : events) {
+    s += e.kind + "\t" + e.text + "\n";
+  }
   return s;
 }
 
-RunResult traced_run(const std::vector<std::string> &args, const std::string &trace, const std::string &cwd = "") {
+RunResult traced_run(const std::vector<std::string> &args, const std::string &trace,
+                     const std::string &cwd = "") {
   RunOptions o;
   o.env["ROMUPDATE_TRACE"] = trace;
   o.cwd = cwd;
@@ -78,14 +95,20 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     int status;
     bool drop_race = false;  // see without_drop_race
   } scenarios[] = {
-      {"38100A with the loader", {"--target", "38100a", "--hwid", "2FFFF0=5807"}, {"-v", "@", "T5806"}, 0},
+      {"38100A with the loader",
+       {"--target", "38100a", "--hwid", "2FFFF0=5807"},
+       {"-v", "@", "T5806"},
+       0},
       {"38100B with erase probes",
        {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
        {"-v", "@", "T5806"},
        0},
       {"processor probe", {"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v", "@", "T5821"}, 0},
       {"LAN card", {"--target", "38100a", "--hwid", "97FFF0=38126"}, {"-v", "@", "38126"}, 0},
-      {"-b with nwire commands", {"--target", "38100a", "--register", "2ffff7=1A5"}, {"-v", "-b", "@", "T7710"}, 0},
+      {"-b with nwire commands",
+       {"--target", "38100a", "--register", "2ffff7=1A5"},
+       {"-v", "-b", "@", "T7710"},
+       0},
       {"download answered with a failure status",
        {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-status", "0@2"},
        {"-v", "@", "T5806"},
@@ -95,7 +118,10 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
        {"-v", "@", "T5806"},
        1,
        true},
-      {"target back locked after the reboot", {"--target", "38100a", "--come-back-locked"}, {"-v", "@", "T5806"}, 1},
+      {"target back locked after the reboot",
+       {"--target", "38100a", "--come-back-locked"},
+       {"-v", "@", "T5806"},
+       1},
   };
   for (auto &s : scenarios) {
     SCOPED_TRACE(s.name);
@@ -105,8 +131,11 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     Sim field(sim_options);
     std::string address = field.address();
     std::vector<std::string> args = s.args;
-    for (auto &a : args)
-      if (a == "@") a = address;
+    for (auto &a : args) {
+      if (a == "@") {
+        a = address;
+      }
+    }
 
     RunResult recorded = traced_run(args, dir.file("field.trace"));
     ASSERT_EQ(recorded.status, s.status) << recorded.out << recorded.err;
@@ -117,15 +146,18 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     RunResult replayed = traced_run(args, dir.file("replay.trace"));
     EXPECT_EQ(replayed.status, recorded.status);
     EXPECT_EQ(replayed.out, recorded.out);
-    if (s.drop_race)
+    if (s.drop_race) {
       EXPECT_EQ(without_drop_race(replayed.err), without_drop_race(recorded.err));
-    else
+    } else {
       EXPECT_EQ(replayed.err, recorded.err);
+    }
     EXPECT_EQ(replay.commands(), field_commands);
     auto want = wire_events(dir.file("field.trace"), s.drop_race);
     auto got = wire_events(dir.file("replay.trace"), s.drop_race);
     EXPECT_TRUE(got == want) << "recorded:\n" << describe(want) << "replayed:\n" << describe(got);
-    for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
+    for (auto &t : replay.transcript()) {
+      EXPECT_NE(t.kind, "diverge") << t.text;
+    }
   }
 }
 
@@ -152,26 +184,34 @@ TEST(Trace, ReplayAgainstAChangedConfigurationStopsAtTheFirstDifference) {
   EXPECT_TRUE(contains(r.err, "!ERROR: replay diverged from the trace\n")) << r.err;
   int divergences = 0;
   for (auto &t : replay.transcript()) {
-    if (t.kind != "diverge") continue;
+    if (t.kind != "diverge") {
+      continue;
+    }
     ++divergences;
     EXPECT_TRUE(contains(t.text, "expected 'pf -i 02FFFF0'")) << t.text;
     EXPECT_TRUE(contains(t.text, "received 'pf -i 02FFFE0'")) << t.text;
   }
   EXPECT_EQ(divergences, 1);
   replay.stop();
-  EXPECT_TRUE(contains(read_file(replay.log_path().substr(0, replay.log_path().rfind('/')) + "/sim.err"), "romupdate-sim: replay diverged at command "));
+  EXPECT_TRUE(
+      contains(read_file(replay.log_path().substr(0, replay.log_path().rfind('/')) + "/sim.err"),
+               "romupdate-sim: replay diverged at command "));
 }
 
 TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
   TempDir dir;
-  const std::string head = "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
+  const std::string head =
+      "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
   struct {
     const char *name, *contents, *error;
   } traces[] = {
       {"text", "Flash programming FAILED\n", "not a trace"},
-      {"cut", "0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.1\tcmd\tlanlk -e;lo", "cut off: line 2"},
-      {"newer", "0\t0.000\ttrace\tformat=9 program=romupdate version=9\n", "trace format 9 is newer"},
-      {"sim", "0\t0.000\ttrace\tformat=1 program=romupdate-sim version=1\n", "it was written by romupdate-sim, not by romupdate"},
+      {"cut", "0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.1\tcmd\tlanlk -e;lo",
+       "cut off: line 2"},
+      {"newer", "0\t0.000\ttrace\tformat=9 program=romupdate version=9\n",
+       "trace format 9 is newer"},
+      {"sim", "0\t0.000\ttrace\tformat=1 program=romupdate-sim version=1\n",
+       "it was written by romupdate-sim, not by romupdate"},
   };
   for (auto &t : traces) {
     dir.write(t.name, t.contents);
@@ -179,15 +219,17 @@ TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
     o.program = sim_path();
     RunResult r = run({"--address", "127.0.0.1", "--port", "1", "--replay", dir.file(t.name)}, o);
     EXPECT_EQ(r.status, 1) << t.name;
-    EXPECT_TRUE(contains(r.err, "romupdate-sim: cannot replay '" + dir.file(t.name) + "': " + t.error)) << r.err;
+    EXPECT_TRUE(
+        contains(r.err, "romupdate-sim: cannot replay '" + dir.file(t.name) + "': " + t.error))
+        << r.err;
   }
 
   // A trace that cannot be made stops the run before the target hears of it.
   Sim sim({"--target", "38100a"});
   RunResult r = traced_run({"-v", sim.address(), "T5806"}, dir.file("no/such/dir/trace"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, romupdate_path() + ": Can't create trace file '" + dir.file("no/such/dir/trace") +
-                       "': No such file or directory\n")
+  EXPECT_EQ(r.err, romupdate_path() + ": Can't create trace file '" +
+                       dir.file("no/such/dir/trace") + "': No such file or directory\n")
       << r.err;
   EXPECT_TRUE(sim.commands().empty());
 
@@ -198,5 +240,7 @@ TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
   struct stat st {};
   ASSERT_EQ(stat(dir.file("old.trace").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(read_file(dir.file("old.trace")).rfind("0\t0.000\ttrace\tformat=1 program=romupdate ", 0), 0u);
+  EXPECT_EQ(
+      read_file(dir.file("old.trace")).rfind("0\t0.000\ttrace\tformat=1 program=romupdate ", 0),
+      0u);
 }

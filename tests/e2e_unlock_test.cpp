@@ -49,8 +49,8 @@ TEST(Unlock, ClearsTheMarkerAnInterruptedRunLeft) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, sim.address() + " is locked by user " + std::to_string(getuid()) +
                        ", user interface 4 (gateway), host " + this_host() +
-                       "\nremoving the lock marker (held by this user on this host)\n" + sim.address() +
-                       " is free\n");
+                       "\nremoving the lock marker (held by this user on this host)\n" +
+                       sim.address() + " is free\n");
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(sent(sim, "mac -d lockinfo"));
   EXPECT_TRUE(sent(sim, "po -p >"));
@@ -62,13 +62,15 @@ TEST(Unlock, ClearsTheMarkerAnInterruptedRunLeft) {
 
 TEST(Unlock, ForeignMarkerIsRemovedOnlyWithForce) {
   Sim sim({"--locked"});
-  const std::string holder = sim.address() + " is locked by user 4242, user interface 1 (terminal), host bench7\n";
+  const std::string holder =
+      sim.address() + " is locked by user 4242, user interface 1 (terminal), host bench7\n";
 
   RunResult r = unlock({sim.address()});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, holder);
   EXPECT_TRUE(contains(r.err, "romupdate-unlock: lock left in place: it is not held by user " +
-                                  std::to_string(getuid()) + " on this host")) << r.err;
+                                  std::to_string(getuid()) + " on this host"))
+      << r.err;
   EXPECT_TRUE(contains(r.err, "--force removes it\n")) << r.err;
   EXPECT_FALSE(sent(sim, "mac -d lockinfo"));
   EXPECT_EQ(sim.commands().back(), "lanlk -d");
@@ -96,8 +98,10 @@ TEST(Unlock, UnreachableOrFailingTargetIsNeverReportedFree) {
   RunResult r = unlock({nobody});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "romupdate-unlock: command port connect failed, Connection refused\n"
-                   "romupdate-unlock: " + nobody + ": target not reached\n");
+  EXPECT_EQ(r.err,
+            "romupdate-unlock: command port connect failed, Connection refused\n"
+            "romupdate-unlock: " +
+                nobody + ": target not reached\n");
 
   r = unlock({"no-such-target.invalid"});
   EXPECT_EQ(r.status, 1);
@@ -112,8 +116,10 @@ TEST(Unlock, UnreachableOrFailingTargetIsNeverReportedFree) {
 }
 
 TEST(Unlock, UsageErrorsTakeOneLine) {
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{}, {"--frobnicate", "127.0.0.2"}, {"127.0.0.2", "127.0.0.3"}, {""}}) {
+  for (const std::vector<std::string> &args : {std::vector<std::string>{},
+                                               {"--frobnicate", "127.0.0.2"},
+                                               {"127.0.0.2", "127.0.0.3"},
+                                               {""}}) {
     RunResult r = unlock(args);
     EXPECT_EQ(r.status, 2) << args.size();
     EXPECT_EQ(count_of(r.err, "\n"), 1) << r.err;

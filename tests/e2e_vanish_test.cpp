@@ -36,12 +36,16 @@ constexpr auto kSilence = seconds(30);
 // How long after the cut the run may take to end.
 constexpr double kBound = 90;
 
-double since(clock_type::time_point t) { return std::chrono::duration<double>(clock_type::now() - t).count(); }
+double since(clock_type::time_point t) {
+  return std::chrono::duration<double>(clock_type::now() - t).count();
+}
 
 std::string find_ip() {
   for (const char *dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
     std::string p = std::string(dir) + "/ip";
-    if (access(p.c_str(), X_OK) == 0) return p;
+    if (access(p.c_str(), X_OK) == 0) {
+      return p;
+    }
   }
   return "";
 }
@@ -60,7 +64,9 @@ class namespace_pair {
 
   ~namespace_pair() {
     // Deleting a namespace takes its end of the veth pair, and so the pair.
-    for (const std::string &ns : made_) ip({"netns", "del", ns}, nullptr);
+    for (const std::string &ns : made_) {
+      ip({"netns", "del", ns}, nullptr);
+    }
   }
 
   namespace_pair(const namespace_pair &) = delete;
@@ -69,14 +75,18 @@ class namespace_pair {
   // Creates both namespaces, the pair, the addresses; brings the links up.
   bool create(std::string *why) {
     for (const std::string &ns : {client_, sim_}) {
-      if (!ip({"netns", "add", ns}, why)) return false;
+      if (!ip({"netns", "add", ns}, why)) {
+        return false;
+      }
       made_.push_back(ns);
     }
-    return ip({"link", "add", client_dev_, "netns", client_, "type", "veth", "peer", "name", sim_dev_, "netns", sim_},
+    return ip({"link", "add", client_dev_, "netns", client_, "type", "veth", "peer", "name",
+               sim_dev_, "netns", sim_},
               why) &&
            ip({"-n", client_, "addr", "add", kClientAddress, "dev", client_dev_}, why) &&
            ip({"-n", sim_, "addr", "add", kSimAddressWithPrefix, "dev", sim_dev_}, why) &&
-           ip({"-n", client_, "link", "set", "lo", "up"}, why) && ip({"-n", sim_, "link", "set", "lo", "up"}, why) &&
+           ip({"-n", client_, "link", "set", "lo", "up"}, why) &&
+           ip({"-n", sim_, "link", "set", "lo", "up"}, why) &&
            ip({"-n", client_, "link", "set", client_dev_, "up"}, why) &&
            ip({"-n", sim_, "link", "set", sim_dev_, "up"}, why);
   }
@@ -95,10 +105,14 @@ class namespace_pair {
     o.fast_sleep = false;
     o.timeout = 20;
     RunResult r = run(args, o);
-    if (r.status == 0) return true;
+    if (r.status == 0) {
+      return true;
+    }
     if (why) {
       *why = "ip";
-      for (const std::string &a : args) *why += " " + a;
+      for (const std::string &a : args) {
+        *why += " " + a;
+      }
       *why += ": " + r.out + r.err;
     }
     return false;
@@ -113,7 +127,9 @@ class namespace_pair {
 class background_run {
  public:
   ~background_run() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) {
+      thread_.join();
+    }
   }
 
   void start(std::function<RunResult()> body) {
@@ -145,18 +161,25 @@ bool has_command(const Sim &sim, const std::string &command) {
 }  // namespace
 
 TEST(Vanish, DeadTargetFailsTheRunAndASilentOneIsWaitedFor) {
-  if (geteuid() != 0) GTEST_SKIP() << "creating network namespaces needs root";
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "creating network namespaces needs root";
+  }
   std::string ip = find_ip();
-  if (ip.empty()) GTEST_SKIP() << "no `ip` command to create network namespaces with";
+  if (ip.empty()) {
+    GTEST_SKIP() << "no `ip` command to create network namespaces with";
+  }
   namespace_pair net(ip);
   std::string why;
-  if (!net.create(&why)) GTEST_SKIP() << "cannot create network namespaces: " << why;
+  if (!net.create(&why)) {
+    GTEST_SKIP() << "cannot create network namespaces: " << why;
+  }
 
   // Declared before the simulator: on an early way out the simulator stops
   // first, its connections close, and the run it serves ends.
   background_run program;
-  Sim sim({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806", "--hang-at", "pf -i"}, kSimAddress,
-          net.in_sim());
+  Sim sim(
+      {"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806", "--hang-at", "pf -i"},
+      kSimAddress, net.in_sim());
 
   RunOptions o;
   o.wrapper = net.in_client();
@@ -166,13 +189,17 @@ TEST(Vanish, DeadTargetFailsTheRunAndASilentOneIsWaitedFor) {
   // The program has sent its hardware query and waits for an answer that
   // will never come.
   auto start = clock_type::now();
-  while (!has_command(sim, "pf -i 02FFFF0") && !program.done() && since(start) < 30) usleep(100000);
+  while (!has_command(sim, "pf -i 02FFFF0") && !program.done() && since(start) < 30) {
+    usleep(100000);
+  }
   ASSERT_TRUE(has_command(sim, "pf -i 02FFFF0")) << "the update never reached its hardware query";
 
   // Silent but alive: keepalive probes go out and the target's side answers
   // them, so the program keeps waiting.
   auto blocked = clock_type::now();
-  while (!program.done() && clock_type::now() - blocked < kSilence) usleep(200000);
+  while (!program.done() && clock_type::now() - blocked < kSilence) {
+    usleep(200000);
+  }
   ASSERT_FALSE(program.done()) << "gave up on a live target after " << since(blocked) << " s";
 
   ASSERT_TRUE(net.cut(&why)) << why;

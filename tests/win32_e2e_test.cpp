@@ -16,8 +16,8 @@ namespace {
 
 // Runs romupdate.exe under wine, with the sample installation laid out for
 // the Windows build.
-RunResult run_exe(const std::vector<std::string> &args, double timeout = 120, const RunOptions &more = {},
-                  const char *exe_variable = "ROMUPDATE_WIN32_EXE") {
+RunResult run_exe(const std::vector<std::string> &args, double timeout = 120,
+                  const RunOptions &more = {}, const char *exe_variable = "ROMUPDATE_WIN32_EXE") {
   const char *exe = getenv(exe_variable);
   const char *wine_run = getenv("ROMUPDATE_WINE_RUN");
   RunOptions o = more;
@@ -32,8 +32,11 @@ RunResult run_exe(const std::vector<std::string> &args, double timeout = 120, co
   // ends in CR LF.
   for (std::string *s : {&r.out, &r.err}) {
     std::string plain;
-    for (size_t i = 0; i < s->size(); ++i)
-      if (!((*s)[i] == '\r' && i + 1 < s->size() && (*s)[i + 1] == '\n')) plain += (*s)[i];
+    for (size_t i = 0; i < s->size(); ++i) {
+      if (!((*s)[i] == '\r' && i + 1 < s->size() && (*s)[i + 1] == '\n')) {
+        plain += (*s)[i];
+      }
+    }
     *s = plain;
   }
   return r;
@@ -48,8 +51,9 @@ RunOptions traced_to(const std::string &trace) {
 class Win32 : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!getenv("ROMUPDATE_WIN32_EXE") || !getenv("ROMUPDATE_WINE_RUN"))
+    if (!getenv("ROMUPDATE_WIN32_EXE") || !getenv("ROMUPDATE_WINE_RUN")) {
       GTEST_SKIP() << "run by the Windows build's tests";
+    }
   }
 };
 
@@ -67,11 +71,12 @@ TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
   EXPECT_EQ(r.err, "");  // the Windows option parser prints no diagnostic
   EXPECT_TRUE(contains(r.out, "\nUsage: ")) << r.out;
   EXPECT_TRUE(contains(r.out, " [-v] <ip address> [ <configfile> ]\n\n"));
-  EXPECT_TRUE(contains(r.out,
-                       "    <configfile> - config file to update in the current directory or $XR38100\\update\n"
-                       "        e. g. T5806\n\n"
-                       "    If $XR38100 is not set, \\xr38100 will be used.\n"
-                       "    If no <ip address> is given, "))
+  EXPECT_TRUE(contains(
+      r.out,
+      "    <configfile> - config file to update in the current directory or $XR38100\\update\n"
+      "        e. g. T5806\n\n"
+      "    If $XR38100 is not set, \\xr38100 will be used.\n"
+      "    If no <ip address> is given, "))
       << r.out;
 }
 
@@ -91,16 +96,21 @@ TEST_F(Program, CompleteUpdateOfA38100B) {
   auto cmds = sim.commands();
   // The Windows build introduces itself as the user "msdos".
   bool msdos = false;
-  for (auto &c : cmds) msdos |= contains(c, "mac lockinfo={echo \"user: msdos\"");
+  for (auto &c : cmds) {
+    msdos |= contains(c, "mac lockinfo={echo \"user: msdos\"");
+  }
   EXPECT_TRUE(msdos);
   EXPECT_EQ(cmds.back(), "init -p");
   sim.stop();
   std::string report;
-  EXPECT_TRUE(flash_matches(examples_root() + "/lib/t5806b.X", sim.dump_path(), true, &report)) << report;
+  EXPECT_TRUE(flash_matches(examples_root() + "/lib/t5806b.X", sim.dump_path(), true, &report))
+      << report;
 }
 
 TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
-  if (!getenv("ROMUPDATE_WIN32_UNLOCK_EXE")) GTEST_SKIP() << "romupdate-unlock.exe not given";
+  if (!getenv("ROMUPDATE_WIN32_UNLOCK_EXE")) {
+    GTEST_SKIP() << "romupdate-unlock.exe not given";
+  }
   Sim sim({"--target", "38100b"});
   // Killed at the menu, after the lock was taken (wine-run answers SIGTERM
   // by killing the program): the marker stays.
@@ -114,7 +124,8 @@ TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
 
   char host[256] = {};
   gethostname(host, sizeof host - 1);
-  const std::string holder = sim.address() + " is locked by user msdos, user interface 4 (gateway), host " + host + "\n";
+  const std::string holder =
+      sim.address() + " is locked by user msdos, user interface 4 (gateway), host " + host + "\n";
   // The Unix tool's user is a number, so the marker is not its own.
   RunOptions unix_tool;
   unix_tool.program = ROMUPDATE_UNLOCK_BIN;
@@ -124,8 +135,8 @@ TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
 
   r = run_exe({sim.address()}, 120, {}, "ROMUPDATE_WIN32_UNLOCK_EXE");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, holder + "removing the lock marker (held by this user on this host)\n" + sim.address() +
-                       " is free\n");
+  EXPECT_EQ(r.out, holder + "removing the lock marker (held by this user on this host)\n" +
+                       sim.address() + " is free\n");
 }
 
 // With -b the run has no reboot and no waits.  The Windows build's trace is
@@ -152,5 +163,7 @@ TEST_F(Trace, WindowsTraceReplaysAgainstTheUnixSimulator) {
   EXPECT_EQ(replayed.out, recorded.out);
   EXPECT_EQ(replayed.err, recorded.err);
   EXPECT_EQ(replay.commands(), field_commands);
-  for (auto &t : replay.transcript()) EXPECT_NE(t.kind, "diverge") << t.text;
+  for (auto &t : replay.transcript()) {
+    EXPECT_NE(t.kind, "diverge") << t.text;
+  }
 }

@@ -52,8 +52,8 @@ struct product_config {
 // Reads the open file (`path` and `local_flag` as get_configname gave them) to its end,
 // closes it, and fills `table` from index `count` on.  Returns `count` plus the entries
 // counted (one past the table counts but is not kept).  Ends the run on a fatal error.
-int get_config_data(const char *path, FILE *file, unsigned char local_flag,
-                    product_config *table, int count);
+int get_config_data(const char *path, FILE *file, unsigned char local_flag, product_config *table,
+                    int count);
 
 // ---- Selection ---------------------------------------------------------------
 

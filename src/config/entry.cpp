@@ -22,16 +22,25 @@ const char *const quokka_excluded_models[] = {
 };
 
 bool names_excluded_model(const char *binname) {
-  for (const char *model : quokka_excluded_models)
-    if (strstr(binname, model)) return true;
+  for (const char *model : quokka_excluded_models) {
+    if (strstr(binname, model)) {
+      return true;
+    }
+  }
   return false;
 }
 
 // Control ROM locations that do not exist on this target's board.
 bool applies_to_target(const product_config &e) {
-  if (!quokka) return true;
-  if (e.romstart == 0xB00000 || e.romstart == 0xA00000) return false;
-  if (e.romstart == FLASH_CARD_WINDOW && names_excluded_model(e.binname)) return false;
+  if (!quokka) {
+    return true;
+  }
+  if (e.romstart == 0xB00000 || e.romstart == 0xA00000) {
+    return false;
+  }
+  if (e.romstart == FLASH_CARD_WINDOW && names_excluded_model(e.binname)) {
+    return false;
+  }
   return true;
 }
 
@@ -46,13 +55,16 @@ void release_nwire_commands(product_config *e) {
 }
 
 void print_config_entry(const product_config &e) {
-  if (marlin)
-    fprintf(stderr, "System firmware revision required = A.%02d.%02d\n", static_cast<int>(e.genrev / 100),
-            static_cast<int>(e.genrev % 100));
+  if (marlin) {
+    fprintf(stderr, "System firmware revision required = A.%02d.%02d\n",
+            static_cast<int>(e.genrev / 100), static_cast<int>(e.genrev % 100));
+  }
   fprintf(stderr, "ROM identifier address = %lXH\n", static_cast<unsigned long>(e.romidentloc));
   fputs("Required hardware identifier = ", stderr);
-  for (int i = 0; i < e.romident_count; i++)
-    fprintf(stderr, "%lXH%s", static_cast<unsigned long>(e.romident[i]), i + 1 < e.romident_count ? ", " : "\n");
+  for (int i = 0; i < e.romident_count; i++) {
+    fprintf(stderr, "%lXH%s", static_cast<unsigned long>(e.romident[i]),
+            i + 1 < e.romident_count ? ", " : "\n");
+  }
   fprintf(stderr, "Control ROM start address = %lXH\n", static_cast<unsigned long>(e.romstart));
   fprintf(stderr, "Control ROM size = %lXH\n", static_cast<unsigned long>(e.romsize));
   fprintf(stderr, "Control ROM width = %d\n", static_cast<int>(e.romwidth));
@@ -61,9 +73,12 @@ void print_config_entry(const product_config &e) {
     fprintf(stderr, "LAN ROM size = %lXH\n", static_cast<unsigned long>(e.lan_romsize));
     fprintf(stderr, "LAN ROM width = %d\n", static_cast<int>(e.lan_romwidth));
   }
-  fprintf(stderr, "Programming voltage control address = %lXH\n", static_cast<unsigned long>(e.vppctladdr));
-  fprintf(stderr, "Programming voltage control value = %hXH\n", static_cast<unsigned short>(e.vppvalue));
-  fprintf(stderr, "Programming voltage control mask = %hXH\n", static_cast<unsigned short>(e.vppmask));
+  fprintf(stderr, "Programming voltage control address = %lXH\n",
+          static_cast<unsigned long>(e.vppctladdr));
+  fprintf(stderr, "Programming voltage control value = %hXH\n",
+          static_cast<unsigned short>(e.vppvalue));
+  fprintf(stderr, "Programming voltage control mask = %hXH\n",
+          static_cast<unsigned short>(e.vppmask));
 }
 
 }  // namespace
@@ -87,7 +102,8 @@ void copy_config_text(char (&field)[CONFIG_TEXT_SIZE], const char *value) {
   snprintf(field, sizeof field, "%s", value ? value : "");
 }
 
-void init_config_entry(product_config *table, int index, const char *path, unsigned char for_38100a) {
+void init_config_entry(product_config *table, int index, const char *path,
+                       unsigned char for_38100a) {
   product_config *e = config_entry(table, index);
   memset(e, 0, sizeof *e);
   copy_config_text(e->config_name, path);
@@ -113,13 +129,20 @@ void init_config_entry(product_config *table, int index, const char *path, unsig
 int check_config_entry(product_config *table, int index) {
   product_config *e = config_entry(table, index);
 
-  if (e->romident_count == 0) fail("ID must be defined\n");
-  if (e->binname[0] == '\0') fail("Control binary name must be defined\n");
-  if (programming_lan && e->lan_binname[0] == '\0')
+  if (e->romident_count == 0) {
+    fail("ID must be defined\n");
+  }
+  if (e->binname[0] == '\0') {
+    fail("Control binary name must be defined\n");
+  }
+  if (programming_lan && e->lan_binname[0] == '\0') {
     fail("LAN binary name must be defined\n");
+  }
 
   // A processor probe has no programming-voltage latch beside its identifier.
-  if (e->vppctladdr == VALUE_UNSET && !yak) e->vppctladdr = e->romidentloc + 7;
+  if (e->vppctladdr == VALUE_UNSET && !yak) {
+    e->vppctladdr = e->romidentloc + 7;
+  }
 
   const bool flash_card = is_flash_card_entry(*e);
   if (!applies_to_target(*e) || (flash_card && !quokka)) {
@@ -137,7 +160,11 @@ int check_config_entry(product_config *table, int index) {
 
   e->read_order = index;
   const int first_place = flash_card ? add_quokka_ranges(e) : 0;
-  if (verboseflag) print_config_entry(*e);
-  if (first_place && index != 0) std::swap(table[0], table[index]);
+  if (verboseflag) {
+    print_config_entry(*e);
+  }
+  if (first_place && index != 0) {
+    std::swap(table[0], table[index]);
+  }
   return 1;
 }

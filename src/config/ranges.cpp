@@ -31,7 +31,9 @@ flash_range *new_range(uint32_t start, uint32_t end) {
 // the node it is put in front of is merged into that node.
 void insert_range(uint32_t start, uint32_t end) {
   flash_range **link = &quokka_ranges;
-  while (*link && (*link)->start < start) link = &(*link)->next;
+  while (*link && (*link)->start < start) {
+    link = &(*link)->next;
+  }
   flash_range *after = *link;
   if (after && static_cast<uint64_t>(end) + 1 == after->start) {
     after->start = start;
@@ -90,7 +92,9 @@ void for_each_gap(Visit visit) {
       visit(a, FLASH_CARD_END - a);
       break;
     }
-    if (a < node->start) visit(a, node->start - a);
+    if (a < node->start) {
+      visit(a, node->start - a);
+    }
     a = std::max<uint64_t>(a, static_cast<uint64_t>(node->end) + 1);
     node = node->next;
   }
@@ -108,10 +112,11 @@ int add_quokka_ranges(const product_config *entry) {
     insert_range(FLASH_CARD_CODE_START, FLASH_CARD_LAST);
     return 1;
   }
-  if (entry->romstart == FLASH_CARD_WINDOW)
+  if (entry->romstart == FLASH_CARD_WINDOW) {
     insert_range(FLASH_CARD_WINDOW_START, FLASH_CARD_WINDOW_LAST);
-  else
+  } else {
     insert_range(entry->romstart, range_end(entry->romstart, entry->romsize));
+  }
   return 0;
 }
 
@@ -145,7 +150,9 @@ void copy_quokka_flash_parts() {
       break;
     }
   }
-  if (!erase_needed) return;
+  if (!erase_needed) {
+    return;
+  }
 
   // The keep-list holds at most one pair per gap.  Make sure the whole
   // command fits before anything is probed or erased: a cut keep-list would
@@ -170,7 +177,9 @@ void copy_quokka_flash_parts() {
   };
   append("pf -e");
   for_each_gap([&](uint64_t start, uint64_t size) {
-    if (probe_area(start, size) != 0) return;  // free: erased with the ranges
+    if (probe_area(start, size) != 0) {
+      return;  // free: erased with the ranges
+    }
     // A gap lies on the card, so its start and size are 32-bit numbers of at
     // most 8 digits each, and the pair fits.
     const unsigned long gap_start = static_cast<uint32_t>(start);

@@ -24,7 +24,9 @@ using Nodes = std::vector<std::pair<uint32_t, uint32_t>>;
 
 Nodes nodes() {
   Nodes out;
-  for (const flash_range *r = quokka_ranges; r; r = r->next) out.emplace_back(r->start, r->end);
+  for (const flash_range *r = quokka_ranges; r; r = r->next) {
+    out.emplace_back(r->start, r->end);
+  }
   return out;
 }
 
@@ -55,11 +57,14 @@ const char kHangUp[] = "<hang up>";
 
 class FakeTarget {
  public:
-  explicit FakeTarget(std::map<std::string, std::string> replies, std::string default_reply = "Available")
+  explicit FakeTarget(std::map<std::string, std::string> replies,
+                      std::string default_reply = "Available")
       : replies_(std::move(replies)), default_reply_(std::move(default_reply)) {
     int command[2], control[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, command) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0)
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, command) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0) {
       ADD_FAILURE() << "socketpair";
+    }
     gtw.command_socket = command[0];
     gtw.control_socket = control[0];
     gtw.started = 0;  // lock mode: only the command connection is read
@@ -68,7 +73,9 @@ class FakeTarget {
     thread_ = std::thread([this] { serve(); });
   }
   ~FakeTarget() {
-    if (thread_.joinable()) finish();
+    if (thread_.joinable()) {
+      finish();
+    }
   }
 
   // Hangs up and returns the commands received, line ends stripped.
@@ -76,7 +83,9 @@ class FakeTarget {
     plat_close_socket(gtw.command_socket);
     plat_close_socket(gtw.control_socket);
     thread_.join();
-    if (target_ >= 0) close(target_);
+    if (target_ >= 0) {
+      close(target_);
+    }
     close(control_peer_);
     return commands_;
   }
@@ -87,19 +96,22 @@ class FakeTarget {
     char buf[512];
     for (;;) {
       ssize_t n = recv(target_, buf, sizeof buf, 0);
-      if (n <= 0) return;
+      if (n <= 0) {
+        return;
+      }
       pending.append(buf, static_cast<size_t>(n));
       for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
         std::string command = pending.substr(0, end);
         pending.erase(0, end + 1);
         commands_.push_back(command);
         std::string line;
-        if (auto it = replies_.find(command); it != replies_.end())
+        if (auto it = replies_.find(command); it != replies_.end()) {
           line = it->second;
-        else if (command.rfind("pf -a ", 0) == 0)
+        } else if (command.rfind("pf -a ", 0) == 0) {
           line = default_reply_;
-        else
+        } else {
           line = "Flash erased";
+        }
         if (line == kHangUp) {
           close(target_);
           target_ = -1;
@@ -128,7 +140,8 @@ class Ranges : public testing::Test {
   void TearDown() override { clear_quokka_ranges(); }
 
   // Runs the erase against a fake target and returns what it received.
-  std::vector<std::string> erase(std::map<std::string, std::string> replies, std::string default_reply = "Available") {
+  std::vector<std::string> erase(std::map<std::string, std::string> replies,
+                                 std::string default_reply = "Available") {
     FakeTarget target(std::move(replies), std::move(default_reply));
     testing::internal::CaptureStderr();  // the erase's reply lines
     copy_quokka_flash_parts();
@@ -147,8 +160,8 @@ TEST_F(Ranges, SortedInsertionMergesOnlyARangeThatEndsAtTheNextNode) {
   clear_quokka_ranges();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x40000);
-  add(0x10040000, 0x20000);  // between the two; touches the first only from behind
-  add(0xA80000, 0x12345);    // the card through the old ROM window
+  add(0x10040000, 0x20000);     // between the two; touches the first only from behind
+  add(0xA80000, 0x12345);       // the card through the old ROM window
   add(0x100F0000, 0xFFFFFFFF);  // runs past the address space: ends at its top
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF},
                             {0x10040000, 0x1007FFFF},
@@ -171,7 +184,8 @@ TEST_F(Ranges, WholeCardGoesFirstAndKeepsItsLastQuarter) {
   clear_quokka_ranges();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x100000);
-  EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x10080000, 0x100BFFFF}, {0x100C0000, 0x100FFFFF}}));
+  EXPECT_EQ(nodes(),
+            (Nodes{{0x10000000, 0x1003FFFF}, {0x10080000, 0x100BFFFF}, {0x100C0000, 0x100FFFFF}}));
 }
 
 // ---- Reply lines of the probe ------------------------------------------------
@@ -200,7 +214,8 @@ TEST(AvailReplyLine, FirstWordOfEitherKindDecides) {
 TEST_F(Ranges, NothingIsErasedWhenEveryRangeIsAvailable) {
   add(0x10000000, 0x40000);
   add(0x10080000, 0x40000);
-  EXPECT_EQ(erase({}), (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10080000, 0x40000)}));
+  EXPECT_EQ(erase({}),
+            (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10080000, 0x40000)}));
 }
 
 TEST_F(Ranges, GapsInUseAreKept) {
@@ -215,27 +230,32 @@ TEST_F(Ranges, AnAnswerNamingNeitherWordMeansInUse) {
   add(0x10080000, 0x40000);
   // Probing stops at the first range in use; a gap without a clear answer
   // is kept: nothing is erased that is not known to be free.
-  EXPECT_EQ(erase({{probe(0x10000000, 0x40000), "Unreadable"}, {probe(0x100C0000, 0x40000), "???"}}),
-            (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x40000),
-                                      probe(0x100C0000, 0x40000), "pf -e 0100C0000 040000"}));
+  EXPECT_EQ(
+      erase({{probe(0x10000000, 0x40000), "Unreadable"}, {probe(0x100C0000, 0x40000), "???"}}),
+      (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x40000),
+                                probe(0x100C0000, 0x40000), "pf -e 0100C0000 040000"}));
   // An "Available" does not carry over into the next probe.
-  auto commands = erase({{probe(0x10000000, 0x40000), "Available"}, {probe(0x10080000, 0x40000), "no answer"}});
+  auto commands =
+      erase({{probe(0x10000000, 0x40000), "Available"}, {probe(0x10080000, 0x40000), "no answer"}});
   ASSERT_FALSE(commands.empty());
   EXPECT_EQ(commands.back(), "pf -e");
 }
 
 TEST_F(Ranges, TheCardsLastByteIsAGapOfItsOwn) {
   add(0x100C0000, 0x3FFFF);  // ends one byte short of the card's end
-  EXPECT_EQ(erase({}, "Used"), (std::vector<std::string>{probe(0x100C0000, 0x3FFFF), probe(0x10000000, 0xC0000),
-                                                         probe(0x100FFFFF, 1),
-                                                         "pf -e" + pair(0x10000000, 0xC0000) + pair(0x100FFFFF, 1)}));
+  EXPECT_EQ(erase({}, "Used"),
+            (std::vector<std::string>{probe(0x100C0000, 0x3FFFF), probe(0x10000000, 0xC0000),
+                                      probe(0x100FFFFF, 1),
+                                      "pf -e" + pair(0x10000000, 0xC0000) + pair(0x100FFFFF, 1)}));
 }
 
 TEST_F(Ranges, WholeCardProbesOnlyItsMiddle) {
   add(0x10000000, 0x100000);
-  auto commands = erase({{probe(0x10000000, 0x40000), "Used"}, {probe(0x10040000, 0x80000), "Used"}});
-  EXPECT_EQ(commands, (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x80000),
-                                                "pf -e 010040000 080000"}));
+  auto commands =
+      erase({{probe(0x10000000, 0x40000), "Used"}, {probe(0x10040000, 0x80000), "Used"}});
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{probe(0x10000000, 0x40000), probe(0x10040000, 0x80000),
+                                      "pf -e 010040000 080000"}));
 }
 
 TEST_F(Ranges, OverlappingRangesNeverOpenAGapInsideARange) {
@@ -263,7 +283,9 @@ TEST_F(Ranges, LongKeepListIsSentWhole) {
 }
 
 TEST_F(Ranges, KeepListThatCannotFitEndsTheRunBeforeAnyErase) {
-  for (uint32_t k = 0; k < 40; k++) add(0x10000000 + k * 0x4000 + 0x2000, 0x1000);
+  for (uint32_t k = 0; k < 40; k++) {
+    add(0x10000000 + k * 0x4000 + 0x2000, 0x1000);
+  }
   int sv[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
   // Only the first probe is answered: nothing more may follow it.
@@ -275,7 +297,8 @@ TEST_F(Ranges, KeepListThatCannotFitEndsTheRunBeforeAnyErase) {
         gtw.started = 0;
         copy_quokka_flash_parts();
       },
-      ExitedWithCode(1), "^romupdate: Erase command too long: 41 flash areas outside the ranges, at most 17\n$");
+      ExitedWithCode(1),
+      "^romupdate: Erase command too long: 41 flash areas outside the ranges, at most 17\n$");
   fcntl(sv[1], F_SETFL, O_NONBLOCK);
   char buf[256];
   ssize_t n = read(sv[1], buf, sizeof buf);
@@ -295,7 +318,8 @@ TEST_F(Ranges, FailingCommandsEndTheRun) {
       ExitedWithCode(1), "!ERROR flash locked");
   EXPECT_EXIT(
       {
-        FakeTarget target({{probe(0x10040000, 0xC0000), "Available"}, {"pf -e", "!ERROR erase failed"}}, "Used");
+        FakeTarget target(
+            {{probe(0x10040000, 0xC0000), "Available"}, {"pf -e", "!ERROR erase failed"}}, "Used");
         copy_quokka_flash_parts();
       },
       ExitedWithCode(1), "!ERROR erase failed");

@@ -12,10 +12,10 @@
 #include "platform/platform.h"
 
 const char *const config_keywords[CONFIG_KEYWORD_COUNT] = {
-    "genrev",     "romidentloc", "romident",   "romstart",    "romstart68", "romstart188",
-    "romsize",    "romsize68",   "romsize188", "romwidth",    "romwidth68", "romwidth188",
-    "pfname",     "binname",     "bin68",      "bin188",      "vppctladdr", "vppvalue",
-    "vppmask",    "newflash",    "oldflash",   "noinitr",     "nwirecmd",
+    "genrev",  "romidentloc", "romident",   "romstart", "romstart68", "romstart188",
+    "romsize", "romsize68",   "romsize188", "romwidth", "romwidth68", "romwidth188",
+    "pfname",  "binname",     "bin68",      "bin188",   "vppctladdr", "vppvalue",
+    "vppmask", "newflash",    "oldflash",   "noinitr",  "nwirecmd",
 };
 
 namespace {
@@ -83,23 +83,29 @@ void drop_carriage_return(FILE *file, int line_size) {
     config_line[length - 1] = '\0';
   } else if (length == static_cast<size_t>(line_size) - 1 && config_line[length - 1] == '\r') {
     int next = getc(file);
-    if (next == '\n')
+    if (next == '\n') {
       config_line[length - 1] = '\n';
-    else if (next != EOF)
+    } else if (next != EOF) {
       ungetc(next, file);
+    }
   }
 }
 
 int find_key(const char *token) {
-  for (int i = 0; i < CONFIG_KEYWORD_COUNT; i++)
-    if (strcmp(token, config_keywords[i]) == 0) return i;
+  for (int i = 0; i < CONFIG_KEYWORD_COUNT; i++) {
+    if (strcmp(token, config_keywords[i]) == 0) {
+      return i;
+    }
+  }
   return -1;
 }
 
 // A file found next to the configuration file keeps its images beside it
 // too: only the file name part of the value is kept.
 const char *image_name(const char *value, unsigned char local_flag) {
-  if (!local_flag) return value;
+  if (!local_flag) {
+    return value;
+  }
   const char *slash = strrchr(value, '/');
   return slash ? slash + 1 : value;
 }
@@ -118,18 +124,23 @@ void store_hex16(const char *value, uint16_t *field) { scan_hex16(value, field);
 void store_dec32(const char *value, int32_t *field) { scan_dec32(value, field); }
 
 void add_romident(product_config *e, const char *value) {
-  if (e->romident_count >= MAX_ROMIDENTS) fail("limit of %d IDs exceeded\n", MAX_ROMIDENTS);
+  if (e->romident_count >= MAX_ROMIDENTS) {
+    fail("limit of %d IDs exceeded\n", MAX_ROMIDENTS);
+  }
   uint32_t id = 0;  // a value that does not convert identifies nothing real
   scan_hex32(value, &id);
   e->romident[e->romident_count++] = id;
 }
 
 void add_nwirecmd(product_config *e, const char *value) {
-  if (e->nwirecmd_count >= MAX_NWIRECMDS)
+  if (e->nwirecmd_count >= MAX_NWIRECMDS) {
     fail("limit of %d nwire commands exceeded\n", MAX_NWIRECMDS);
+  }
   size_t size = strlen(value) + 1;
   char *copy = static_cast<char *>(malloc(size));
-  if (!copy) fail("error allocating memory for nwire commands\n");
+  if (!copy) {
+    fail("error allocating memory for nwire commands\n");
+  }
   memcpy(copy, value, size);
   e->nwirecmd[e->nwirecmd_count++] = copy;
 }
@@ -148,9 +159,13 @@ int read_config_line(FILE *file, int *key, char **value) {
 
     char *cursor = config_line;
     char *token = next_token(&cursor, KEY_SEPARATORS);
-    if (!token || token[0] == '#') continue;
+    if (!token || token[0] == '#') {
+      continue;
+    }
     int index = find_key(token);
-    if (index < 0) continue;
+    if (index < 0) {
+      continue;
+    }
 
     char *text = next_token(&cursor, quoted ? QUOTED_SEPARATORS : KEY_SEPARATORS);
     if (!text || (!quoted && text[0] == '#')) {
@@ -164,14 +179,17 @@ int read_config_line(FILE *file, int *key, char **value) {
   return 0;
 }
 
-int get_config_data(const char *path, FILE *file, unsigned char local_flag, product_config *table, int count) {
+int get_config_data(const char *path, FILE *file, unsigned char local_flag, product_config *table,
+                    int count) {
   if (programming_lan && count > 0) {
     fputs("\nProgramming of the 38126 product is incompatable with programming of\n", stderr);
     fputs("other products, the 38126 must be the only product on the command line.\n\n", stderr);
     fclose(file);
     exit_romupdate(1);
   }
-  if (verboseflag) printf("\nReading configuration from '%s'\n", path);
+  if (verboseflag) {
+    printf("\nReading configuration from '%s'\n", path);
+  }
 
   begin_entry(table, count, path, 0, local_flag);
   int key;
@@ -179,41 +197,73 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
   while (read_config_line(file, &key, &value)) {
     product_config *e = config_entry(table, count);
     switch (key) {
-      case KEY_GENREV: store_dec32(value, &e->genrev); break;
-      case KEY_ROMIDENTLOC: store_hex32(value, &e->romidentloc); break;
-      case KEY_ROMIDENT: add_romident(e, value); break;
+      case KEY_GENREV:
+        store_dec32(value, &e->genrev);
+        break;
+      case KEY_ROMIDENTLOC:
+        store_hex32(value, &e->romidentloc);
+        break;
+      case KEY_ROMIDENT:
+        add_romident(e, value);
+        break;
       case KEY_ROMSTART:
-      case KEY_ROMSTART68: store_hex32(value, &e->romstart); break;
+      case KEY_ROMSTART68:
+        store_hex32(value, &e->romstart);
+        break;
       case KEY_ROMSIZE:
-      case KEY_ROMSIZE68: store_hex32(value, &e->romsize); break;
+      case KEY_ROMSIZE68:
+        store_hex32(value, &e->romsize);
+        break;
       case KEY_ROMWIDTH:
-      case KEY_ROMWIDTH68: store_dec32(value, &e->romwidth); break;
-      case KEY_PFNAME: copy_config_text(e->pfname, value); break;
+      case KEY_ROMWIDTH68:
+        store_dec32(value, &e->romwidth);
+        break;
+      case KEY_PFNAME:
+        copy_config_text(e->pfname, value);
+        break;
       case KEY_BINNAME:
-      case KEY_BIN68: copy_config_text(e->binname, image_name(value, local_flag)); break;
-      case KEY_VPPCTLADDR: store_hex32(value, &e->vppctladdr); break;
-      case KEY_VPPVALUE: store_hex16(value, &e->vppvalue); break;
-      case KEY_VPPMASK: store_hex16(value, &e->vppmask); break;
+      case KEY_BIN68:
+        copy_config_text(e->binname, image_name(value, local_flag));
+        break;
+      case KEY_VPPCTLADDR:
+        store_hex32(value, &e->vppctladdr);
+        break;
+      case KEY_VPPVALUE:
+        store_hex16(value, &e->vppvalue);
+        break;
+      case KEY_VPPMASK:
+        store_hex16(value, &e->vppmask);
+        break;
 
       // The LAN ROM exists only on the 38126 card; other products' files may
       // carry these keys for it and they are passed over.
       case KEY_ROMSTART188:
-        if (programming_lan) store_hex32(value, &e->lan_romstart);
+        if (programming_lan) {
+          store_hex32(value, &e->lan_romstart);
+        }
         break;
       case KEY_ROMSIZE188:
-        if (programming_lan) store_hex32(value, &e->lan_romsize);
+        if (programming_lan) {
+          store_hex32(value, &e->lan_romsize);
+        }
         break;
       case KEY_ROMWIDTH188:
-        if (programming_lan) store_dec32(value, &e->lan_romwidth);
+        if (programming_lan) {
+          store_dec32(value, &e->lan_romwidth);
+        }
         break;
       case KEY_BIN188:
-        if (programming_lan) copy_config_text(e->lan_binname, image_name(value, local_flag));
+        if (programming_lan) {
+          copy_config_text(e->lan_binname, image_name(value, local_flag));
+        }
         break;
 
       case KEY_NEWFLASH:
         count += check_config_entry(table, count);
         begin_entry(table, count, path, 0, local_flag);
-        if (verboseflag) printf("\nFound additional entry in config file\n");
+        if (verboseflag) {
+          printf("\nFound additional entry in config file\n");
+        }
         break;
       case KEY_OLDFLASH:
         // The entry just finished is the 38100B's; the one that begins here
@@ -221,19 +271,25 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
         e->for_38100b = 1;
         count += check_config_entry(table, count);
         begin_entry(table, count, path, 1, local_flag);
-        if (verboseflag) printf("\nFound 38100A entry in config file\n");
+        if (verboseflag) {
+          printf("\nFound 38100A entry in config file\n");
+        }
         break;
       case KEY_NOINITR:
         e->initr = 0;
         init_r = 1;
         break;
-      case KEY_NWIRECMD: add_nwirecmd(e, value); break;
+      case KEY_NWIRECMD:
+        add_nwirecmd(e, value);
+        break;
     }
   }
   // A read error must not pass for the end of the file: the entry would go
   // on without the lines that were not read.
   const bool read_failed = ferror(file) != 0;
   fclose(file);
-  if (read_failed) fail("Can't read '%s'\n", path);
+  if (read_failed) {
+    fail("Can't read '%s'\n", path);
+  }
   return count + check_config_entry(table, count);
 }

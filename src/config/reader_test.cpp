@@ -35,16 +35,23 @@ class Reader : public testing::Test {
   // overwrites.
   void release_entries(int first) {
     for (int i = first; i < MAX_CONFIG_ENTRIES; i++) {
-      for (int j = 0; j < table[i].nwirecmd_count; j++) free(table[i].nwirecmd[j]);
+      for (int j = 0; j < table[i].nwirecmd_count; j++) {
+        free(table[i].nwirecmd[j]);
+      }
       table[i].nwirecmd_count = 0;
     }
   }
 
-  int read(const std::string &content, int count = 0, unsigned char local_flag = 0, const char *path = "test.cfg") {
+  int read(const std::string &content, int count = 0, unsigned char local_flag = 0,
+           const char *path = "test.cfg") {
     release_entries(count);
     FILE *f = tmpfile();
-    if (!f) ADD_FAILURE() << "no temporary file";
-    if (!f) return -1;
+    if (!f) {
+      ADD_FAILURE() << "no temporary file";
+    }
+    if (!f) {
+      return -1;
+    }
     fwrite(content.data(), 1, content.size(), f);
     rewind(f);
     return get_config_data(path, f, local_flag, table.get(), count);
@@ -56,8 +63,9 @@ class Reader : public testing::Test {
 // ---- Line syntax -------------------------------------------------------------
 
 TEST_F(Reader, KeyAndValueSeparatorsAreEquivalent) {
-  for (const char *line : {"romstart 0x123456\n", "romstart: 123456H\n", "romstart:123456\n", "romstart\t123456\n",
-                           "  romstart 123456 trailing words\n", "romstart 123456"}) {
+  for (const char *line :
+       {"romstart 0x123456\n", "romstart: 123456H\n", "romstart:123456\n", "romstart\t123456\n",
+        "  romstart 123456 trailing words\n", "romstart 123456"}) {
     ASSERT_EQ(read(std::string(kMinimal) + line), 1) << line;
     EXPECT_EQ(table[0].romstart, 0x123456u) << line;
   }
@@ -86,8 +94,9 @@ TEST_F(Reader, QuotedValues) {
 
 TEST_F(Reader, CommentsUnknownKeysAndMissingValues) {
   testing::internal::CaptureStderr();
-  int n = read("# comment\n\n \t\n#romstart 9\nROMSTART 9\nromstarts 9\nromstart #9\nromident\nbinname:\n" +
-               std::string(kMinimal));
+  int n = read(
+      "# comment\n\n \t\n#romstart 9\nROMSTART 9\nromstarts 9\nromstart #9\nromident\nbinname:\n" +
+      std::string(kMinimal));
   std::string err = testing::internal::GetCapturedStderr();
   ASSERT_EQ(n, 1);
   EXPECT_EQ(table[0].romstart, 0x280000u);
@@ -101,22 +110,28 @@ TEST_F(Reader, CommentsUnknownKeysAndMissingValues) {
 TEST_F(Reader, LongHugeAndBinaryInput) {
   // A line over 1023 characters is read in pieces: the value is cut to the
   // field, and a key past the first piece still counts.
-  ASSERT_EQ(read("romident 1\nbinname " + std::string(1500, 'v') + "\n" + std::string(1023, ' ') + "romstart 42\n"),
+  ASSERT_EQ(read("romident 1\nbinname " + std::string(1500, 'v') + "\n" + std::string(1023, ' ') +
+                 "romstart 42\n"),
             1);
   EXPECT_EQ(std::string(table[0].binname), std::string(79, 'v'));
   EXPECT_EQ(table[0].romstart, 0x42u);
   // A CR LF line end split between two pieces is still a line end.
   const size_t piece = static_cast<size_t>(plat_text().line_size) - 1;
-  ASSERT_EQ(read("romident 1\n" + std::string(piece - 12, ' ') + "binname x.X\r\nromstart 42\n"), 1);
+  ASSERT_EQ(read("romident 1\n" + std::string(piece - 12, ' ') + "binname x.X\r\nromstart 42\n"),
+            1);
   EXPECT_STREQ(table[0].binname, "x.X");
   EXPECT_EQ(table[0].romstart, 0x42u);
 
   std::string big;
-  for (int i = 0; i < 20000; i++) big += "# filler " + std::to_string(i) + "\n";
+  for (int i = 0; i < 20000; i++) {
+    big += "# filler " + std::to_string(i) + "\n";
+  }
   EXPECT_EQ(read(big + kMinimal + big), 1);
 
   std::string binary;
-  for (int i = 0; i < 5000; i++) binary += static_cast<char>((i * 37) % 32 | (i & 1 ? 0x80 : 0));
+  for (int i = 0; i < 5000; i++) {
+    binary += static_cast<char>((i * 37) % 32 | (i & 1 ? 0x80 : 0));
+  }
   binary.append("\0 romstart 1\n", 13);  // a zero byte hides the rest of its line
   ASSERT_EQ(read(binary + kMinimal), 1);
   EXPECT_EQ(table[0].romstart, 0x280000u);
@@ -125,10 +140,12 @@ TEST_F(Reader, LongHugeAndBinaryInput) {
 // ---- Values ------------------------------------------------------------------
 
 TEST_F(Reader, KeysStoreTheirFields) {
-  ASSERT_EQ(read("genrev 415\nromidentloc 12345\nromident 1A\nromident zz\nromstart68 300000\nromsize68 80000\n"
-                 "romwidth68 8\nromwidth -4\npfname lib/x.X\nbin68 c.X\nvppvalue 12345\nvppmask 0x0F\n"
-                 "nwirecmd \"mm 1 2\"\nnwirecmd ww\nnoinitr x\nromsize zz\n"),
-            1);
+  ASSERT_EQ(
+      read("genrev 415\nromidentloc 12345\nromident 1A\nromident zz\nromstart68 300000\nromsize68 "
+           "80000\n"
+           "romwidth68 8\nromwidth -4\npfname lib/x.X\nbin68 c.X\nvppvalue 12345\nvppmask 0x0F\n"
+           "nwirecmd \"mm 1 2\"\nnwirecmd ww\nnoinitr x\nromsize zz\n"),
+      1);
   const product_config &e = table[0];
   EXPECT_EQ(e.genrev, 415);
   EXPECT_EQ(e.romidentloc, 0x12345u);
@@ -153,8 +170,8 @@ TEST_F(Reader, KeysStoreTheirFields) {
 
 TEST_F(Reader, TextsAndImageNames) {
   std::string long_path(300, 'p');
-  ASSERT_EQ(read("romident 1\nbinname inst/update/abc.X\npfname lib/" + std::string(80, 'f') + "\n", 0, 1,
-                 long_path.c_str()),
+  ASSERT_EQ(read("romident 1\nbinname inst/update/abc.X\npfname lib/" + std::string(80, 'f') + "\n",
+                 0, 1, long_path.c_str()),
             1);
   EXPECT_STREQ(table[0].binname, "abc.X");  // found here: the image is looked for here
   EXPECT_EQ(std::string(table[0].pfname), "lib/" + std::string(75, 'f'));
@@ -164,7 +181,8 @@ TEST_F(Reader, TextsAndImageNames) {
 }
 
 TEST_F(Reader, LanKeysOnlyForTheLanProduct) {
-  const char *file = "romident 1\nbinname c.X\nromstart188 50000\nromsize188 20000\nromwidth188 8\nbin188 l.X\n";
+  const char *file =
+      "romident 1\nbinname c.X\nromstart188 50000\nromsize188 20000\nromwidth188 8\nbin188 l.X\n";
   ASSERT_EQ(read(file), 1);
   EXPECT_EQ(table[0].lan_romstart, 0x40000u);
   EXPECT_STREQ(table[0].lan_binname, "");
@@ -193,7 +211,8 @@ TEST_F(Reader, ProcessorProbeKeepsNoVoltageControlAddress) {
 // ---- Entries -----------------------------------------------------------------
 
 TEST_F(Reader, NewflashAndOldflashSplitAFile) {
-  ASSERT_EQ(read("romstart 300000\nromident 1\nbinname b.X\noldflash x\nromident 2\nbinname a.X\nnewflash x\n"
+  ASSERT_EQ(read("romstart 300000\nromident 1\nbinname b.X\noldflash x\nromident 2\nbinname "
+                 "a.X\nnewflash x\n"
                  "romident 3\nbinname c.X\nnoinitr y\n"),
             3);
   EXPECT_EQ(table[0].romstart, 0x300000u);
@@ -213,17 +232,21 @@ TEST_F(Reader, FatalErrors) {
     ids += "romident " + std::to_string(i + 1) + "\n";
     cmds += "nwirecmd c" + std::to_string(i) + "\n";
   }
-  ASSERT_EQ(read(ids + cmds + "binname c.X\nnewflash x\n" + ids + "binname d.X\n"), 2);  // limits per entry
+  ASSERT_EQ(read(ids + cmds + "binname c.X\nnewflash x\n" + ids + "binname d.X\n"),
+            2);  // limits per entry
   EXPECT_EQ(table[0].romident[31], 0x32u);
   EXPECT_STREQ(table[0].nwirecmd[31], "c31");
 
-  EXPECT_EXIT(read(ids + "romident 33\nbinname c.X\n"), ExitedWithCode(1), "^romupdate: limit of 32 IDs exceeded\n$");
+  EXPECT_EXIT(read(ids + "romident 33\nbinname c.X\n"), ExitedWithCode(1),
+              "^romupdate: limit of 32 IDs exceeded\n$");
   EXPECT_EXIT(read(cmds + "nwirecmd more\n" + kMinimal), ExitedWithCode(1),
               "^romupdate: limit of 32 nwire commands exceeded\n$");
   EXPECT_EXIT(read(""), ExitedWithCode(1), "^romupdate: ID must be defined\n$");
   EXPECT_EXIT(read("# only comments\n"), ExitedWithCode(1), "ID must be defined");
-  EXPECT_EXIT(read(std::string(kMinimal) + "newflash x\n"), ExitedWithCode(1), "ID must be defined");
-  EXPECT_EXIT(read("romident 1\n"), ExitedWithCode(1), "^romupdate: Control binary name must be defined\n$");
+  EXPECT_EXIT(read(std::string(kMinimal) + "newflash x\n"), ExitedWithCode(1),
+              "ID must be defined");
+  EXPECT_EXIT(read("romident 1\n"), ExitedWithCode(1),
+              "^romupdate: Control binary name must be defined\n$");
 
   // A read error is not the end of the file.
   release_entries(0);
@@ -258,16 +281,19 @@ TEST_F(Reader, QuokkaDropsEntriesForOtherBoards) {
   EXPECT_EQ(quokka_ranges->start, 0x10040000u);
   EXPECT_EQ(quokka_ranges->next, nullptr);
 
-  for (const char *model : {"29415", "38206", "38218", "38223", "38231", "38235", "38239", "38244", "38252", "38260",
-                            "38267"})
-    EXPECT_EQ(read(std::string("romident 1\nromstart A80000\nbinname img") + model + ".X\n"), 0) << model;
+  for (const char *model : {"29415", "38206", "38218", "38223", "38231", "38235", "38239", "38244",
+                            "38252", "38260", "38267"}) {
+    EXPECT_EQ(read(std::string("romident 1\nromstart A80000\nbinname img") + model + ".X\n"), 0)
+        << model;
+  }
 
   // Without a quokka only the card's own addresses are dropped.
   quokka = 0;
   clear_quokka_ranges();
-  ASSERT_EQ(read("romident 1\nbinname card.X\nromstart 10000000\nnewflash x\nromident 2\nbinname rom.X\n"
-                 "romstart A80000\nnewflash x\nromident 3\nbinname high.X\nromstart 100FFFFF\n"),
-            2);
+  ASSERT_EQ(
+      read("romident 1\nbinname card.X\nromstart 10000000\nnewflash x\nromident 2\nbinname rom.X\n"
+           "romstart A80000\nnewflash x\nromident 3\nbinname high.X\nromstart 100FFFFF\n"),
+      2);
   EXPECT_STREQ(table[0].binname, "rom.X");
   EXPECT_EQ(quokka_ranges, nullptr);
 }
@@ -287,9 +313,10 @@ TEST_F(Reader, WholeCardEntryTakesFirstPlace) {
 TEST_F(Reader, EntriesPastTheTableAreCountedButNotKept) {
   quokka = verboseflag = 1;
   std::string file;
-  for (int i = 0; i < 3; i++)
-    file += "newflash x\nromident 1\nbinname e" + std::to_string(i) + ".X\nnwirecmd \"nw x\"\nromstart 100" +
-            std::to_string(i * 4) + "0000\n";
+  for (int i = 0; i < 3; i++) {
+    file += "newflash x\nromident 1\nbinname e" + std::to_string(i) +
+            ".X\nnwirecmd \"nw x\"\nromstart 100" + std::to_string(i * 4) + "0000\n";
+  }
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   ASSERT_EQ(read(file.substr(strlen("newflash x\n")), 7), 10);
@@ -308,7 +335,8 @@ TEST_F(Reader, EntriesPastTheTableAreCountedButNotKept) {
   ASSERT_EQ(read("romident 9\nbinname whole.X\nromstart 10000000\nromsize 100000\n", 8), 9);
   EXPECT_STREQ(table[0].binname, "");
   // Its errors are still reported, and the drop rules still apply.
-  EXPECT_EXIT(read(std::string(kMinimal) + "newflash x\nbinname x.X\n", 8), ExitedWithCode(1), "ID must be defined");
+  EXPECT_EXIT(read(std::string(kMinimal) + "newflash x\nbinname x.X\n", 8), ExitedWithCode(1),
+              "ID must be defined");
   quokka = 0;
   EXPECT_EQ(read("romident 1\nbinname c.X\nromstart 10000000\n", 8), 8);
 }
@@ -317,14 +345,17 @@ TEST_F(Reader, VerbosePrintOfAnEntry) {
   verboseflag = marlin = programming_lan = 1;
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
-  ASSERT_EQ(read("genrev 305\nromident 1A\nromident 2b\nbinname c.X\nbin188 l.X\nvppvalue 0abc\nnewflash x\n" +
+  ASSERT_EQ(read("genrev 305\nromident 1A\nromident 2b\nbinname c.X\nbin188 l.X\nvppvalue "
+                 "0abc\nnewflash x\n" +
                      std::string(kMinimal) + "bin188 l.X\n",
                  0, 0, "dir/38126.cfg"),
             2);
   fflush(stdout);
   std::string out = testing::internal::GetCapturedStdout();
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, "\nReading configuration from 'dir/38126.cfg'\n\nFound additional entry in config file\n");
+  EXPECT_EQ(
+      out,
+      "\nReading configuration from 'dir/38126.cfg'\n\nFound additional entry in config file\n");
   EXPECT_EQ(err.substr(0, err.find("System", 1)),
             "System firmware revision required = A.03.05\n"
             "ROM identifier address = 97FFF0H\n"

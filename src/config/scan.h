@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-bool scan_hex32(std::string_view text, uint32_t *out);    // "%lx"
-bool scan_hex16(std::string_view text, uint16_t *out);    // "%hx"
-bool scan_dec32(std::string_view text, int32_t *out);     // "%ld" and "%d"
-bool scan_strtol16(std::string_view text, uint32_t *out); // strtol(.., 16)
+bool scan_hex32(std::string_view text, uint32_t *out);     // "%lx"
+bool scan_hex16(std::string_view text, uint16_t *out);     // "%hx"
+bool scan_dec32(std::string_view text, int32_t *out);      // "%ld" and "%d"
+bool scan_strtol16(std::string_view text, uint32_t *out);  // strtol(.., 16)

@@ -9,11 +9,21 @@ TEST(Scan, HexReadsLikeA32BitLong) {
     std::string_view text;
     uint32_t value;
   } cases[] = {
-      {"280000", 0x280000},     {"0x280000", 0x280000},   {"0X280000", 0x280000},
-      {"280000H", 0x280000},    {" \t\n2b", 0x2B},        {"+10", 0x10},
-      {"12 34", 0x12},          {"0xg", 0},               {"-1", 0xFFFFFFFF},
-      {"-0x10", 0xFFFFFFF0},    {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF},
-      {"-100000000", 0xFFFFFFFF}, {"0000000000000012", 0x12}, {std::string_view("12345", 2), 0x12},
+      {"280000", 0x280000},
+      {"0x280000", 0x280000},
+      {"0X280000", 0x280000},
+      {"280000H", 0x280000},
+      {" \t\n2b", 0x2B},
+      {"+10", 0x10},
+      {"12 34", 0x12},
+      {"0xg", 0},
+      {"-1", 0xFFFFFFFF},
+      {"-0x10", 0xFFFFFFF0},
+      {"FFFFFFFF", 0xFFFFFFFF},
+      {"100000000", 0xFFFFFFFF},
+      {"-100000000", 0xFFFFFFFF},
+      {"0000000000000012", 0x12},
+      {std::string_view("12345", 2), 0x12},
   };
   for (const auto &c : cases) {
     uint32_t v = 0xDEADBEEF;
@@ -29,14 +39,20 @@ TEST(Scan, HexReadsLikeA32BitLong) {
 
 TEST(Scan, DecimalAndStrtolSaturateAtTheSignedLimits) {
   int32_t d = 0;
-  for (auto [text, value] : {std::pair<const char *, int32_t>{"  -16x", -16}, {"2147483648", INT32_MAX},
-                             {"-2147483648", INT32_MIN}, {"-99999999999999999999", INT32_MIN}, {"0x10", 0}}) {
+  for (auto [text, value] : {std::pair<const char *, int32_t>{"  -16x", -16},
+                             {"2147483648", INT32_MAX},
+                             {"-2147483648", INT32_MIN},
+                             {"-99999999999999999999", INT32_MIN},
+                             {"0x10", 0}}) {
     ASSERT_TRUE(scan_dec32(text, &d)) << text;
     EXPECT_EQ(d, value) << text;
   }
   uint32_t s = 0;
-  for (auto [text, value] : {std::pair<const char *, uint32_t>{"80000000", 0x7FFFFFFF}, {"-80000000", 0x80000000},
-                             {"-FFFFFFFFF", 0x80000000}, {"-5", 0xFFFFFFFB}, {"0x38100B rest", 0x38100B}}) {
+  for (auto [text, value] : {std::pair<const char *, uint32_t>{"80000000", 0x7FFFFFFF},
+                             {"-80000000", 0x80000000},
+                             {"-FFFFFFFFF", 0x80000000},
+                             {"-5", 0xFFFFFFFB},
+                             {"0x38100B rest", 0x38100B}}) {
     ASSERT_TRUE(scan_strtol16(text, &s)) << text;
     EXPECT_EQ(s, value) << text;
   }

@@ -27,7 +27,9 @@ inline std::string slurp_fd(int fd) {
   lseek(fd, 0, SEEK_SET);
   char buf[4096];
   ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  while ((n = read(fd, buf, sizeof buf)) > 0) {
+    text.append(buf, static_cast<size_t>(n));
+  }
   close(fd);
   return text;
 }
@@ -45,9 +47,13 @@ inline int temp_fd() {
 inline child_result run_in_child(const std::function<void()> &body, const std::string &input = "",
                                  const std::function<void(pid_t)> &parent = {}) {
   int in[2];
-  if (pipe(in) != 0) return {};
+  if (pipe(in) != 0) {
+    return {};
+  }
   // Small inputs only: the pipe holds them before the child starts.
-  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
+  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    return {};
+  }
   close(in[1]);
   int out = temp_fd(), err = temp_fd();
 
@@ -64,7 +70,9 @@ inline child_result run_in_child(const std::function<void()> &body, const std::s
     _exit(0);
   }
   close(in[0]);
-  if (parent) parent(pid);
+  if (parent) {
+    parent(pid);
+  }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
 
@@ -84,19 +92,27 @@ inline std::string play_target(int peer, pid_t child, const std::string &wake_af
   std::string received;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (;;) {
-    if (!wake_after.empty() && received.find(wake_after) != std::string::npos) kill(child, SIGUSR1);
+    if (!wake_after.empty() && received.find(wake_after) != std::string::npos) {
+      kill(child, SIGUSR1);
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       break;
     }
     pollfd p{peer, POLLIN, 0};
-    if (poll(&p, 1, 10) <= 0) continue;
+    if (poll(&p, 1, 10) <= 0) {
+      continue;
+    }
     char buf[512];
     ssize_t n = recv(peer, buf, sizeof buf, 0);
-    if (n <= 0) break;
+    if (n <= 0) {
+      break;
+    }
     for (ssize_t i = 0; i < n; ++i) {
       received += buf[i];
-      if (buf[i] == '\n') send(peer, "R>", 2, MSG_NOSIGNAL);
+      if (buf[i] == '\n') {
+        send(peer, "R>", 2, MSG_NOSIGNAL);
+      }
     }
   }
   return received;

@@ -36,7 +36,9 @@ void compose_signal_text(char *buf, const char *what) {
 // An interrupted run may have been stopped anywhere, inside stdio or the
 // allocator included: only async-signal-safe writes and _exit from here.
 [[noreturn]] void exit_interrupted(int status) {
-  if (verboseflag) plat_write_stderr(status ? kFailed : kSucceeded);
+  if (verboseflag) {
+    plat_write_stderr(status ? kFailed : kSucceeded);
+  }
   trace_exit(status);
   plat_exit_now(status);
 }
@@ -48,7 +50,9 @@ void release_or_reboot() {
       gtw_close(&gtw, 1);
       break;
     case 2:
-      if (verboseflag) fputs("\nRebooting Flash Target System...\n", stderr);
+      if (verboseflag) {
+        fputs("\nRebooting Flash Target System...\n", stderr);
+      }
       if (bdm_flag) {
         gtw_close(&gtw, 1);
       } else {
@@ -75,12 +79,16 @@ void prepare_interrupt_texts() {
 }
 
 void exit_romupdate(int status) {
-  if (interrupted) exit_interrupted(status);
+  if (interrupted) {
+    exit_interrupted(status);
+  }
   if (!exiting) {
     exiting = true;
     release_or_reboot();
   }
-  if (verboseflag) fputs(status ? kFailed : kSucceeded, stderr);
+  if (verboseflag) {
+    fputs(status ? kFailed : kSucceeded, stderr);
+  }
   fflush(stdout);
   fflush(stderr);
   trace_exit(status);

@@ -105,7 +105,8 @@ TEST(ExitRoutine, TargetBehindNwireBoxIsReleasedNotRebooted) {
 
 TEST(ExitRoutine, InterruptedRunLeavesTheConnectionAlone) {
   for (int state : {1, 2}) {
-    exit_outcome r = run_exit({.state = state, .verbose = true, .interrupted_run = true, .status = 1});
+    exit_outcome r =
+        run_exit({.state = state, .verbose = true, .interrupted_run = true, .status = 1});
     EXPECT_EQ(r.child.status, 1);
     EXPECT_EQ(r.target, "") << "state " << state;
     EXPECT_EQ(r.child.err, "Flash programming FAILED\n");
@@ -138,7 +139,8 @@ TEST(InterruptRoutine, InstalledForInterruptAndTerminate) {
     });
     EXPECT_EQ(r.child.status, 1) << sig;
     EXPECT_EQ(r.target, "") << sig;
-    EXPECT_NE(r.child.err.find(sig == SIGINT ? ": Interrupt\n" : ": Terminate\n"), std::string::npos);
+    EXPECT_NE(r.child.err.find(sig == SIGINT ? ": Interrupt\n" : ": Terminate\n"),
+              std::string::npos);
   }
 }
 

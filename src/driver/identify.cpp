@@ -62,7 +62,9 @@ void identify_target() {
 }
 
 void refuse_lan_on_quokka() {
-  if (!programming_lan || !quokka) return;
+  if (!programming_lan || !quokka) {
+    return;
+  }
   fputs("\n38126 is incompatable and unnecessary with 38100B hardware.\n", stderr);
   exit_romupdate(1);
 }
@@ -73,7 +75,9 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
     // The first entry decides: a processor probe's own firmware is
     // programmed from a power-on style reset.
     const char *command = table[0].initr ? "init -r\n" : "init -p\n";
-    if (verboseflag) fprintf(stderr, "with %s\n", command);
+    if (verboseflag) {
+      fprintf(stderr, "with %s\n", command);
+    }
     gtw_write_command(&gtw, command);
     interface_started = 2;
     gtw_close(&gtw, 0);

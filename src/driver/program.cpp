@@ -15,8 +15,8 @@
 namespace {
 
 // First identifiers with a meaning of their own.
-constexpr uint32_t kId38100B = 0x38100B;      // 38100B-only code, no query
-constexpr uint32_t kIdFlashCard = 0xFF20;     // flash ROM option card
+constexpr uint32_t kId38100B = 0x38100B;   // 38100B-only code, no query
+constexpr uint32_t kIdFlashCard = 0xFF20;  // flash ROM option card
 
 struct free_deleter {
   void operator()(char *p) const { free(p); }
@@ -27,7 +27,9 @@ using owned_path = std::unique_ptr<char, free_deleter>;
 // line or failure ends the run.
 void send_with_progress(const char *command) {
   gtw_line_routine routine = verboseflag ? print_reply_line : ignore_reply_line;
-  if (gtw_send_command(&gtw, command, routine, nullptr) != 0) fail_with_messages();
+  if (gtw_send_command(&gtw, command, routine, nullptr) != 0) {
+    fail_with_messages();
+  }
 }
 
 // Every command is composed to fit the buffer; should one ever not fit, it
@@ -55,12 +57,12 @@ void scan_image(const char *path, uint32_t *lowest, uint32_t *highest) {
   }
 }
 
-[[noreturn]] void refuse_empty_image(const char *path) {
-  fail("No data records in '%s'\n", path);
-}
+[[noreturn]] void refuse_empty_image(const char *path) { fail("No data records in '%s'\n", path); }
 
 void download(const char *path, uint32_t count, unsigned char flash) {
-  if (loadfile(&gtw, path, static_cast<int>(count), flash) != 0) fail_with_messages();
+  if (loadfile(&gtw, path, static_cast<int>(count), flash) != 0) {
+    fail_with_messages();
+  }
 }
 
 // An image found, scanned and fitted to its ROM, ready to be sent.
@@ -86,7 +88,9 @@ prepared_image prepare_loader(const product_config &first, telling how) {
   }
   uint32_t lowest, highest;
   scan_image(path.get(), &lowest, &highest);
-  if (lowest > highest) refuse_empty_image(path.get());
+  if (lowest > highest) {
+    refuse_empty_image(path.get());
+  }
   image_plan plan{};
   plan.code_start = lowest;
   plan.count = highest - lowest + 1;
@@ -96,13 +100,17 @@ prepared_image prepare_loader(const product_config &first, telling how) {
 prepared_image prepare_control_image(const product_config &e, telling how) {
   owned_path path = image_path(e.binname, e.local_flag, "Control");
   const bool aloud = how == telling::aloud;
-  if (aloud && (!quokka || quokka_ranges == nullptr)) say("Erasing Flash ROM at download\n");
+  if (aloud && (!quokka || quokka_ranges == nullptr)) {
+    say("Erasing Flash ROM at download\n");
+  }
 
   uint32_t lowest, highest;
   scan_image(path.get(), &lowest, &highest);
   image_plan plan{};
   image_fit fit = plan_image(lowest, highest, e.romstart, e.romsize, quokka != 0, &plan);
-  if (fit == image_fit::no_data) refuse_empty_image(path.get());
+  if (fit == image_fit::no_data) {
+    refuse_empty_image(path.get());
+  }
   if (aloud && lowest != e.romstart) {
     fprintf(stderr, "WARNING:  Code start %lXH != ROM start %lXH)\n",
             static_cast<unsigned long>(lowest), static_cast<unsigned long>(e.romstart));
@@ -126,7 +134,9 @@ prepared_image prepare_lan_image(const product_config &e, telling how) {
   scan_image(path.get(), &lowest, &highest);
   image_plan plan{};
   image_fit fit = plan_image(lowest, highest, e.lan_romstart, e.lan_romsize, false, &plan);
-  if (fit == image_fit::no_data) refuse_empty_image(path.get());
+  if (fit == image_fit::no_data) {
+    refuse_empty_image(path.get());
+  }
 
   const bool aloud = how == telling::aloud;
   if (aloud && verboseflag) {
@@ -156,10 +166,16 @@ void download_loader(const product_config &first) {
 // Why the target's class rules an entry out whatever its hardware says, or
 // null when it may apply.
 const char *class_excludes(const product_config &e) {
-  if (e.for_38100a && quokka) return "Skipping executable for 38100A\n";
-  if (e.for_38100b && !quokka) return "Skipping executable for 38100B\n";
+  if (e.for_38100a && quokka) {
+    return "Skipping executable for 38100A\n";
+  }
+  if (e.for_38100b && !quokka) {
+    return "Skipping executable for 38100B\n";
+  }
   // 38100B code carries no identifier to ask for; only a 38100B takes it.
-  if (!bdm_flag && e.romident[0] == kId38100B && !quokka) return "Skipping executable for 38100A\n";
+  if (!bdm_flag && e.romident[0] == kId38100B && !quokka) {
+    return "Skipping executable for 38100A\n";
+  }
   return nullptr;
 }
 
@@ -177,7 +193,9 @@ struct hardware_answer {
 
 // Whether the entry's hardware check needs an answer from the target.
 bool asks_hardware(const product_config &e) {
-  if (bdm_flag) return e.vppctladdr != VALUE_UNSET;
+  if (bdm_flag) {
+    return e.vppctladdr != VALUE_UNSET;
+  }
   const uint32_t first_id = e.romident[0];
   return first_id != kId38100B && !(first_id == kIdFlashCard && quokka);
 }
@@ -186,27 +204,38 @@ hardware_answer ask_hardware(const product_config &e) {
   hardware_answer answer;
   answer.asked = true;
   if (!bdm_flag) {
-    snprintf(cmdstring, sizeof cmdstring, "pf -i 0%lX\n", static_cast<unsigned long>(e.romidentloc));
+    snprintf(cmdstring, sizeof cmdstring, "pf -i 0%lX\n",
+             static_cast<unsigned long>(e.romidentloc));
     // A reply without a number is no identifier, and matches none.
-    if (gtw_send_command(&gtw, cmdstring, hex_reply_line, &answer.value) != 0) fail_with_messages();
+    if (gtw_send_command(&gtw, cmdstring, hex_reply_line, &answer.value) != 0) {
+      fail_with_messages();
+    }
     return answer;
   }
   // The preparing commands may complain; only the register read decides.
-  static const char *const prepare[] = {
-      "rst\n", "b\n", "m -a4 -d4 0a6c@reg=70087b3f\n", "m -a4 -d4 0a6e@reg=7b3f1200\n"};
+  static const char *const prepare[] = {"rst\n", "b\n", "m -a4 -d4 0a6c@reg=70087b3f\n",
+                                        "m -a4 -d4 0a6e@reg=7b3f1200\n"};
   for (const char *command : prepare) {
-    if (gtw_send_command(&gtw, command, ignore_reply_line, nullptr) != 0) print_messages();
+    if (gtw_send_command(&gtw, command, ignore_reply_line, nullptr) != 0) {
+      print_messages();
+    }
   }
   snprintf(cmdstring, sizeof cmdstring, "m -a2 -d2 %x\n", static_cast<unsigned>(e.vppctladdr));
   answer.value = reply_number{0, false};
-  if (gtw_send_command(&gtw, cmdstring, second_token_reply_line, &answer.value) != 0) print_messages();
+  if (gtw_send_command(&gtw, cmdstring, second_token_reply_line, &answer.value) != 0) {
+    print_messages();
+  }
   return answer;
 }
 
 bool identifier_matches(const product_config &e, const reply_number &id) {
-  if (!id.seen) return false;
+  if (!id.seen) {
+    return false;
+  }
   for (int i = 0; i < e.romident_count && i < MAX_ROMIDENTS; ++i) {
-    if (e.romident[i] == id.value) return true;
+    if (e.romident[i] == id.value) {
+      return true;
+    }
   }
   return false;
 }
@@ -219,7 +248,9 @@ bool identity_matches(const product_config &e, const reply_number &reg) {
 // its question drew (or would draw).  A mismatch either skips the entry or
 // ends the run; in neither case is the entry written.
 bool will_program(const product_config &e, const hardware_answer &answer) {
-  if (!answer.asked) return true;
+  if (!answer.asked) {
+    return true;
+  }
   return bdm_flag ? identity_matches(e, answer.value) : identifier_matches(e, answer.value);
 }
 
@@ -247,16 +278,24 @@ void skip_message(uint32_t first_id, const char *line_end) {
 // mismatch then means the hardware is missing.
 verdict check_hardware(const product_config &e, const hardware_answer &answer, bool last_chance) {
   const uint32_t first_id = e.romident[0];
-  if (first_id == kId38100B) return verdict::program;  // only a 38100B gets here
+  if (first_id == kId38100B) {
+    return verdict::program;  // only a 38100B gets here
+  }
   if (first_id == kIdFlashCard && quokka) {
     say("Translating addresses for new flash rom location\n");
     snprintf(cmdstring, sizeof cmdstring, "pf -o 0F5C0000\n");
     send_with_progress(cmdstring);
     return verdict::program;
   }
-  if (identifier_matches(e, answer.value)) return verdict::program;
-  if (first_id == kIdFlashCard) no_such_hardware(e, answer.value.value, true);
-  if (last_chance) no_such_hardware(e, answer.value.value, false);
+  if (identifier_matches(e, answer.value)) {
+    return verdict::program;
+  }
+  if (first_id == kIdFlashCard) {
+    no_such_hardware(e, answer.value.value, true);
+  }
+  if (last_chance) {
+    no_such_hardware(e, answer.value.value, false);
+  }
   skip_message(first_id, "\n");
   return verdict::skip;
 }
@@ -264,7 +303,9 @@ verdict check_hardware(const product_config &e, const hardware_answer &answer, b
 // The identity check of a target behind an nwire box: a register of the
 // box, masked, must hold the entry's value.
 verdict check_nwire_identity(const product_config &e, const hardware_answer &answer) {
-  if (!answer.asked) return verdict::program;
+  if (!answer.asked) {
+    return verdict::program;
+  }
   if (!identity_matches(e, answer.value)) {
     skip_message(e.romident[0], "\n\n");
     return verdict::skip;
@@ -294,7 +335,9 @@ void program_control_image(product_config &e) {
   if (bdm_flag) {
     say("Programming target via nwire interface.\n");
     bool sent_nwire = e.nwirecmd_count > 0;
-    if (sent_nwire) send_nwire_commands(e);
+    if (sent_nwire) {
+      send_nwire_commands(e);
+    }
     require_composed(compose_pf_nwire(cmdstring, sizeof cmdstring, e, sent_nwire));
   } else {
     require_composed(compose_pf_program(cmdstring, sizeof cmdstring, 'p', e, e.romstart, e.romsize,
@@ -326,17 +369,25 @@ void erase_flash_card(product_config *table, int count, hardware_answer *answers
   bool card_entries[MAX_CONFIG_ENTRIES] = {};
   for (int i = 0; i < count; ++i) {
     const product_config &e = table[i];
-    if (!is_flash_card_entry(e) || class_excludes(e)) continue;
-    if (asks_hardware(e)) answers[i] = ask_hardware(e);
+    if (!is_flash_card_entry(e) || class_excludes(e)) {
+      continue;
+    }
+    if (asks_hardware(e)) {
+      answers[i] = ask_hardware(e);
+    }
     card_entries[i] = will_program(e, answers[i]);
   }
   clear_quokka_ranges();
   for (int order = 0; order < count; ++order) {
     for (int i = 0; i < count; ++i) {
-      if (card_entries[i] && table[i].read_order == order) add_quokka_ranges(&table[i]);
+      if (card_entries[i] && table[i].read_order == order) {
+        add_quokka_ranges(&table[i]);
+      }
     }
   }
-  if (quokka_ranges == nullptr) return;
+  if (quokka_ranges == nullptr) {
+    return;
+  }
   say("Erasing Flash ROM\n");
   copy_quokka_flash_parts();
 }
@@ -348,7 +399,9 @@ bool target_reported_error() {
   std::vector<char *> texts;
   bool error = false;
   while (char *text = gtw_get_message()) {
-    if (text[0] == '!' && strstr(text, "ERROR") != nullptr) error = true;
+    if (text[0] == '!' && strstr(text, "ERROR") != nullptr) {
+      error = true;
+    }
     texts.push_back(text);
   }
   for (char *text : texts) {
@@ -361,23 +414,37 @@ bool target_reported_error() {
 }  // namespace
 
 void check_images(const product_config *table, int count) {
-  if (count > MAX_CONFIG_ENTRIES) count = MAX_CONFIG_ENTRIES;
-  if (marlin && count > 0) prepare_loader(table[0], telling::quiet);
+  if (count > MAX_CONFIG_ENTRIES) {
+    count = MAX_CONFIG_ENTRIES;
+  }
+  if (marlin && count > 0) {
+    prepare_loader(table[0], telling::quiet);
+  }
   for (int i = 0; i < count; ++i) {
     const product_config &e = table[i];
-    if (class_excludes(e)) continue;
+    if (class_excludes(e)) {
+      continue;
+    }
     prepare_control_image(e, telling::quiet);
-    if (programming_lan) prepare_lan_image(e, telling::quiet);
+    if (programming_lan) {
+      prepare_lan_image(e, telling::quiet);
+    }
   }
 }
 
 void program_entries(product_config *table, int count) {
-  if (count > MAX_CONFIG_ENTRIES) count = MAX_CONFIG_ENTRIES;
+  if (count > MAX_CONFIG_ENTRIES) {
+    count = MAX_CONFIG_ENTRIES;
+  }
 
-  if (marlin && count > 0) download_loader(table[0]);
+  if (marlin && count > 0) {
+    download_loader(table[0]);
+  }
 
   hardware_answer answers[MAX_CONFIG_ENTRIES];
-  if (quokka && quokka_ranges != nullptr) erase_flash_card(table, count, answers);
+  if (quokka && quokka_ranges != nullptr) {
+    erase_flash_card(table, count, answers);
+  }
 
   bool nothing_programmed = true;
   // The finishing command of the last entry programmed.  It is kept apart
@@ -395,15 +462,23 @@ void program_entries(product_config *table, int count) {
       say(why);
       continue;
     }
-    if (bdm_flag && asks_hardware(e)) say("Checking identy of nwire connected box\n");
-    if (!answers[i].asked && asks_hardware(e)) answers[i] = ask_hardware(e);
+    if (bdm_flag && asks_hardware(e)) {
+      say("Checking identy of nwire connected box\n");
+    }
+    if (!answers[i].asked && asks_hardware(e)) {
+      answers[i] = ask_hardware(e);
+    }
     verdict v = bdm_flag ? check_nwire_identity(e, answers[i])
                          : check_hardware(e, answers[i], last && nothing_programmed);
-    if (v == verdict::skip) continue;
+    if (v == verdict::skip) {
+      continue;
+    }
 
     nothing_programmed = false;
     program_control_image(e);
-    if (programming_lan) program_lan_image(e);
+    if (programming_lan) {
+      program_lan_image(e);
+    }
 
     say("Finishing up...\n");
     require_composed(compose_pf_finish(cmdstring, sizeof cmdstring, e, programming_lan != 0));
@@ -425,7 +500,9 @@ void program_entries(product_config *table, int count) {
     // and that is no failure.  But a target that answers it with an error
     // has said that the flash is not good.
     gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr);
-    if (target_reported_error()) fail_with_messages();
+    if (target_reported_error()) {
+      fail_with_messages();
+    }
   }
   exit_romupdate(0);
 }

@@ -17,13 +17,17 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
   // An image without records scans as lowest 0xFFFFFFFF, highest 0; one of
   // empty records only as lowest A, highest A - 1.  Either has nothing to
   // program.
-  if (lowest > highest) return image_fit::no_data;
+  if (lowest > highest) {
+    return image_fit::no_data;
+  }
 
   plan->code_start = lowest;
   plan->size = static_cast<uint64_t>(highest) - lowest + 1;
   plan->size_arg = static_cast<uint32_t>(plan->size);
   plan->count = plan->size_arg;
-  if (plan->size > rom_size) return image_fit::too_large;
+  if (plan->size > rom_size) {
+    return image_fit::too_large;
+  }
 
   if (quokka_rule) {
     if (rom_start == FLASH_CARD_START && rom_size == FLASH_CARD_SIZE) {
@@ -33,7 +37,9 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
       plan->size_arg = 0;
     }
   }
-  if (highest < plan->code_start) return image_fit::ends_below;
+  if (highest < plan->code_start) {
+    return image_fit::ends_below;
+  }
   plan->count = highest - plan->code_start + 1;
   return image_fit::ok;
 }

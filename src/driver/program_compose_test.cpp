@@ -11,7 +11,9 @@ namespace {
 
 product_config entry_with_ids(std::initializer_list<uint32_t> ids) {
   product_config e{};
-  for (uint32_t id : ids) e.romident[e.romident_count++] = id;
+  for (uint32_t id : ids) {
+    e.romident[e.romident_count++] = id;
+  }
   e.romidentloc = 0x2FFFF0;
   e.romstart = 0x280000;
   e.romsize = 0x40000;
@@ -101,7 +103,8 @@ TEST(ProgrammingCommands, ProgramAndLanCommands) {
   EXPECT_EQ(program_command('p', e, e.romstart, e.romsize, e.romwidth, plan),
             "pf -p 02FFFF7 0FFFF 00 010000000 0100000 16 0100C0000 262144 0\n");
 
-  ASSERT_EQ(plan_image(0x40000, 0x43FFF, e.lan_romstart, e.lan_romsize, false, &plan), image_fit::ok);
+  ASSERT_EQ(plan_image(0x40000, 0x43FFF, e.lan_romstart, e.lan_romsize, false, &plan),
+            image_fit::ok);
   EXPECT_EQ(program_command('P', e, e.lan_romstart, e.lan_romsize, e.lan_romwidth, plan),
             "pf -P 02FFFF7 0FFFF 00 040000 040000 8 040000 16384 0\n");
 

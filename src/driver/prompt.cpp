@@ -14,7 +14,9 @@ namespace {
 // and asking again would never end.
 [[noreturn]] void no_more_input() {
   fputs("\n", stdout);
-  if (ferror(stdin)) fail("Can't read standard input: %s\n", strerror(errno));
+  if (ferror(stdin)) {
+    fail("Can't read standard input: %s\n", strerror(errno));
+  }
   fail("End of input\n");
 }
 
@@ -39,19 +41,27 @@ char *prompt_line(const char *prompt) {
       break;
     }
     got_any = true;
-    if (c == '\n') break;
+    if (c == '\n') {
+      break;
+    }
     // A line longer than the buffer keeps its beginning; the rest, up to
     // its line end, is read and dropped so that it cannot answer the next
     // question.
-    if (len < size - 1) line[len++] = static_cast<char>(c);
+    if (len < size - 1) {
+      line[len++] = static_cast<char>(c);
+    }
   }
   if (!got_any) {
-    if (interrupted) exit_romupdate(1);
+    if (interrupted) {
+      exit_romupdate(1);
+    }
     no_more_input();
   }
   // An answer piped from a file with carriage-return line ends is the same
   // answer.
-  if (len > 0 && line[len - 1] == '\r') --len;
+  if (len > 0 && line[len - 1] == '\r') {
+    --len;
+  }
   line[len] = '\0';
 
   char *copy = static_cast<char *>(malloc(len + 1));

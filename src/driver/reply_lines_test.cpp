@@ -24,10 +24,14 @@ target_class classify(std::initializer_list<const char *> lines, std::string *sa
   yak = quokka = marlin = 0;
   verboseflag = 1;
   testing::internal::CaptureStderr();
-  for (const char *line : lines) ver_reply_line(line, nullptr);
+  for (const char *line : lines) {
+    ver_reply_line(line, nullptr);
+  }
   std::string text = testing::internal::GetCapturedStderr();
   verboseflag = 0;
-  if (said) *said = text;
+  if (said) {
+    *said = text;
+  }
   return {yak, quokka, marlin};
 }
 
@@ -50,7 +54,8 @@ TEST(VerReply, EachPatternSetsItsClass) {
 
 TEST(VerReply, NearMissesMatchNothing) {
   std::string said;
-  for (const char *line : {"38100 Bx", "38100 B", "38100 Serie", "38100C", "3810B", "ver 1.0", ""}) {
+  for (const char *line :
+       {"38100 Bx", "38100 B", "38100 Serie", "38100C", "3810B", "ver 1.0", ""}) {
     EXPECT_EQ(classify({line}, &said), (target_class{0, 0, 0})) << line;
     EXPECT_EQ(said, "") << line;
   }

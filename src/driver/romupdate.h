@@ -17,5 +17,5 @@ struct reply_number {
 
 // Line routines (see gtw_line_routine).
 void ver_reply_line(const char *line, void *arg);
-void hex_reply_line(const char *line, void *arg);            // arg: reply_number*
-void second_token_reply_line(const char *line, void *arg);   // arg: reply_number*
+void hex_reply_line(const char *line, void *arg);           // arg: reply_number*
+void second_token_reply_line(const char *line, void *arg);  // arg: reply_number*

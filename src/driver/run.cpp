@@ -33,7 +33,9 @@ void read_config_file(const char *name, config_entries *entries) {
 // The reader counts entries past the eighth without storing them: those
 // are not used, and no further file is read.
 bool table_overflowed(config_entries *entries) {
-  if (entries->count <= MAX_CONFIG_ENTRIES) return false;
+  if (entries->count <= MAX_CONFIG_ENTRIES) {
+    return false;
+  }
   fprintf(stderr, "Too many config files, ignoring those past %d\n", MAX_CONFIG_ENTRIES);
   entries->count = MAX_CONFIG_ENTRIES;
   return true;
@@ -55,14 +57,18 @@ void gather_config_entries(int argc, char **argv, int first, config_entries *ent
       fputs("other products, This code must be used alone on the command line.\n\n", stderr);
       exit_romupdate(1);
     }
-    if (table_overflowed(entries)) break;
+    if (table_overflowed(entries)) {
+      break;
+    }
   }
 }
 
 // An nwire command goes to the target whole or not at all: one that cannot
 // be composed is refused before anything is rebooted or programmed.
 void check_nwire_commands(const config_entries &entries) {
-  if (!bdm_flag) return;  // only sent through the nwire box
+  if (!bdm_flag) {
+    return;  // only sent through the nwire box
+  }
   for (int i = 0; i < entries.count; ++i) {
     const product_config &e = entries.table[i];
     for (int k = 0; k < e.nwirecmd_count; ++k) {
@@ -76,7 +82,9 @@ void check_nwire_commands(const config_entries &entries) {
 
 void ask_for_progress_messages() {
   char *answer = prompt_line("Enable progress messages? [y/n] (y) ");
-  if (answer[0] != 'n' && answer[0] != 'N') verboseflag = 1;
+  if (answer[0] != 'n' && answer[0] != 'N') {
+    verboseflag = 1;
+  }
   free(answer);
 }
 
@@ -104,7 +112,9 @@ void romupdate_main(int argc, char **argv) {
   // Nothing printed may be lost when the interrupt routine ends the process
   // with _exit, and standard output and error must keep their order.
   setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc > 0 && argv[0] != nullptr) program_name = argv[0];
+  if (argc > 0 && argv[0] != nullptr) {
+    program_name = argv[0];
+  }
   prepare_interrupt_texts();
 
   int operand = parse_options(argc, argv);
@@ -128,7 +138,9 @@ void romupdate_main(int argc, char **argv) {
   if (result != 0) {
     print_messages();
     // Opened after all, with complaints: do not leave the target locked.
-    if ((result & GTW_FAILED) == 0) gtw_close(&gtw, 1);
+    if ((result & GTW_FAILED) == 0) {
+      gtw_close(&gtw, 1);
+    }
     trace_exit(1);
     exit(1);
   }
@@ -148,7 +160,9 @@ void romupdate_main(int argc, char **argv) {
     exit_romupdate(1);
   }
 
-  if (entries.from_menu && !verboseflag) ask_for_progress_messages();
+  if (entries.from_menu && !verboseflag) {
+    ask_for_progress_messages();
+  }
 
   check_images(entries.table, entries.count);
   reboot_and_reconnect(entries.table, address);

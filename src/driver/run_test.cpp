@@ -13,13 +13,14 @@ namespace {
 
 // Each run parses in a fresh child, so the option parser starts clean.
 child_result run_main(std::vector<std::string> args) {
-  return run_in_child(
-      [&] {
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        romupdate_main(static_cast<int>(args.size()), argv.data());
-      });
+  return run_in_child([&] {
+    std::vector<char *> argv;
+    for (auto &a : args) {
+      argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    romupdate_main(static_cast<int>(args.size()), argv.data());
+  });
 }
 
 // Parses the options in a child; the exit status tells the first operand's
@@ -27,7 +28,9 @@ child_result run_main(std::vector<std::string> args) {
 child_result parse(std::vector<std::string> args) {
   return run_in_child([&] {
     std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
+    for (auto &a : args) {
+      argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
     int first = parse_options(static_cast<int>(args.size()), argv.data());
     _exit(first * 4 + bdm_flag * 2 + verboseflag);

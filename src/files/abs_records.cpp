@@ -26,14 +26,18 @@ inline uint32_t record_address(const unsigned char *r) {
 // first.
 size_t abs_walk::available(size_t wanted) {
   size_t have = end_ - pos_;
-  if (have >= wanted || at_eof_) return have;
+  if (have >= wanted || at_eof_) {
+    return have;
+  }
   memmove(buffer_, buffer_ + pos_, have);
   pos_ = 0;
   end_ = have;
   size_t room = sizeof buffer_ - end_;
   size_t got = fread(buffer_ + end_, 1, room, file_);
   end_ += got;
-  if (got < room) at_eof_ = true;  // the end of the file, or an error
+  if (got < room) {
+    at_eof_ = true;  // the end of the file, or an error
+  }
   return end_ - pos_;
 }
 
@@ -47,7 +51,9 @@ int abs_walk::fault(const char *format, ...) {
 }
 
 bool abs_walk::header() {
-  if (started_) return reason_[0] == '\0';
+  if (started_) {
+    return reason_[0] == '\0';
+  }
   started_ = true;
   size_t have = available(ABS_HEADER_SIZE);
   if (ferror(file_)) {
@@ -64,11 +70,17 @@ bool abs_walk::header() {
 }
 
 int abs_walk::next(abs_record_view *record) {
-  if (ended_) return reason_[0] ? -1 : 0;
-  if (!header()) return -1;
+  if (ended_) {
+    return reason_[0] ? -1 : 0;
+  }
+  if (!header()) {
+    return -1;
+  }
 
   size_t have = available(LARGEST_RECORD);
-  if (ferror(file_)) return fault("read error: %s", strerror(errno));
+  if (ferror(file_)) {
+    return fault("read error: %s", strerror(errno));
+  }
   const unsigned long long at = offset_;
   const unsigned char *r = buffer_ + pos_;
   if (have == 0) {
@@ -81,32 +93,45 @@ int abs_walk::next(abs_record_view *record) {
       ended_ = true;
       return 0;
     }
-    return fault("record at offset %llu has a zero lead word, which ends the records, and more bytes follow it", at);
+    return fault(
+        "record at offset %llu has a zero lead word, which ends the records, and more bytes follow "
+        "it",
+        at);
   }
-  if (have < RECORD_HEAD)
-    return fault("record at offset %llu is cut off inside its 8-byte head (%zu bytes that are no whole record)", at,
-                 have);
+  if (have < RECORD_HEAD) {
+    return fault(
+        "record at offset %llu is cut off inside its 8-byte head (%zu bytes that are no whole "
+        "record)",
+        at, have);
+  }
 
   unsigned count = record_count(r);
   uint32_t address = record_address(r);
-  if (count > static_cast<unsigned>(ABS_MAX_RECORD))
-    return fault("record at offset %llu has a byte count of %u (at most %d)", at, count, ABS_MAX_RECORD);
+  if (count > static_cast<unsigned>(ABS_MAX_RECORD)) {
+    return fault("record at offset %llu has a byte count of %u (at most %d)", at, count,
+                 ABS_MAX_RECORD);
+  }
   // A count of 0 writes nothing, wherever it stands.
-  if (count > 0 && address + (count - 1) < address)
-    return fault("record at offset %llu at %08lX runs past address FFFFFFFF", at, static_cast<unsigned long>(address));
-  if (have < RECORD_HEAD + count)
-    return fault("record at offset %llu is cut off inside its data (%u bytes announced, %zu present)", at, count,
-                 have - RECORD_HEAD);
+  if (count > 0 && address + (count - 1) < address) {
+    return fault("record at offset %llu at %08lX runs past address FFFFFFFF", at,
+                 static_cast<unsigned long>(address));
+  }
+  if (have < RECORD_HEAD + count) {
+    return fault(
+        "record at offset %llu is cut off inside its data (%u bytes announced, %zu present)", at,
+        count, have - RECORD_HEAD);
+  }
 
   size_t size = RECORD_HEAD + count;
   bool fill_missing = false;
   if (count & 1) {
     // Only the file's last record can lack its fill byte: anything behind
     // the data is the fill byte, as the target reads it.
-    if (have > size)
+    if (have > size) {
       size++;
-    else
+    } else {
       fill_missing = true;
+    }
   }
   *record = abs_record_view{at, address, count, r, size, fill_missing};
   pos_ += size;

@@ -29,7 +29,7 @@
 #include "bounds.h"
 
 struct abs_record_view {
-  uint64_t offset;             // of the record's lead word in the file
+  uint64_t offset;  // of the record's lead word in the file
   uint32_t address;
   unsigned count;              // data bytes
   const unsigned char *bytes;  // the record from its lead word; valid until the next step

@@ -14,20 +14,31 @@
 int range_x(const char *path, uint32_t *lowest, uint32_t *highest, char *why, size_t why_size) {
   *lowest = 0xFFFFFFFF;
   *highest = 0;
-  if (why && why_size > 0) why[0] = '\0';
+  if (why && why_size > 0) {
+    why[0] = '\0';
+  }
 
   file_handle file = open_binary(path);
-  if (!file) return 0;
+  if (!file) {
+    return 0;
+  }
   abs_walk walk(file.get());
   abs_record_view record;
   int step;
   while ((step = walk.next(&record)) > 0) {
-    if (record.address < *lowest) *lowest = record.address;
-    uint32_t last = record.address + record.count - 1;  // modulo 2^32: a count of 0 gives address - 1
-    if (last > *highest) *highest = last;
+    if (record.address < *lowest) {
+      *lowest = record.address;
+    }
+    uint32_t last =
+        record.address + record.count - 1;  // modulo 2^32: a count of 0 gives address - 1
+    if (last > *highest) {
+      *highest = last;
+    }
   }
   if (step < 0) {
-    if (why && why_size > 0) snprintf(why, why_size, "%s", walk.reason());
+    if (why && why_size > 0) {
+      snprintf(why, why_size, "%s", walk.reason());
+    }
     return 0;
   }
   return 1;
@@ -38,6 +49,8 @@ int range_x(const char *path, uint32_t *lowest, uint32_t *highest) {
   int ok = range_x(path, lowest, highest, why, sizeof why);
   // A file that opens but is malformed says where; the caller reports that
   // it cannot be read.
-  if (!ok && why[0] != '\0') fprintf(stderr, "%s: %s\n", path, why);
+  if (!ok && why[0] != '\0') {
+    fprintf(stderr, "%s: %s\n", path, why);
+  }
   return ok;
 }

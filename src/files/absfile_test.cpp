@@ -49,8 +49,10 @@ TEST(RangeXTest, RefusesWhatTheTargetWouldReadDifferently) {
   const bad_case cases[] = {
       {"empty file", {}, "shorter than the 28-byte header (0 bytes)"},
       {"short header", bytes(27, 0xEE), "shorter than the 28-byte header (27 bytes)"},
-      {"lone lead word", concat({header(), {0x00, 0x01}}), "record at offset 28 is cut off inside its 8-byte head"},
-      {"lone lead word after a record", concat({header(), two, {0x00, 0x01}}), "record at offset 44 is cut off"},
+      {"lone lead word", concat({header(), {0x00, 0x01}}),
+       "record at offset 28 is cut off inside its 8-byte head"},
+      {"lone lead word after a record", concat({header(), two, {0x00, 0x01}}),
+       "record at offset 44 is cut off"},
       {"one stray byte", concat({header(), two, {0x7F}}), "record at offset 44 is cut off"},
       {"zero lead word before records", concat({header(), two, {0x00, 0x00}, two}),
        "record at offset 44 has a zero lead word"},
@@ -76,8 +78,9 @@ TEST(RangeXTest, MalformedFileIsNamedOnStandardError) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(range_x(file.path(), &lowest, &highest), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            std::string(file.path()) + ": record at offset 28 has a zero lead word, which ends the records, and "
-                                       "more bytes follow it\n");
+            std::string(file.path()) +
+                ": record at offset 28 has a zero lead word, which ends the records, and "
+                "more bytes follow it\n");
 }
 
 TEST(RangeXTest, HeadCutOffFails) {
@@ -100,19 +103,24 @@ TEST(RangeXTest, AddressIsLowWordFirst) {
 }
 
 TEST(RangeXTest, CountLimitIs250) {
-  expect_range(concat({header(), record(0x100, pattern(250)), record(0x200, pattern(1))}), 0x100, 0x200);
+  expect_range(concat({header(), record(0x100, pattern(250)), record(0x200, pattern(1))}), 0x100,
+               0x200);
   EXPECT_EQ(scan_bytes(concat({header(), record(0x100, pattern(251))})).ok, 0);
-  EXPECT_EQ(scan_bytes(concat({header(), record(0x100, pattern(2)), record(0x200, pattern(251))})).ok, 0);
+  EXPECT_EQ(
+      scan_bytes(concat({header(), record(0x100, pattern(2)), record(0x200, pattern(251))})).ok, 0);
 }
 
 TEST(RangeXTest, OddCountsStepOverTheFillByte) {
   // If the fill byte were not skipped, the second record's head would be
   // read one byte early and give a different range (or fail).
-  expect_range(concat({header(), record(0x1001, pattern(3)), record(0x2000, pattern(5)), record(0x500, pattern(4))}),
+  expect_range(concat({header(), record(0x1001, pattern(3)), record(0x2000, pattern(5)),
+                       record(0x500, pattern(4))}),
                0x500, 0x2004);
   // The last odd record may stand with or without its fill byte.
-  expect_range(concat({header(), record(0x10, pattern(2)), record(0x20, pattern(7), false)}), 0x10, 0x26);
-  expect_range(concat({header(), record(0x10, pattern(2)), record(0x20, pattern(7), true)}), 0x10, 0x26);
+  expect_range(concat({header(), record(0x10, pattern(2)), record(0x20, pattern(7), false)}), 0x10,
+               0x26);
+  expect_range(concat({header(), record(0x10, pattern(2)), record(0x20, pattern(7), true)}), 0x10,
+               0x26);
 }
 
 TEST(RangeXTest, ZeroCountCountsAddressMinusOneAsHighest) {
@@ -122,8 +130,8 @@ TEST(RangeXTest, ZeroCountCountsAddressMinusOneAsHighest) {
 }
 
 TEST(RangeXTest, RecordsInAnyOrder) {
-  expect_range(concat({header(), record(0x9000, pattern(16)), record(0x100, pattern(2)), record(0xFFFF0000, pattern(250)),
-                       record(0x5000, pattern(8))}),
+  expect_range(concat({header(), record(0x9000, pattern(16)), record(0x100, pattern(2)),
+                       record(0xFFFF0000, pattern(250)), record(0x5000, pattern(8))}),
                0x100, 0xFFFF0000 + 249);
 }
 

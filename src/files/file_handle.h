@@ -7,7 +7,9 @@ class file_handle {
  public:
   explicit file_handle(FILE *f) : f_(f) {}
   ~file_handle() {
-    if (f_) fclose(f_);
+    if (f_) {
+      fclose(f_);
+    }
   }
   file_handle(const file_handle &) = delete;
   file_handle &operator=(const file_handle &) = delete;

@@ -20,30 +20,43 @@ inline bytes header() { return bytes(28, 0xEE); }
 inline bytes record(uint32_t address, const bytes &data, bool fill = true, uint16_t lead = 0x0001) {
   size_t n = data.size();
   bytes r(8 + n + (fill && (n & 1) ? 1 : 0), 0xA5);
-  const uint8_t head[8] = {uint8_t(lead >> 8), uint8_t(lead), uint8_t(n >> 8), uint8_t(n),
-                           uint8_t(address >> 8), uint8_t(address), uint8_t(address >> 24), uint8_t(address >> 16)};
+  const uint8_t head[8] = {
+      uint8_t(lead >> 8),    uint8_t(lead),    uint8_t(n >> 8),        uint8_t(n),
+      uint8_t(address >> 8), uint8_t(address), uint8_t(address >> 24), uint8_t(address >> 16)};
   std::copy(head, head + 8, r.begin());
   // No data, no copy: a copy of nothing to the end of the record is what the
   // compiler's bounds check cannot tell from an overrun.
-  if (n > 0) std::copy(data.begin(), data.end(), r.begin() + 8);
+  if (n > 0) {
+    std::copy(data.begin(), data.end(), r.begin() + 8);
+  }
   return r;
 }
 
 // A record head that claims count bytes without carrying them.
 inline bytes record_head(uint32_t address, unsigned count) {
-  return {0x00, 0x01, uint8_t(count >> 8), uint8_t(count), uint8_t(address >> 8), uint8_t(address),
-          uint8_t(address >> 24), uint8_t(address >> 16)};
+  return {0x00,
+          0x01,
+          uint8_t(count >> 8),
+          uint8_t(count),
+          uint8_t(address >> 8),
+          uint8_t(address),
+          uint8_t(address >> 24),
+          uint8_t(address >> 16)};
 }
 
 inline bytes pattern(size_t n, uint8_t seed = 1) {
   bytes b(n);
-  for (size_t i = 0; i < n; i++) b[i] = uint8_t(seed + i * 7);
+  for (size_t i = 0; i < n; i++) {
+    b[i] = uint8_t(seed + i * 7);
+  }
   return b;
 }
 
 inline bytes concat(std::initializer_list<bytes> parts) {
   bytes out;
-  for (const bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const bytes &p : parts) {
+    out.insert(out.end(), p.begin(), p.end());
+  }
   return out;
 }
 
@@ -53,11 +66,14 @@ class temp_file {
   explicit temp_file(const bytes &content) {
     static int serial;
     path_ = (std::filesystem::temp_directory_path() /
-             ("files_test_" + std::to_string(getpid_portable()) + "_" + std::to_string(serial++) + ".X"))
+             ("files_test_" + std::to_string(getpid_portable()) + "_" + std::to_string(serial++) +
+              ".X"))
                 .string();
     FILE *f = fopen(path_.c_str(), "wb");
     if (f) {
-      if (!content.empty()) fwrite(content.data(), 1, content.size(), f);
+      if (!content.empty()) {
+        fwrite(content.data(), 1, content.size(), f);
+      }
       fclose(f);
     }
   }

@@ -8,7 +8,9 @@ char *fxrname_join(const char *root, size_t root_len, const char *name, char *de
   size_t name_len = strlen(name);
   if (!dest) {
     dest = static_cast<char *>(malloc(root_len + name_len + 1));
-    if (!dest) return nullptr;
+    if (!dest) {
+      return nullptr;
+    }
   }
   // "/lib/npf.X" means the same as "lib/npf.X": there is no way to name a
   // file outside the installation through here.
@@ -26,9 +28,13 @@ char *fxrname_root_copy(const char *value) {
   size_t len = strlen(value);
   // Room for the value, a "/" and the terminator.
   char *root = static_cast<char *>(malloc(len + 2));
-  if (!root) return nullptr;
+  if (!root) {
+    return nullptr;
+  }
   memcpy(root, value, len);
-  if (len == 0 || value[len - 1] != '/') root[len++] = '/';
+  if (len == 0 || value[len - 1] != '/') {
+    root[len++] = '/';
+  }
   root[len] = '\0';
   return root;
 }

@@ -40,12 +40,16 @@ constexpr int root_rows = static_cast<int>(sizeof roots / sizeof roots[0]);
 // fails; the row then stays uncached and the next call tries again.
 const char *row_root(int row) {
   root_row &r = roots[row];
-  if (r.cached) return r.cached;
+  if (r.cached) {
+    return r.cached;
+  }
 
   const char *value = getenv(r.variable);
   if (value && *value) {
     char *root = fxrname_root_copy(value);
-    if (!root) return nullptr;
+    if (!root) {
+      return nullptr;
+    }
     r.cached = root;
     return root;
   }
@@ -55,7 +59,9 @@ const char *row_root(int row) {
   const char *root = r.default_root;
   if (!root) {
     fallback = fxrname_getpath(0, "", nullptr);
-    if (!fallback) return nullptr;
+    if (!fallback) {
+      return nullptr;
+    }
     root = fallback;
   }
   size_t size = strlen(r.variable) + strlen(root) + 2;
@@ -80,9 +86,13 @@ const char *row_root(int row) {
 }  // namespace
 
 char *fxrname_getpath(int row, const char *name, char *dest) {
-  if (row < 0 || row >= root_rows) return nullptr;
+  if (row < 0 || row >= root_rows) {
+    return nullptr;
+  }
   const char *root = row_root(row);
-  if (!root) return nullptr;
+  if (!root) {
+    return nullptr;
+  }
   return fxrname_join(root, strlen(root), name, dest);
 }
 

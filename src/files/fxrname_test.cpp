@@ -31,9 +31,14 @@ void unset_env(const char *name) {
 int failures;
 
 void check_text(const char *what, const char *got, const char *expected) {
-  if (got && expected && strcmp(got, expected) == 0) return;
-  if (!got && !expected) return;
-  fprintf(stderr, "%s: got '%s', expected '%s'\n", what, got ? got : "(null)", expected ? expected : "(null)");
+  if (got && expected && strcmp(got, expected) == 0) {
+    return;
+  }
+  if (!got && !expected) {
+    return;
+  }
+  fprintf(stderr, "%s: got '%s', expected '%s'\n", what, got ? got : "(null)",
+          expected ? expected : "(null)");
   failures++;
 }
 
@@ -52,7 +57,8 @@ template <typename Scenario>
 }
 
 // IN_OWN_PROCESS({ statements; })
-#define IN_OWN_PROCESS(...) EXPECT_EXIT(run_scenario([] __VA_ARGS__), ::testing::ExitedWithCode(0), "")
+#define IN_OWN_PROCESS(...) \
+  EXPECT_EXIT(run_scenario([] __VA_ARGS__), ::testing::ExitedWithCode(0), "")
 
 #ifndef _WIN32
 

@@ -27,7 +27,9 @@ char *fxrname(const char *name, char *dest) {
     const char *root = "/xr38100/";
     if (value && *value) {
       char *copy = fxrname_root_copy(value);
-      if (!copy) return nullptr;
+      if (!copy) {
+        return nullptr;
+      }
       root = copy;
     }
     cached_root = root;

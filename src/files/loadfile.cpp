@@ -44,7 +44,9 @@ void socket_error(const char *path) {
 bool send_all(plat_socket sock, const char *data, size_t size, unsigned long long *sent) {
   while (size > 0) {
     long n = plat_send(sock, data, size);
-    if (n <= 0) return false;
+    if (n <= 0) {
+      return false;
+    }
     data += n;
     size -= static_cast<size_t>(n);
     *sent += static_cast<unsigned long long>(n);
@@ -55,21 +57,26 @@ bool send_all(plat_socket sock, const char *data, size_t size, unsigned long lon
 // The trace gets the size of the stream, never its content; then how the
 // connection failed, if it did.
 void trace_stream(const char *path, unsigned long long sent, bool failed) {
-  if (!trace_on()) return;
+  if (!trace_on()) {
+    return;
+  }
   char text[GTW_TEXT_SIZE];
   snprintf(text, sizeof text, "%llu bytes of %s%s", sent, path, failed ? ", send failed" : "");
   trace_event(trace_kind::data, text);
-  if (failed) trace_lost(-1, true);
+  if (failed) {
+    trace_lost(-1, true);
+  }
 }
 
 // One byte from the target.  A closed connection is a failure like an
 // error: it never stands in for the byte that did not come.
 bool recv_byte(plat_socket sock, const char *path, unsigned char *out, const char *kind) {
   long n = plat_recv(sock, out, 1);
-  if (n == 1)
+  if (n == 1) {
     trace_bytes(kind, reinterpret_cast<const char *>(out), 1);
-  else
+  } else {
     trace_lost(n, false);
+  }
   if (n < 0) {
     socket_error(path);
     return false;
@@ -93,7 +100,9 @@ class chunked_sender {
       used_ += n;
       data += n;
       size -= n;
-      if (used_ == sizeof chunk_ && !flush()) return false;
+      if (used_ == sizeof chunk_ && !flush()) {
+        return false;
+      }
     }
     return true;
   }
@@ -115,13 +124,16 @@ class chunked_sender {
 // The target answered "lcd" with a message line instead of its go-ahead:
 // the download is refused.  The message is read up to the prompt and
 // queued, and nothing more is sent.
-int refused(gtw_conn *conn) { return gtw_read_prompt_input(conn, nullptr, nullptr, "!") | GTW_FAILED; }
+int refused(gtw_conn *conn) {
+  return gtw_read_prompt_input(conn, nullptr, nullptr, "!") | GTW_FAILED;
+}
 
 }  // namespace
 
 int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   char command[LOAD_BUFFER_SIZE];
-  snprintf(command, sizeof command, flash ? "lcd -qfb %X\n" : "lcd -qb %X\n", static_cast<unsigned>(count));
+  snprintf(command, sizeof command, flash ? "lcd -qfb %X\n" : "lcd -qb %X\n",
+           static_cast<unsigned>(count));
   if (gtw_write_command(conn, command) < 0) {
     // Waiting for a go-ahead to a command that never left would never end.
     socket_error(path);
@@ -129,8 +141,12 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   }
 
   unsigned char reply;
-  if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) return LOADFILE_FAILED;
-  if (reply == '!') return refused(conn);
+  if (!recv_byte(conn->command_socket, path, &reply, trace_kind::go_ahead)) {
+    return LOADFILE_FAILED;
+  }
+  if (reply == '!') {
+    return refused(conn);
+  }
 
   // From here on a failure leaves the target waiting for data; the caller
   // ends the run, and its exit routine reboots or releases the target.
@@ -150,7 +166,8 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   int step;
   static const unsigned char fill_byte = 0;
   while ((step = walk.next(&record)) > 0) {
-    bool sent = out.add(record.bytes, record.size) && (!record.fill_missing || out.add(&fill_byte, 1));
+    bool sent =
+        out.add(record.bytes, record.size) && (!record.fill_missing || out.add(&fill_byte, 1));
     if (!sent) {
       trace_stream(path, out.sent(), true);
       socket_error(path);
@@ -174,15 +191,20 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   }
 
   unsigned char status;
-  if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) return LOADFILE_FAILED;
-  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) return LOADFILE_FAILED;
+  if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) {
+    return LOADFILE_FAILED;
+  }
+  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) {
+    return LOADFILE_FAILED;
+  }
 
   int result = gtw_read_prompt(conn, nullptr, nullptr);
   if (status != 1) {
     // The target may report a failed download with nothing but its status:
     // it must still fail, whatever the prompt said.
     char message[GTW_TEXT_SIZE];
-    snprintf(message, sizeof message, "Download of '%s' failed: target status %u", path, static_cast<unsigned>(status));
+    snprintf(message, sizeof message, "Download of '%s' failed: target status %u", path,
+             static_cast<unsigned>(status));
     result |= gtw_add_message(message) | GTW_FAILED;
   }
   return result;

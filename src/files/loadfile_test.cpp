@@ -37,7 +37,9 @@ class fake_target {
     char c;
     while (recv(sock_, &c, 1, 0) == 1) {
       line += c;
-      if (c == '\n') break;
+      if (c == '\n') {
+        break;
+      }
     }
     return line;
   }
@@ -47,7 +49,9 @@ class fake_target {
     size_t got = 0;
     while (got < n) {
       ssize_t r = recv(sock_, out.data() + got, n - got, 0);
-      if (r <= 0) break;
+      if (r <= 0) {
+        break;
+      }
       got += static_cast<size_t>(r);
     }
     out.resize(got);
@@ -58,12 +62,16 @@ class fake_target {
     bytes out;
     uint8_t chunk[4096];
     ssize_t r;
-    while ((r = recv(sock_, chunk, sizeof chunk, 0)) > 0) out.insert(out.end(), chunk, chunk + r);
+    while ((r = recv(sock_, chunk, sizeof chunk, 0)) > 0) {
+      out.insert(out.end(), chunk, chunk + r);
+    }
     return out;
   }
   void send_bytes(const std::string &text) { send(sock_, text.data(), text.size(), MSG_NOSIGNAL); }
   void close_connection() {
-    if (sock_ >= 0) close(sock_);
+    if (sock_ >= 0) {
+      close(sock_);
+    }
     sock_ = -1;
   }
   ~fake_target() { close_connection(); }
@@ -85,13 +93,16 @@ class LoadfileTest : public ::testing::Test {
   }
   void TearDown() override {
     plat_close_socket(conn_.command_socket);
-    if (target_.joinable()) target_.join();
+    if (target_.joinable()) {
+      target_.join();
+    }
     gtw_flush_messages();
   }
 
   // Runs the target's script beside the download and returns loadfile's
   // result; what the program printed to stderr lands in stderr_.
-  int download(const char *path, int count, unsigned char flash, std::function<void(fake_target &)> script) {
+  int download(const char *path, int count, unsigned char flash,
+               std::function<void(fake_target &)> script) {
     int sock = target_sock_;
     target_ = std::thread([sock, script] {
       fake_target target(sock);
@@ -119,7 +130,8 @@ struct recording {
   bytes data;
 };
 
-std::function<void(fake_target &)> answering(recording *seen, size_t data_size, std::string status) {
+std::function<void(fake_target &)> answering(recording *seen, size_t data_size,
+                                             std::string status) {
   return [=](fake_target &t) {
     seen->command = t.read_line();
     t.send_bytes("G");
@@ -131,7 +143,8 @@ std::function<void(fake_target &)> answering(recording *seen, size_t data_size, 
 }
 
 TEST_F(LoadfileTest, SendsCommandRecordsAndTwoZeroBytes) {
-  bytes records = concat({record(0x280000, pattern(250)), record(0x2800FA, pattern(3)), record(0x300000, pattern(17))});
+  bytes records = concat({record(0x280000, pattern(250)), record(0x2800FA, pattern(3)),
+                          record(0x300000, pattern(17))});
   // Enough records to need several chunks of the download buffer.
   for (int i = 0; i < 20; i++) {
     bytes more = record(0x400000 + i * 250, pattern(250, uint8_t(i)));
@@ -158,16 +171,20 @@ TEST_F(LoadfileTest, WireCarriesTheRecordsAsTheScanReadThem) {
   const bytes odd = record(0x200, pattern(7), false);
   const bytes even = record(0x100, pattern(8));
   const wire_case cases[] = {
-      {"last record without its fill byte", concat({even, odd}), concat({even, odd, {0x00}, {0, 0}})},
+      {"last record without its fill byte", concat({even, odd}),
+       concat({even, odd, {0x00}, {0, 0}})},
       {"last record with its fill byte", concat({even, record(0x200, pattern(7))}),
        concat({even, record(0x200, pattern(7)), {0, 0}})},
       {"file ending in its own end of records", concat({even, {0, 0}}), concat({even, {0, 0}})},
   };
   for (const wire_case &c : cases) {
-    if (&c != &cases[0]) SetUp();  // a fresh connection for each case
+    if (&c != &cases[0]) {
+      SetUp();  // a fresh connection for each case
+    }
     temp_file file(concat({header(), c.file_records}));
     recording seen;
-    EXPECT_EQ(download(file.path(), 0x108, 1, answering(&seen, c.wire.size() - 2, "\x01")), 0) << c.name;
+    EXPECT_EQ(download(file.path(), 0x108, 1, answering(&seen, c.wire.size() - 2, "\x01")), 0)
+        << c.name;
     EXPECT_EQ(seen.data, c.wire) << c.name;
     EXPECT_EQ(stderr_, "") << c.name;
   }
@@ -209,7 +226,8 @@ TEST_F(LoadfileTest, StatusOtherThanOneFailsEvenWithACleanPrompt) {
   EXPECT_TRUE(result & GTW_MESSAGES) << result;
   char *message = gtw_get_message();
   ASSERT_NE(message, nullptr);
-  EXPECT_EQ(std::string(message), std::string("Download of '") + file.path() + "' failed: target status 0");
+  EXPECT_EQ(std::string(message),
+            std::string("Download of '") + file.path() + "' failed: target status 0");
   free(message);
   EXPECT_EQ(gtw_get_message(), nullptr);
 }
@@ -228,7 +246,9 @@ TEST_F(LoadfileTest, TargetClosingMidDataFailsWithoutSignal) {
   // Far more than the socket buffers hold, so the sends meet the closed end.
   bytes content = header();
   const bytes one = record(0, pattern(250));
-  for (int i = 0; i < 20000; i++) content.insert(content.end(), one.begin(), one.end());
+  for (int i = 0; i < 20000; i++) {
+    content.insert(content.end(), one.begin(), one.end());
+  }
   temp_file file(content);
   int result = download(file.path(), 0x1000, 1, [](fake_target &t) {
     t.read_line();

@@ -15,15 +15,21 @@ namespace {
 // Compacts the zero bytes out of data[0..size), returns the new size.
 size_t drop_zero_bytes(char *data, size_t size) {
   size_t kept = 0;
-  for (size_t i = 0; i < size; i++)
-    if (data[i] != '\0') data[kept++] = data[i];
+  for (size_t i = 0; i < size; i++) {
+    if (data[i] != '\0') {
+      data[kept++] = data[i];
+    }
+  }
   return kept;
 }
 
 // Offset of the first line end in text[from..end), or end when there is none.
 size_t find_line_end(const char *text, size_t from, size_t end) {
-  for (size_t i = from; i < end; i++)
-    if (text[i] == '\n' || text[i] == '\r') return i;
+  for (size_t i = from; i < end; i++) {
+    if (text[i] == '\n' || text[i] == '\r') {
+      return i;
+    }
+  }
   return end;
 }
 
@@ -45,10 +51,12 @@ int gtw_read_control(gtw_conn *conn, char *failure, size_t failure_size) {
     long received = plat_recv(conn->control_socket, buffer + kept, room - kept);
     if (received <= 0) {
       if (failure) {
-        if (received == 0)
+        if (received == 0) {
           snprintf(failure, failure_size, "gtw_read_message: connection closed by target");
-        else
-          snprintf(failure, failure_size, "gtw_read_message: error on recv: %s", plat_socket_error_text());
+        } else {
+          snprintf(failure, failure_size, "gtw_read_message: error on recv: %s",
+                   plat_socket_error_text());
+        }
       }
       return GTW_FAILED;  // what was queued so far stays queued
     }
@@ -60,13 +68,17 @@ int gtw_read_control(gtw_conn *conn, char *failure, size_t failure_size) {
     size_t pos = 0;
     if (skipping) {
       pos = find_line_end(buffer, 0, end);
-      if (pos == end) continue;  // still inside the overlong message
+      if (pos == end) {
+        continue;  // still inside the overlong message
+      }
       skipping = false;
     }
 
     for (;;) {
       const void *bang = memchr(buffer + pos, '!', end - pos);
-      if (!bang) return result;  // the rest is text outside a message
+      if (!bang) {
+        return result;  // the rest is text outside a message
+      }
       size_t start = static_cast<size_t>(static_cast<const char *>(bang) - buffer);
       size_t stop = find_line_end(buffer, start, end);
       if (stop < end) {

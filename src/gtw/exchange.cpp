@@ -77,7 +77,9 @@ class reply_reader {
   // A line that outgrows the buffer keeps its first characters; the rest up
   // to the line end is dropped.
   void append(char c) {
-    if (!comment_ && length_ < sizeof line_ - 1) line_[length_++] = c;
+    if (!comment_ && length_ < sizeof line_ - 1) {
+      line_[length_++] = c;
+    }
   }
 
   // Either line end ends the line, so a CR LF pair (or LF CR) gives one line
@@ -85,10 +87,11 @@ class reply_reader {
   void end_line() {
     if (length_ > 0) {
       line_[length_] = '\0';
-      if (message_)
+      if (message_) {
         result_ |= gtw_add_message(line_);
-      else if (routine_)
+      } else if (routine_) {
         routine_(line_, arg_);
+      }
     }
     length_ = 0;
     message_ = false;
@@ -111,10 +114,11 @@ class reply_reader {
 int receive_failed(long received) {
   trace_lost(received, false);
   char text[GTW_TEXT_SIZE];
-  if (received == 0)
+  if (received == 0) {
     snprintf(text, sizeof text, "gtw_read_prompt: connection closed by target");
-  else
+  } else {
     snprintf(text, sizeof text, "gtw_read_prompt: error on recv: %s", plat_socket_error_text());
+  }
   return gtw_add_message(text) | GTW_FAILED;
 }
 
@@ -148,10 +152,12 @@ int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routi
     // The reason goes to the queue like every other; the result stays a
     // plain failure.
     char text[GTW_TEXT_SIZE];
-    if (sent < 0)
+    if (sent < 0) {
       snprintf(text, sizeof text, "gtw_send_command: error on send: %s", plat_socket_error_text());
-    else
-      snprintf(text, sizeof text, "gtw_send_command: command sent short (%ld of %zu bytes)", sent, strlen(command));
+    } else {
+      snprintf(text, sizeof text, "gtw_send_command: command sent short (%ld of %zu bytes)", sent,
+               strlen(command));
+    }
     gtw_add_message(text);
     return GTW_FAILED;
   }
@@ -181,14 +187,21 @@ int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, c
     if (conn->started && conn->control_socket != PLAT_INVALID_SOCKET) {
       bool command_ready = false, control_ready = false;
       if (plat_wait_readable(conn->command_socket, conn->control_socket, &command_ready,
-                             &control_ready) < 0)
+                             &control_ready) < 0) {
         command_ready = true;  // let the receive report what is wrong
-      if (control_ready) reader.add_result(watch_control(conn));
-      if (!command_ready) continue;
+      }
+      if (control_ready) {
+        reader.add_result(watch_control(conn));
+      }
+      if (!command_ready) {
+        continue;
+      }
     }
 
     long received = plat_recv(conn->command_socket, chunk, sizeof chunk - 1);
-    if (received <= 0) return receive_failed(received);
+    if (received <= 0) {
+      return receive_failed(received);
+    }
     chunk[received] = '\0';
     trace_bytes(trace_kind::reply, chunk, static_cast<size_t>(received));
     reader.take(chunk, static_cast<size_t>(received));
@@ -198,8 +211,12 @@ int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, c
 
 int gtw_get_status(char *status) {
   *status = last_status;
-  if (last_status == 'M') return 1;
-  if (last_status == 'R' || last_status == 'r') return 0;
+  if (last_status == 'M') {
+    return 1;
+  }
+  if (last_status == 'R' || last_status == 'r') {
+    return 0;
+  }
   return 2;
 }
 

@@ -173,7 +173,9 @@ TEST(ExchangeChunks, AnySplitGivesTheSameReply) {
     conn.command_socket = pair.ours;
     Strings lines;
     std::string where = "chunks:";
-    for (const auto &chunk : chunks) where += " [" + chunk + "]";
+    for (const auto &chunk : chunks) {
+      where += " [" + chunk + "]";
+    }
     EXPECT_EQ(gtw_read_prompt(&conn, record_line, &lines), GTW_MESSAGES) << where;
     EXPECT_EQ(lines, expected_lines) << where;
     EXPECT_EQ(take_messages(), expected_messages) << where;
@@ -182,9 +184,13 @@ TEST(ExchangeChunks, AnySplitGivesTheSameReply) {
     EXPECT_EQ(c, 'R') << where;
   };
 
-  for (size_t at = 1; at < reply.size(); at++) run({reply.substr(0, at), reply.substr(at)});
+  for (size_t at = 1; at < reply.size(); at++) {
+    run({reply.substr(0, at), reply.substr(at)});
+  }
   std::vector<std::string> bytes;
-  for (char c : reply) bytes.emplace_back(1, c);
+  for (char c : reply) {
+    bytes.emplace_back(1, c);
+  }
   run(bytes);
 }
 

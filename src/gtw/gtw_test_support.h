@@ -34,7 +34,9 @@ struct peer_pair {
 
   bool ok() const { return ours >= 0 && theirs >= 0; }
   void close_theirs() {
-    if (theirs >= 0) close(theirs);
+    if (theirs >= 0) {
+      close(theirs);
+    }
     theirs = -1;
   }
   // Writes the whole text (one record on a packet pair).
@@ -42,7 +44,9 @@ struct peer_pair {
     size_t done = 0;
     while (done < text.size()) {
       ssize_t n = write(theirs, text.data() + done, text.size() - done);
-      if (n <= 0) return false;
+      if (n <= 0) {
+        return false;
+      }
       done += static_cast<size_t>(n);
     }
     return true;

@@ -44,11 +44,14 @@ void note_reply_line(const char *, void *arg) { *static_cast<int *>(arg) = 1; }
 
 bool resolve_host(const char *host, sockaddr_in *address) {
   address->sin_addr.s_addr = inet_addr(host);
-  if (address->sin_addr.s_addr != INADDR_NONE) return true;
+  if (address->sin_addr.s_addr != INADDR_NONE) {
+    return true;
+  }
   // Not a dotted-decimal address (or the all-ones one): a host name.
   const hostent *entry = gethostbyname(host);
-  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list[0])
+  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list[0]) {
     return false;
+  }
   memcpy(&address->sin_addr, entry->h_addr_list[0], 4);
   return true;
 }
@@ -86,7 +89,9 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
     // Once its definition went through, the marker is ours: an opening
     // that failed all the same must not leave the target locked against
     // the next run, ours or anyone's.
-    if (!(marker & GTW_FAILED)) release_lock(conn);
+    if (!(marker & GTW_FAILED)) {
+      release_lock(conn);
+    }
     close_both(conn);
   }
   return result;
@@ -97,7 +102,9 @@ int start_interface(gtw_conn *conn, int type, const char *user, const char *host
   char text[GTW_TEXT_SIZE];
   snprintf(text, sizeof text, "start %s -u %s -h %s\n", options[type - 1], user, hostname);
   int result = gtw_send_command(conn, text, nullptr, nullptr);
-  if (result & GTW_FAILED) close_both(conn);
+  if (result & GTW_FAILED) {
+    close_both(conn);
+  }
   return result;
 }
 
@@ -165,21 +172,29 @@ int connect_started(gtw_conn *conn, const char *host) {
 // attempts do not pile up start-ups.
 int gtw_connect(gtw_conn *conn, const char *host, int type) {
   trace_open(host);
-  if (const char *why = plat_socket_startup()) return open_failed(why);
+  if (const char *why = plat_socket_startup()) {
+    return open_failed(why);
+  }
   conn->started = type != GTW_OPEN_LOCK;
   int result = connect_started(conn, host);
-  if (result & GTW_FAILED) plat_socket_cleanup();
+  if (result & GTW_FAILED) {
+    plat_socket_cleanup();
+  }
   return result;
 }
 
 void gtw_local_host(char *name, size_t size) {
-  if (gethostname(name, static_cast<int>(size)) != 0) name[0] = '\0';
+  if (gethostname(name, static_cast<int>(size)) != 0) {
+    name[0] = '\0';
+  }
   name[size - 1] = '\0';
 }
 
 int gtw_open(gtw_conn *conn, const char *host, int type) {
   char text[GTW_TEXT_SIZE];
-  if (int result = gtw_connect(conn, host, type)) return result;
+  if (int result = gtw_connect(conn, host, type)) {
+    return result;
+  }
 
   char hostname[GTW_HOSTNAME_SIZE];
   gtw_local_host(hostname, sizeof hostname);
@@ -201,7 +216,9 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
       result = open_failed(text);
       break;
   }
-  if (result & GTW_FAILED) plat_socket_cleanup();
+  if (result & GTW_FAILED) {
+    plat_socket_cleanup();
+  }
   return result;
 }
 

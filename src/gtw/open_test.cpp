@@ -37,7 +37,9 @@ std::string local_host_name() {
 
 int listen_on(const char *address, unsigned short port) {
   int sock = socket(AF_INET, SOCK_STREAM, 0);
-  if (sock < 0) return -1;
+  if (sock < 0) {
+    return -1;
+  }
   int on = 1;
   setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in where{};
@@ -61,7 +63,9 @@ bool readable(int sock) {
   return select(sock + 1, &set, nullptr, nullptr, &limit) > 0;
 }
 
-int accept_within(int listener) { return readable(listener) ? accept(listener, nullptr, nullptr) : -1; }
+int accept_within(int listener) {
+  return readable(listener) ? accept(listener, nullptr, nullptr) : -1;
+}
 
 // A target on one of the loopback addresses: it takes the command and the
 // control connection, reads the six opening bytes, records every command
@@ -77,7 +81,9 @@ class fake_target {
   fake_target(const char *address, script answer) : answer_(std::move(answer)) {
     command_listener_ = listen_on(address, command_port());
     control_listener_ = listen_on(address, static_cast<unsigned short>(command_port() + 1));
-    if (command_listener_ >= 0 && control_listener_ >= 0) thread_ = std::thread([this] { run(); });
+    if (command_listener_ >= 0 && control_listener_ >= 0) {
+      thread_ = std::thread([this] { run(); });
+    }
   }
   ~fake_target() { finish(); }
 
@@ -85,14 +91,19 @@ class fake_target {
 
   // Waits for the target's end; the records below are complete afterwards.
   void finish() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) {
+      thread_.join();
+    }
     finished_ = true;
-    for (int *sock : {&command_listener_, &control_listener_})
-      if (*sock >= 0) close(*sock), *sock = -1;
+    for (int *sock : {&command_listener_, &control_listener_}) {
+      if (*sock >= 0) {
+        close(*sock), *sock = -1;
+      }
+    }
   }
 
-  Strings commands;          // each command line, line end included
-  std::string opening;       // the first bytes on the control connection
+  Strings commands;            // each command line, line end included
+  std::string opening;         // the first bytes on the control connection
   sockaddr_in command_peer{};  // the program's end of the command connection
 
  private:
@@ -106,14 +117,20 @@ class fake_target {
       size_t got = 0;
       while (got < sizeof bytes && readable(control)) {
         ssize_t n = recv(control, bytes + got, sizeof bytes - got, 0);
-        if (n <= 0) break;
+        if (n <= 0) {
+          break;
+        }
         got += static_cast<size_t>(n);
       }
       opening.assign(bytes, got);
       serve(command);
     }
-    if (command >= 0) close(command);
-    if (control >= 0) close(control);
+    if (command >= 0) {
+      close(command);
+    }
+    if (control >= 0) {
+      close(control);
+    }
   }
 
   void serve(int command) {
@@ -121,7 +138,9 @@ class fake_target {
     char buffer[512];
     while (readable(command)) {
       ssize_t n = recv(command, buffer, sizeof buffer, 0);
-      if (n <= 0) return;
+      if (n <= 0) {
+        return;
+      }
       pending.append(buffer, static_cast<size_t>(n));
       size_t end;
       while ((end = pending.find('\n')) != std::string::npos) {
@@ -130,8 +149,12 @@ class fake_target {
         commands.push_back(line);
         std::string reply = answer_(line);
         bool hang_up = reply.ends_with(HANG_UP);
-        if (hang_up) reply.resize(reply.size() - HANG_UP.size());
-        if (send(command, reply.data(), reply.size(), MSG_NOSIGNAL) < 0 || hang_up) return;
+        if (hang_up) {
+          reply.resize(reply.size() - HANG_UP.size());
+        }
+        if (send(command, reply.data(), reply.size(), MSG_NOSIGNAL) < 0 || hang_up) {
+          return;
+        }
       }
     }
   }
@@ -145,8 +168,12 @@ class fake_target {
 
 // A free target: the probe finds no marker, every other command succeeds.
 std::string free_target(const std::string &command) {
-  if (command == "lanlk -e;lockinfo\n") return "!E: lockinfo: no such macro\nR>";
-  if (command == "po -p $\n" || command.rfind("mac lockinfo=", 0) == 0) return "R$";
+  if (command == "lanlk -e;lockinfo\n") {
+    return "!E: lockinfo: no such macro\nR>";
+  }
+  if (command == "po -p $\n" || command.rfind("mac lockinfo=", 0) == 0) {
+    return "R$";
+  }
   return "R>";
 }
 
@@ -186,8 +213,8 @@ TEST_F(Open, LockModeLocksAndReleases) {
   gtw_close(&conn, 1);
   expect_closed();
   target.finish();
-  EXPECT_EQ(target.commands,
-            (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(), "mac -d lockinfo\n", "po -p >\n"}));
+  EXPECT_EQ(target.commands, (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(),
+                                      "mac -d lockinfo\n", "po -p >\n"}));
 
   // The control connection is introduced by the command connection's
   // local address and port, in network byte order.
@@ -208,8 +235,9 @@ TEST_F(Open, CloseWithoutReleaseSendsNothing) {
 
 TEST_F(Open, LockedTargetIsLeftAlone) {
   fake_target target("127.0.10.3", [](const std::string &command) -> std::string {
-    if (command == "lanlk -e;lockinfo\n")
+    if (command == "lanlk -e;lockinfo\n") {
       return "user: 1234\nuserinterface: 4 (gateway)\nhost name: elsewhere\nR>";
+    }
     return "R>";
   });
   ASSERT_TRUE(target.ok());
@@ -234,7 +262,9 @@ TEST_F(Open, LockedTargetIsLeftAlone) {
 
 TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
   fake_target target("127.0.10.4", [](const std::string &command) -> std::string {
-    if (command == "po -p $\n") return "!ERROR: po: bad option\nR>";
+    if (command == "po -p $\n") {
+      return "!ERROR: po: bad option\nR>";
+    }
     return free_target(command);
   });
   ASSERT_TRUE(target.ok());
@@ -244,12 +274,14 @@ TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
   target.finish();
   // The marker is still defined, and then released as a close does, so that
   // the next run does not find the target locked.
-  EXPECT_EQ(target.commands,
-            (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(), "mac -d lockinfo\n", "po -p >\n"}));
+  EXPECT_EQ(target.commands, (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(),
+                                      "mac -d lockinfo\n", "po -p >\n"}));
 
   // A marker whose definition failed is not ours to remove.
   fake_target refusing("127.0.10.14", [](const std::string &command) -> std::string {
-    if (command.rfind("mac lockinfo=", 0) == 0) return "!ERROR: mac: no room\nR>";
+    if (command.rfind("mac lockinfo=", 0) == 0) {
+      return "!ERROR: mac: no room\nR>";
+    }
     return free_target(command);
   });
   ASSERT_TRUE(refusing.ok());
@@ -261,7 +293,9 @@ TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
 
 TEST_F(Open, TargetVanishingDuringTheOpeningFails) {
   fake_target target("127.0.10.5", [](const std::string &command) -> std::string {
-    if (command == "po -p $\n") return "!half a reply<hang up>";
+    if (command == "po -p $\n") {
+      return "!half a reply<hang up>";
+    }
     return free_target(command);
   });
   ASSERT_TRUE(target.ok());

@@ -28,7 +28,9 @@ unsigned long dropped;
 // Length of the text without the line ends that close it.
 size_t line_length(const char *text) {
   size_t len = strlen(text);
-  while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) len--;
+  while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) {
+    len--;
+  }
   return len;
 }
 
@@ -36,7 +38,9 @@ char *copy_text(const char *text, size_t len) {
   // The text is handed to the caller of gtw_get_message, who frees it with
   // free(), so it comes from malloc.
   auto *copy = static_cast<char *>(malloc(len + 1));
-  if (!copy) return nullptr;
+  if (!copy) {
+    return nullptr;
+  }
   memcpy(copy, text, len);
   copy[len] = '\0';
   return copy;
@@ -64,17 +68,20 @@ int gtw_add_message(const char *text) {
   }
 
   auto *record = new (std::nothrow) gtw_message{nullptr, nullptr};
-  if (!record) return GTW_FAILED;
+  if (!record) {
+    return GTW_FAILED;
+  }
   record->text = copy_text(text, len);
   if (!record->text) {
     delete record;
     return GTW_FAILED;
   }
 
-  if (tail)
+  if (tail) {
     tail->next = record;
-  else
+  } else {
     head = record;
+  }
   tail = record;
   queued_count++;
   queued_bytes += len;
@@ -83,9 +90,13 @@ int gtw_add_message(const char *text) {
 
 char *gtw_get_message() {
   gtw_message *record = head;
-  if (!record) return dropped > 0 ? dropped_line() : nullptr;
+  if (!record) {
+    return dropped > 0 ? dropped_line() : nullptr;
+  }
   head = record->next;
-  if (!head) tail = nullptr;
+  if (!head) {
+    tail = nullptr;
+  }
   char *text = record->text;
   delete record;
   queued_count--;
@@ -94,7 +105,9 @@ char *gtw_get_message() {
 }
 
 void gtw_flush_messages() {
-  while (char *text = gtw_get_message()) free(text);
+  while (char *text = gtw_get_message()) {
+    free(text);
+  }
   dropped = 0;
 }
 

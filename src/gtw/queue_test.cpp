@@ -82,13 +82,17 @@ TEST_F(Queue, KeepsTheOldestAndCountsTheRest) {
   Strings kept = take_messages();
   ASSERT_EQ(kept.size(), static_cast<size_t>(GTW_QUEUE_MAX_MESSAGES) + 1);
   EXPECT_EQ(kept[0], "!note 0");
-  EXPECT_EQ(kept[GTW_QUEUE_MAX_MESSAGES - 1], "!note " + std::to_string(GTW_QUEUE_MAX_MESSAGES - 1));
-  EXPECT_EQ(kept.back(), std::to_string(10001 - GTW_QUEUE_MAX_MESSAGES) + " further messages were dropped");
+  EXPECT_EQ(kept[GTW_QUEUE_MAX_MESSAGES - 1],
+            "!note " + std::to_string(GTW_QUEUE_MAX_MESSAGES - 1));
+  EXPECT_EQ(kept.back(),
+            std::to_string(10001 - GTW_QUEUE_MAX_MESSAGES) + " further messages were dropped");
 
   // Long lines meet the size bound first.
   const std::string line(1000, 'x');
   const size_t fit = GTW_QUEUE_MAX_BYTES / line.size();
-  for (size_t i = 0; i < fit + 5; i++) gtw_add_message(line.c_str());
+  for (size_t i = 0; i < fit + 5; i++) {
+    gtw_add_message(line.c_str());
+  }
   kept = take_messages();
   ASSERT_EQ(kept.size(), fit + 1);
   EXPECT_EQ(kept.back(), "5 further messages were dropped");
@@ -96,7 +100,9 @@ TEST_F(Queue, KeepsTheOldestAndCountsTheRest) {
   // Emptied, the queue takes messages again; a flush forgets the count.
   gtw_add_message("again");
   EXPECT_EQ(take_messages(), (Strings{"again"}));
-  for (int i = 0; i <= GTW_QUEUE_MAX_MESSAGES; i++) gtw_add_message("!x");
+  for (int i = 0; i <= GTW_QUEUE_MAX_MESSAGES; i++) {
+    gtw_add_message("!x");
+  }
   gtw_flush_messages();
   EXPECT_EQ(gtw_get_message(), nullptr);
 }

@@ -29,14 +29,17 @@ std::chrono::steady_clock::time_point started;
 
 unsigned long elapsed_millis() {
   auto d = std::chrono::steady_clock::now() - started;
-  return static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+  return static_cast<unsigned long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
 // One event line: the start, the escaped text in as many writes as it
 // needs, the line feed.  errno is left as it was, since callers print the
 // error of the call they trace after tracing it.
 void write_event(const char *kind, const char *text, size_t size) {
-  if (trace_fd < 0) return;
+  if (trace_fd < 0) {
+    return;
+  }
   int saved = errno;
   char line[TRACE_LINE_SIZE];
   size_t n = trace_line_start(line, sizeof line, session, elapsed_millis(), kind);
@@ -45,7 +48,9 @@ void write_event(const char *kind, const char *text, size_t size) {
     size_t used = 0;
     n += trace_escape_some(text + pos, size - pos, '\0', line + n, sizeof line - 1 - n, &used);
     pos += used;
-    if (pos >= size) break;
+    if (pos >= size) {
+      break;
+    }
     plat_trace_write(trace_fd, line, n);
     n = 0;
   }
@@ -63,13 +68,18 @@ void write_number(const char *kind, unsigned long value) {
 
 bool trace_start() {
   const char *name = getenv("ROMUPDATE_TRACE");
-  if (!name || !*name) return true;
+  if (!name || !*name) {
+    return true;
+  }
   path = name;
   trace_fd = plat_trace_create(name);
-  if (trace_fd < 0) return false;
+  if (trace_fd < 0) {
+    return false;
+  }
   started = std::chrono::steady_clock::now();
   char text[GTW_TEXT_SIZE];
-  size_t n = trace_header_text(text, sizeof text, "romupdate", ROMUPDATE_VERSION, plat_name(), std::time(nullptr));
+  size_t n = trace_header_text(text, sizeof text, "romupdate", ROMUPDATE_VERSION, plat_name(),
+                               std::time(nullptr));
   write_event(trace_kind::header, text, n);
   return true;
 }
@@ -77,7 +87,9 @@ bool trace_start() {
 bool trace_on() { return trace_fd >= 0; }
 
 void trace_stop() {
-  if (trace_fd >= 0) plat_trace_close(trace_fd);
+  if (trace_fd >= 0) {
+    plat_trace_close(trace_fd);
+  }
   trace_fd = -1;
   session = 0;
 }
@@ -97,7 +109,9 @@ void trace_bytes(const char *kind, const char *data, size_t size) {
 
 void trace_command(const char *command) {
   size_t size = strlen(command);
-  if (size > 0 && command[size - 1] == '\n') --size;
+  if (size > 0 && command[size - 1] == '\n') {
+    --size;
+  }
   write_event(trace_kind::command, command, size);
 }
 
@@ -120,7 +134,9 @@ void trace_opening(const void *address, const void *port) {
 }
 
 void trace_lost(long result, bool sending) {
-  if (trace_fd < 0) return;
+  if (trace_fd < 0) {
+    return;
+  }
   char text[GTW_TEXT_SIZE];
   if (result == 0 && !sending) {
     trace_event(trace_kind::lost, "closed by target");
@@ -129,9 +145,13 @@ void trace_lost(long result, bool sending) {
   const char *why = plat_socket_error_text();
   size_t n = 0;
   const char *lead = sending ? "error on send: " : "error on recv: ";
-  for (const char *s = lead; *s; s++) text[n++] = *s;
+  for (const char *s = lead; *s; s++) {
+    text[n++] = *s;
+  }
   // The Windows build's error text ends in its own line end.
-  for (const char *s = why; *s && *s != '\n' && n < sizeof text - 1; s++) text[n++] = *s;
+  for (const char *s = why; *s && *s != '\n' && n < sizeof text - 1; s++) {
+    text[n++] = *s;
+  }
   write_event(trace_kind::lost, text, n);
 }
 

@@ -13,9 +13,15 @@ bool needs_escape(unsigned char c, char next) {
 }
 
 int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
   return -1;
 }
 
@@ -28,7 +34,9 @@ size_t trace_put_unsigned(char *out, unsigned long n) {
     digits[k++] = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n);
-  for (size_t i = 0; i < k; i++) out[i] = digits[k - 1 - i];
+  for (size_t i = 0; i < k; i++) {
+    out[i] = digits[k - 1 - i];
+  }
   return k;
 }
 
@@ -39,10 +47,13 @@ std::string field_of(std::string_view text, std::string_view key) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find(' ', pos);
-    if (end == std::string_view::npos) end = text.size();
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
     std::string_view item = text.substr(pos, end - pos);
-    if (item.size() > key.size() && item.substr(0, key.size()) == key && item[key.size()] == '=')
+    if (item.size() > key.size() && item.substr(0, key.size()) == key && item[key.size()] == '=') {
       return std::string(item.substr(key.size() + 1));
+    }
     pos = end + 1;
   }
   return {};
@@ -52,19 +63,24 @@ std::string field_of(std::string_view text, std::string_view key) {
 
 // No allocation and no stdio: the program's trace writer also runs from its
 // interrupt routine.
-size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room, size_t *used) {
+size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room,
+                         size_t *used) {
   size_t written = 0, i = 0;
   for (; i < size; i++) {
     auto c = static_cast<unsigned char>(text[i]);
     char after = i + 1 < size ? text[i + 1] : next;
     if (needs_escape(c, after)) {
-      if (room - written < 4) break;
+      if (room - written < 4) {
+        break;
+      }
       out[written++] = '\\';
       out[written++] = 'x';
       out[written++] = hex_digits[c >> 4];
       out[written++] = hex_digits[c & 15];
     } else {
-      if (room - written < 1) break;
+      if (room - written < 1) {
+        break;
+      }
       out[written++] = static_cast<char>(c);
     }
   }
@@ -78,7 +94,8 @@ std::string trace_escape(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t used = 0;
-    size_t n = trace_escape_some(text.data() + pos, text.size() - pos, '\0', buffer, sizeof buffer, &used);
+    size_t n =
+        trace_escape_some(text.data() + pos, text.size() - pos, '\0', buffer, sizeof buffer, &used);
     out.append(buffer, n);
     pos += used;
   }
@@ -89,7 +106,9 @@ bool trace_unescape(std::string_view text, std::string &out) {
   out.clear();
   for (size_t i = 0; i < text.size(); i++) {
     if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'x') {
-      if (i + 3 >= text.size() || hex_value(text[i + 2]) < 0 || hex_value(text[i + 3]) < 0) return false;
+      if (i + 3 >= text.size() || hex_value(text[i + 2]) < 0 || hex_value(text[i + 3]) < 0) {
+        return false;
+      }
       out += static_cast<char>(hex_value(text[i + 2]) * 16 + hex_value(text[i + 3]));
       i += 3;
     } else {
@@ -99,7 +118,8 @@ bool trace_unescape(std::string_view text, std::string &out) {
   return true;
 }
 
-size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long millis, const char *kind) {
+size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long millis,
+                        const char *kind) {
   char line[96];
   size_t n = trace_put_unsigned(line, session);
   line[n++] = '\t';
@@ -110,22 +130,32 @@ size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long 
   line[n++] = static_cast<char>('0' + fraction / 10 % 10);
   line[n++] = static_cast<char>('0' + fraction % 10);
   line[n++] = '\t';
-  for (const char *k = kind; *k && n < 40 + 21 + 21; k++) line[n++] = *k;
+  for (const char *k = kind; *k && n < 40 + 21 + 21; k++) {
+    line[n++] = *k;
+  }
   line[n++] = '\t';
-  if (room == 0) return 0;
-  if (n > room - 1) n = room - 1;
+  if (room == 0) {
+    return 0;
+  }
+  if (n > room - 1) {
+    n = room - 1;
+  }
   memcpy(out, line, n);
   out[n] = '\0';
   return n;
 }
 
-size_t trace_header_text(char *out, size_t room, const char *program, const char *version, const char *platform,
-                         std::time_t start) {
+size_t trace_header_text(char *out, size_t room, const char *program, const char *version,
+                         const char *platform, std::time_t start) {
   char when[32] = "unknown";
-  if (const std::tm *utc = std::gmtime(&start)) std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", utc);
-  int n = snprintf(out, room, "format=%d program=%s version=%s platform=%s start=%s", TRACE_FORMAT, program,
-                   version, platform, when);
-  if (n < 0) return 0;
+  if (const std::tm *utc = std::gmtime(&start)) {
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", utc);
+  }
+  int n = snprintf(out, room, "format=%d program=%s version=%s platform=%s start=%s", TRACE_FORMAT,
+                   program, version, platform, when);
+  if (n < 0) {
+    return 0;
+  }
   return static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
 }
 
@@ -172,14 +202,15 @@ bool trace_parse(std::string_view contents, trace_header &header, std::vector<tr
     ++number;
     size_t end = contents.find('\n', pos);
     if (end == std::string_view::npos) {
-      error = number == 1 ? "not a trace (no header line)" : "cut off: line " + std::to_string(number) +
-                                                                  " has no line end";
+      error = number == 1 ? "not a trace (no header line)"
+                          : "cut off: line " + std::to_string(number) + " has no line end";
       return false;
     }
     trace_record event;
     std::string why;
     if (!trace_parse_line(contents.substr(pos, end - pos), event, why)) {
-      error = number == 1 ? "not a trace (no header line)" : "line " + std::to_string(number) + ": " + why;
+      error = number == 1 ? "not a trace (no header line)"
+                          : "line " + std::to_string(number) + ": " + why;
       return false;
     }
     if (number == 1) {
@@ -193,8 +224,8 @@ bool trace_parse(std::string_view contents, trace_header &header, std::vector<tr
         return false;
       }
       if (header.format > TRACE_FORMAT) {
-        error = "trace format " + std::to_string(header.format) + " is newer than this program reads (" +
-                std::to_string(TRACE_FORMAT) + ")";
+        error = "trace format " + std::to_string(header.format) +
+                " is newer than this program reads (" + std::to_string(TRACE_FORMAT) + ")";
         return false;
       }
     } else {

@@ -90,7 +90,8 @@ inline constexpr const char *diverge = "diverge";
 // as whole escapes fit.  Returns the bytes written; *used is set to the
 // bytes of text consumed.  `next` is the byte that follows the text (or 0),
 // needed to escape a backslash at its end.
-size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room, size_t *used);
+size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room,
+                         size_t *used);
 
 std::string trace_escape(std::string_view text);
 // false when the text holds a broken escape.
@@ -101,11 +102,12 @@ size_t trace_put_unsigned(char *out, unsigned long n);
 
 // The start of an event line up to its text: "SESSION\tS.mmm\tKIND\t".
 // Returns the length written (cut at room - 1, always terminated).
-size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long millis, const char *kind);
+size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long millis,
+                        const char *kind);
 
 // The header's text.  Returns the length written (always terminated).
-size_t trace_header_text(char *out, size_t room, const char *program, const char *version, const char *platform,
-                         std::time_t start);
+size_t trace_header_text(char *out, size_t room, const char *program, const char *version,
+                         const char *platform, std::time_t start);
 
 struct trace_record {
   unsigned session = 0;

@@ -44,11 +44,13 @@ TEST(TraceFormat, LineStartAndHeader) {
   EXPECT_STREQ(line, "3\t12.045\tcmd\t");
   char header[256];
   trace_header_text(header, sizeof header, "romupdate", "1.0.0", "unix", 0);
-  EXPECT_STREQ(header, "format=1 program=romupdate version=1.0.0 platform=unix start=1970-01-01T00:00:00Z");
+  EXPECT_STREQ(header,
+               "format=1 program=romupdate version=1.0.0 platform=unix start=1970-01-01T00:00:00Z");
 }
 
 TEST(TraceFormat, ReaderRefusesWhatIsNotATraceOfItsFormat) {
-  const std::string head = "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
+  const std::string head =
+      "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
   struct {
     std::string contents;
     const char *error;  // nullptr: accepted

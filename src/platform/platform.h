@@ -22,14 +22,14 @@ inline constexpr plat_socket PLAT_INVALID_SOCKET = static_cast<plat_socket>(-1);
 // ---- Texts and sizes that differ between the builds ------------------------
 
 struct plat_texts {
-  int line_size;                // prompt and configuration line buffers
-  const char *usage_line4;      // usage text, line 4
-  const char *usage_line6;      // usage text, line 6
-  const char *menu_prompt;      // the product menu's number prompt
-  const char *update_candidate; // update directory, as put in front of a name
-  const char *update_dir;       // update directory, as resolved to be listed
-  const char *dir_separators;   // separators of a file name's directory part
-  const char *user;             // user identity sent to the target
+  int line_size;                 // prompt and configuration line buffers
+  const char *usage_line4;       // usage text, line 4
+  const char *usage_line6;       // usage text, line 6
+  const char *menu_prompt;       // the product menu's number prompt
+  const char *update_candidate;  // update directory, as put in front of a name
+  const char *update_dir;        // update directory, as resolved to be listed
+  const char *dir_separators;    // separators of a file name's directory part
+  const char *user;              // user identity sent to the target
 };
 const plat_texts &plat_text();
 

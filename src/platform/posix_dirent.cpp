@@ -11,7 +11,9 @@ struct plat_dir {
 // directory releases the one listed before.
 plat_dir *plat_opendir(const char *path) {
   static plat_dir current{nullptr};
-  if (current.dir) closedir(current.dir);
+  if (current.dir) {
+    closedir(current.dir);
+  }
   current.dir = opendir(path);
   return current.dir ? &current : nullptr;
 }

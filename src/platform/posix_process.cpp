@@ -10,17 +10,24 @@
 void plat_install_interrupts(void (*handler)(int)) {
   static const int signals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
   for (int sig : signals) {
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    if (sigaction(sig, &ignore, &previous) != 0) continue;
-    if (previous.sa_handler == SIG_IGN) continue;
+    if (sigaction(sig, &ignore, &previous) != 0) {
+      continue;
+    }
+    if (previous.sa_handler == SIG_IGN) {
+      continue;
+    }
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     // Block the other handled signals while one is being handled, so that
     // one run ends once.
-    for (int other : signals) sigaddset(&action.sa_mask, other);
+    for (int other : signals) {
+      sigaddset(&action.sa_mask, other);
+    }
     sigaction(sig, &action, nullptr);
   }
 }
@@ -31,8 +38,12 @@ void plat_install_interrupts(void (*handler)(int)) {
 static void write_all(int fd, const char *text, size_t len) {
   while (len > 0) {
     ssize_t n = write(fd, text, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return;
+    }
     text += n;
     len -= static_cast<size_t>(n);
   }

@@ -14,7 +14,9 @@ const char *plat_socket_startup() { return nullptr; }
 void plat_socket_cleanup() {}
 
 void plat_close_socket(plat_socket &sock) {
-  if (sock != PLAT_INVALID_SOCKET) close(sock);
+  if (sock != PLAT_INVALID_SOCKET) {
+    close(sock);
+  }
   sock = PLAT_INVALID_SOCKET;
 }
 

@@ -12,7 +12,8 @@ const plat_texts &plat_text() {
     snprintf(user, sizeof user, "%d", static_cast<int>(getuid()));
     plat_texts t{};
     t.line_size = 1024;
-    t.usage_line4 = "    <configfile> - config file to update in current directory or $XR52000/inst/update\n";
+    t.usage_line4 =
+        "    <configfile> - config file to update in current directory or $XR52000/inst/update\n";
     t.usage_line6 = "    If $XR52000 is not set, /usr/xr52000 will be used.\n\n";
     t.menu_prompt = "Number of Product to Update? (intr (usually cntl C or DEL) to abort) ";
     t.update_candidate = "inst/update/";

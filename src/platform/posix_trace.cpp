@@ -25,11 +25,17 @@ bool same_file(const struct stat &a, int fd) {
 // neither writes over the other; any other regular file starts empty.
 int plat_trace_create(const char *path) {
   int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    return -1;
+  }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fd;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    return fd;
+  }
   for (int standard : {2, 1}) {
-    if (!same_file(st, standard)) continue;
+    if (!same_file(st, standard)) {
+      continue;
+    }
     close(fd);
     return fcntl(standard, F_DUPFD_CLOEXEC, 3);
   }

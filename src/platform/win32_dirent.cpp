@@ -11,9 +11,9 @@
 #include <io.h>
 
 struct plat_dir {
-  int entries;                         // entries read since opening or rewinding
+  int entries;  // entries read since opening or rewinding
   char path[WIN32_DIR_PATH_SIZE];
-  struct _finddata_t entry;            // the latest entry found
+  struct _finddata_t entry;  // the latest entry found
 };
 
 namespace win32 {
@@ -27,7 +27,9 @@ char name[WIN32_DIR_NAME_SIZE];
 // Searches are closed when a new one replaces them, so listing the same
 // directory again and again does not pile up open search handles.
 void end_search() {
-  if (search != -1) _findclose(search);
+  if (search != -1) {
+    _findclose(search);
+  }
   search = -1;
 }
 
@@ -36,7 +38,9 @@ void end_search() {
 plat_dir *opendir(const char *path) {
   // The search pattern is the path and "\*.*" in a fixed buffer; a longer
   // path is refused rather than listed under a cut-off name.
-  if (path == nullptr || strlen(path) > static_cast<size_t>(DIR_MAX_PATH)) return nullptr;
+  if (path == nullptr || strlen(path) > static_cast<size_t>(DIR_MAX_PATH)) {
+    return nullptr;
+  }
   end_search();
   record.entries = 0;
   snprintf(record.path, sizeof record.path, "%s", path);
@@ -47,7 +51,9 @@ plat_dir *opendir(const char *path) {
     _findclose(lookup);
     // Only a plain directory: a file, or a directory that also carries the
     // read-only, hidden, system or archive bit, is not listed.
-    if (self.attrib != DIR_ATTRIBUTE) return nullptr;
+    if (self.attrib != DIR_ATTRIBUTE) {
+      return nullptr;
+    }
   } else if (strcmp(record.path, ".") != 0) {
     // The current directory is always there even where the lookup of "."
     // finds nothing.
@@ -57,18 +63,25 @@ plat_dir *opendir(const char *path) {
 }
 
 const char *readdir(plat_dir *dir) {
-  if (dir == nullptr) return nullptr;
+  if (dir == nullptr) {
+    return nullptr;
+  }
   if (dir->entries == 0) {
     char pattern[WIN32_DIR_PATH_SIZE];
-    if (strcmp(dir->path, ".") == 0)
+    if (strcmp(dir->path, ".") == 0) {
       snprintf(pattern, sizeof pattern, "*.*");
-    else
+    } else {
       snprintf(pattern, sizeof pattern, "%s\\*.*", dir->path);
+    }
     end_search();
     search = _findfirst(pattern, &dir->entry);
-    if (search == -1) return nullptr;
+    if (search == -1) {
+      return nullptr;
+    }
   } else {
-    if (search == -1 || _findnext(search, &dir->entry) != 0) return nullptr;
+    if (search == -1 || _findnext(search, &dir->entry) != 0) {
+      return nullptr;
+    }
   }
   dir->entries++;
   snprintf(name, sizeof name, "%s", dir->entry.name);
@@ -79,7 +92,9 @@ const char *readdir(plat_dir *dir) {
 // directory twice and counts on both passes delivering the same entries in
 // the same order, which a new search over an unchanged directory does.
 void rewinddir(plat_dir *dir) {
-  if (dir != nullptr) dir->entries = 0;
+  if (dir != nullptr) {
+    dir->entries = 0;
+  }
 }
 
 }  // namespace win32

@@ -22,7 +22,9 @@ bool is_option_lead(char c) { return c == '-' || c == '/'; }
 // Three unbuffered writes straight to the standard error handle, so that a
 // diagnostic never waits in a stream buffer behind the usage text.
 void complain(const char *program, const char *message, char c) {
-  if (!opterr) return;
+  if (!opterr) {
+    return;
+  }
   _write(2, program, static_cast<unsigned>(strlen(program)));
   _write(2, message, static_cast<unsigned>(strlen(message)));
   const char tail[2] = {c, '\n'};
@@ -39,11 +41,15 @@ int getopt(int argc, char *const argv[], const char *optstring) {
     optpos = 1;
   }
   if (optpos == 1) {
-    if (optind >= argc || argv[optind] == nullptr) return -1;
+    if (optind >= argc || argv[optind] == nullptr) {
+      return -1;
+    }
     const char *arg = argv[optind];
     // The first operand ends the options and is left for the caller; so do
     // "-" and "/" alone, which name standard input or a root, not options.
-    if (!is_option_lead(arg[0]) || arg[1] == '\0') return -1;
+    if (!is_option_lead(arg[0]) || arg[1] == '\0') {
+      return -1;
+    }
     if (strcmp(arg, "--") == 0) {
       optind++;
       return -1;

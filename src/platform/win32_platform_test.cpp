@@ -28,8 +28,12 @@ namespace {
 class Argv {
  public:
   Argv(std::initializer_list<const char *> args) {
-    for (const char *a : args) texts_.emplace_back(a);
-    for (auto &t : texts_) pointers_.push_back(t.data());
+    for (const char *a : args) {
+      texts_.emplace_back(a);
+    }
+    for (auto &t : texts_) {
+      pointers_.push_back(t.data());
+    }
     pointers_.push_back(nullptr);
   }
   int argc() const { return static_cast<int>(texts_.size()); }
@@ -52,7 +56,9 @@ std::string parse_all(Argv &args, const char *optstring) {
   reset_getopt();
   std::string seen;
   int c;
-  while ((c = win32::getopt(args.argc(), args.argv(), optstring)) != -1) seen += static_cast<char>(c);
+  while ((c = win32::getopt(args.argc(), args.argv(), optstring)) != -1) {
+    seen += static_cast<char>(c);
+  }
   return seen;
 }
 
@@ -77,14 +83,18 @@ class CaptureFd {
     int f = _open(path_, _O_RDONLY | _O_BINARY);
     char buf[512];
     int n;
-    while ((n = _read(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = _read(f, buf, sizeof buf)) > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    }
     _close(f);
     return out;
   }
 
  private:
   void restore() {
-    if (saved_ < 0) return;
+    if (saved_ < 0) {
+      return;
+    }
     _dup2(saved_, fd_);
     _close(saved_);
     _close(file_);
@@ -111,14 +121,18 @@ class TempDir {
     SetFileAttributesA(path_, FILE_ATTRIBUTE_DIRECTORY);
     for (const auto &name : made_) {
       std::string p = std::string(path_) + "\\" + name;
-      if (!DeleteFileA(p.c_str())) RemoveDirectoryA(p.c_str());
+      if (!DeleteFileA(p.c_str())) {
+        RemoveDirectoryA(p.c_str());
+      }
     }
     RemoveDirectoryA(path_);
   }
   void file(const char *name) {
     std::string p = std::string(path_) + "\\" + name;
     FILE *f = fopen(p.c_str(), "w");
-    if (f) fclose(f);
+    if (f) {
+      fclose(f);
+    }
     made_.emplace_back(name);
   }
   void subdir(const char *name) {
@@ -136,7 +150,9 @@ class TempDir {
 std::vector<std::string> list_all(plat_dir *dir) {
   std::vector<std::string> names;
   const char *name;
-  while ((name = win32::readdir(dir)) != nullptr) names.emplace_back(name);
+  while ((name = win32::readdir(dir)) != nullptr) {
+    names.emplace_back(name);
+  }
   return names;
 }
 
@@ -322,12 +338,16 @@ TEST(Win32Dir, DirectoryWithAnotherAttributeBitDoesNotOpen) {
   int tried = 0;
   for (DWORD bit : {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_HIDDEN}) {
     SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_DIRECTORY | bit);
-    if (!(GetFileAttributesA(marked.c_str()) & bit)) continue;
+    if (!(GetFileAttributesA(marked.c_str()) & bit)) {
+      continue;
+    }
     tried++;
     EXPECT_EQ(win32::opendir(marked.c_str()), nullptr) << "attribute " << bit;
   }
   SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_DIRECTORY);
-  if (tried == 0) GTEST_SKIP() << "this file system keeps no extra bit on a directory";
+  if (tried == 0) {
+    GTEST_SKIP() << "this file system keeps no extra bit on a directory";
+  }
 }
 
 TEST(Win32Dir, CurrentDirectoryIsListedByDot) {
@@ -338,7 +358,9 @@ TEST(Win32Dir, CurrentDirectoryIsListedByDot) {
   ASSERT_EQ(_chdir(dir.path()), 0);
   plat_dir *d = win32::opendir(".");
   std::vector<std::string> names;
-  if (d) names = list_all(d);
+  if (d) {
+    names = list_all(d);
+  }
   _chdir(saved);
   ASSERT_NE(d, nullptr);
   std::set<std::string> got(names.begin(), names.end());
@@ -469,7 +491,9 @@ TEST(Win32SocketLayer, FailedOpeningsStopWhatTheyStarted) {
   }
   gtw_flush_messages();
   int stops = 0;
-  while (stops < 20 && WSACleanup() == 0) stops++;
+  while (stops < 20 && WSACleanup() == 0) {
+    stops++;
+  }
   EXPECT_EQ(stops, 1);
 }
 

@@ -17,7 +17,9 @@
 // started with the interrupt ignored keeps it ignored.
 void plat_install_interrupts(void (*handler)(int)) {
   void (*previous)(int) = signal(SIGINT, SIG_IGN);
-  if (previous != SIG_IGN) signal(SIGINT, handler);
+  if (previous != SIG_IGN) {
+    signal(SIGINT, handler);
+  }
 }
 
 // The handle is written directly, without the stream buffers, so that the
@@ -27,7 +29,9 @@ static void write_all(int fd, const char *text, size_t len) {
   while (len > 0) {
     unsigned chunk = len > 0x7fffffffu ? 0x7fffffffu : static_cast<unsigned>(len);
     int n = _write(fd, text, chunk);
-    if (n <= 0) return;
+    if (n <= 0) {
+      return;
+    }
     text += n;
     len -= static_cast<size_t>(n);
   }

@@ -11,15 +11,23 @@ namespace win32 {
 // so it lasts more than n - 1 and at most n seconds.  Between readings the
 // thread yields for a few milliseconds instead of spinning on a core.
 unsigned sleep(unsigned seconds) {
-  if (seconds == 0) return 0;
+  if (seconds == 0) {
+    return 0;
+  }
   time_t start = time(nullptr);
   for (;;) {
     time_t now = time(nullptr);
-    if (now == static_cast<time_t>(-1)) return 0;  // no clock: do not wait forever
+    if (now == static_cast<time_t>(-1)) {
+      return 0;  // no clock: do not wait forever
+    }
     // A clock set back (by the operator or a time service) would stretch the
     // wait by the whole step; count again from the new reading instead.
-    if (now < start) start = now;
-    if (now - start >= static_cast<time_t>(seconds)) return 0;
+    if (now < start) {
+      start = now;
+    }
+    if (now - start >= static_cast<time_t>(seconds)) {
+      return 0;
+    }
     Sleep(10);
   }
 }

@@ -9,7 +9,9 @@
 
 const char *plat_socket_startup() {
   WSADATA data;
-  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return "Could not find winsock.dll";
+  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+    return "Could not find winsock.dll";
+  }
   if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
     WSACleanup();
     return "winsock.dll not compatible with version 1.1";
@@ -20,7 +22,9 @@ const char *plat_socket_startup() {
 void plat_socket_cleanup() { WSACleanup(); }
 
 void plat_close_socket(plat_socket &sock) {
-  if (sock != PLAT_INVALID_SOCKET) closesocket(sock);
+  if (sock != PLAT_INVALID_SOCKET) {
+    closesocket(sock);
+  }
   sock = PLAT_INVALID_SOCKET;
 }
 

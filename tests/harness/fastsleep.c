@@ -31,7 +31,9 @@ unsigned int sleep(unsigned int seconds) {
   }
   long ms_per_second = 20;
   const char *ms = getenv("FASTSLEEP_MS");
-  if (ms && *ms) ms_per_second = strtol(ms, NULL, 10);
+  if (ms && *ms) {
+    ms_per_second = strtol(ms, NULL, 10);
+  }
   long total = ms_per_second * (long)seconds;
   struct timespec ts = {total / 1000, (total % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

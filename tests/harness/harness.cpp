@@ -35,8 +35,12 @@ int wait_for(int pid, double seconds) {
   int status = 0;
   for (;;) {
     int r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) return status;
-    if (r < 0 && errno != EINTR) return 0;
+    if (r == pid) {
+      return status;
+    }
+    if (r < 0 && errno != EINTR) {
+      return 0;
+    }
     if (since(start) > seconds) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -48,7 +52,9 @@ int wait_for(int pid, double seconds) {
 
 std::vector<char *> c_args(std::vector<std::string> &args) {
   std::vector<char *> v;
-  for (auto &a : args) v.push_back(a.data());
+  for (auto &a : args) {
+    v.push_back(a.data());
+  }
   v.push_back(nullptr);
   return v;
 }
@@ -75,8 +81,12 @@ std::string reserve_loopback() {
     snprintf(address, sizeof address, "127.0.%d.%d", 100 + i / 253, 2 + i % 253);
     std::string lock = std::string(dir) + "/" + address;
     int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) continue;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return address;  // fd stays open
+    if (fd < 0) {
+      continue;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      return address;  // fd stays open
+    }
     close(fd);
   }
   throw std::runtime_error("no free loopback address");
@@ -84,7 +94,9 @@ std::string reserve_loopback() {
 
 TempDir::TempDir() {
   std::string templ = (std::filesystem::temp_directory_path() / "romupdate-e2e-XXXXXX").string();
-  if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  if (!mkdtemp(templ.data())) {
+    throw std::runtime_error("mkdtemp failed");
+  }
   path_ = templ;
 }
 
@@ -109,15 +121,20 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
   for (int attempt = 0; attempt < 20; ++attempt) {
     address_ = address.empty() ? reserve_loopback() : address;
     std::vector<std::string> args = launcher;
-    args.insert(args.end(), {sim_path(), "--address", address_, "--log", log_, "--dump-flash", dump_});
+    args.insert(args.end(),
+                {sim_path(), "--address", address_, "--log", log_, "--dump-flash", dump_});
     args.insert(args.end(), options.begin(), options.end());
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
     int pid = fork();
     if (pid == 0) {
       dup2(out[1], 1);
       int err = open(dir_.file("sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (err >= 0) dup2(err, 2);
+      if (err >= 0) {
+        dup2(err, 2);
+      }
       auto argv = c_args(args);
       execv(argv[0], argv.data());
       _exit(127);
@@ -132,7 +149,9 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
       if (poll(&p, 1, 100) > 0) {
         char buf[256];
         ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0) break;  // exited: address in use or bad option
+        if (n <= 0) {
+          break;  // exited: address in use or bad option
+        }
         seen.append(buf, static_cast<size_t>(n));
         if (seen.find("listening on") != std::string::npos) {
           ready = true;
@@ -147,7 +166,9 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
     }
     kill(pid, SIGKILL);
     wait_for(pid, 5);
-    if (!address.empty()) break;
+    if (!address.empty()) {
+      break;
+    }
   }
   throw std::runtime_error("the simulator did not start: " + read_file(dir_.file("sim.err")));
 }
@@ -155,7 +176,9 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
 Sim::~Sim() { stop(); }
 
 void Sim::stop() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0) {
+    return;
+  }
   kill(pid_, SIGTERM);
   wait_for(pid_, 10);
   pid_ = -1;
@@ -170,7 +193,9 @@ std::vector<TranscriptLine> Sim::transcript() const {
     size_t a = line.find('\t');
     size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
     size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
-    if (c == std::string::npos) continue;
+    if (c == std::string::npos) {
+      continue;
+    }
     t.session = atoi(line.substr(0, a).c_str());
     t.time = atof(line.substr(a + 1, b - a - 1).c_str());
     t.kind = line.substr(b + 1, c - b - 1);
@@ -182,8 +207,11 @@ std::vector<TranscriptLine> Sim::transcript() const {
 
 std::vector<std::string> Sim::commands() const {
   std::vector<std::string> v;
-  for (auto &t : transcript())
-    if (t.kind == "cmd") v.push_back(t.text);
+  for (auto &t : transcript()) {
+    if (t.kind == "cmd") {
+      v.push_back(t.text);
+    }
+  }
   return v;
 }
 
@@ -200,27 +228,36 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   for (char **e = environ; *e; ++e) {
     std::string kv = *e;
     size_t eq = kv.find('=');
-    if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    if (eq != std::string::npos) {
+      env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
   }
   env["XR52000"] = examples_root();
   if (options.fast_sleep) {
     env["LD_PRELOAD"] = fastsleep_path();
     env["FASTSLEEP_LOG"] = sleep_log;
   }
-  for (auto &kv : options.env) env[kv.first] = kv.second;
+  for (auto &kv : options.env) {
+    env[kv.first] = kv.second;
+  }
   std::vector<std::string> env_text;
-  for (auto &kv : env) env_text.push_back(kv.first + "=" + kv.second);
+  for (auto &kv : env) {
+    env_text.push_back(kv.first + "=" + kv.second);
+  }
 
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
+  }
   auto start = clock_type::now();
   int pid = fork();
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
+      _exit(126);
+    }
     // The program's own signal dispositions start from the defaults.
     signal(SIGINT, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
@@ -254,9 +291,13 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
       break;
     }
     int r = poll(fds, 2, 50);
-    if (r < 0 && errno != EINTR) break;
+    if (r < 0 && errno != EINTR) {
+      break;
+    }
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+        continue;
+      }
       char buf[4096];
       ssize_t n = read(fds[i].fd, buf, sizeof buf);
       if (n <= 0) {
@@ -274,9 +315,14 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
       kill(pid, options.signal);
     }
   }
-  for (auto &f : fds)
-    if (f.fd >= 0) close(f.fd);
-  if (stdin_fd >= 0) close(stdin_fd);
+  for (auto &f : fds) {
+    if (f.fd >= 0) {
+      close(f.fd);
+    }
+  }
+  if (stdin_fd >= 0) {
+    close(stdin_fd);
+  }
   int status = wait_for(pid, result.timed_out ? 1 : std::max(1.0, options.timeout - since(start)));
   result.seconds = since(start);
   if (WIFEXITED(status)) {
@@ -286,20 +332,27 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   }
   std::istringstream sl(read_file(sleep_log));
   unsigned s;
-  while (sl >> s) result.sleeps.push_back(s);
+  while (sl >> s) {
+    result.sleeps.push_back(s);
+  }
   return result;
 }
 
-bool flash_matches(const std::string &image, const std::string &dump, bool exact, std::string *report) {
+bool flash_matches(const std::string &image, const std::string &dump, bool exact,
+                   std::string *report) {
   RunOptions o;
   o.program = abs_path();
   o.fast_sleep = false;
   std::vector<std::string> args = {"verify"};
-  if (exact) args.push_back("--exact");
+  if (exact) {
+    args.push_back("--exact");
+  }
   args.push_back(image);
   args.push_back(dump);
   RunResult r = run(args, o);
-  if (report) *report = r.out + r.err;
+  if (report) {
+    *report = r.out + r.err;
+  }
   return r.status == 0;
 }
 
@@ -316,7 +369,9 @@ bool contains(const std::string &haystack, const std::string &needle) {
 
 int count_of(const std::string &haystack, const std::string &needle) {
   int n = 0;
-  for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1)) ++n;
+  for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1)) {
+    ++n;
+  }
   return n;
 }
 

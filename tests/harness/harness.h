@@ -83,13 +83,13 @@ struct RunOptions {
   bool fast_sleep = true;                    // preload the sleep shortener
   std::string signal_when_output{};          // send `signal` when stdout or stderr holds it
   int signal = SIGINT;
-  std::string program{};                     // default: romupdate
-  std::vector<std::string> wrapper{};        // e.g. valgrind and its options
+  std::string program{};               // default: romupdate
+  std::vector<std::string> wrapper{};  // e.g. valgrind and its options
 };
 
 struct RunResult {
-  int status = -1;          // exit status, or -1 when ended by a signal
-  int term_signal = 0;      // the signal that ended it, or 0
+  int status = -1;      // exit status, or -1 when ended by a signal
+  int term_signal = 0;  // the signal that ended it, or 0
   bool timed_out = false;
   double seconds = 0;
   std::string out, err;
@@ -101,7 +101,8 @@ struct RunResult {
 RunResult run(const std::vector<std::string> &args, const RunOptions &options = {});
 
 // romupdate-abs verify [--exact] IMAGE DUMP; returns its output, *ok its result.
-bool flash_matches(const std::string &image, const std::string &dump, bool exact, std::string *report);
+bool flash_matches(const std::string &image, const std::string &dump, bool exact,
+                   std::string *report);
 
 std::string read_file(const std::string &path);
 // The fenced code blocks of a Markdown text that open with ```language,

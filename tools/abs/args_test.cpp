@@ -19,7 +19,8 @@ TEST(AbsArgsTest, Address) {
   EXPECT_TRUE(parse_address("0x1fh", &a));
   EXPECT_EQ(a, 0x1Fu);
   a = 7;
-  for (const char *bad : {"", "0x", "100000000", "12g", "-1", " 10", "10 ", "H", "0xH", "10HH", "100000000H"}) {
+  for (const char *bad :
+       {"", "0x", "100000000", "12g", "-1", " 10", "10 ", "H", "0xH", "10HH", "100000000H"}) {
     EXPECT_FALSE(parse_address(bad, &a)) << bad;
     EXPECT_EQ(a, 7u) << bad;
   }
@@ -36,7 +37,8 @@ TEST(AbsArgsTest, SizeAndSeed) {
   EXPECT_TRUE(parse_size("4096M", &s));
   EXPECT_EQ(s, uint64_t{1} << 32);
   s = 7;
-  for (const char *bad : {"", "K", "4097M", "4194305K", "4294967297", "1G", "0x10", "99999999999999999999"}) {
+  for (const char *bad :
+       {"", "K", "4097M", "4194305K", "4294967297", "1G", "0x10", "99999999999999999999"}) {
     EXPECT_FALSE(parse_size(bad, &s)) << bad;
     EXPECT_EQ(s, 7u) << bad;
   }

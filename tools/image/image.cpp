@@ -17,7 +17,9 @@ constexpr size_t head_size = 8;  // lead word, count, address
 struct closer {
   FILE *f;
   ~closer() {
-    if (f) fclose(f);
+    if (f) {
+      fclose(f);
+    }
   }
 };
 
@@ -35,7 +37,8 @@ void for_each_mask(uint32_t first, uint32_t last, F f) {
     uint32_t word = first >> 6;
     uint32_t low = first & 63;
     uint32_t high = std::min<uint32_t>(63, last - (word << 6));
-    uint64_t mask = (high == 63 ? ~uint64_t{0} : ((uint64_t{1} << (high + 1)) - 1)) & (~uint64_t{0} << low);
+    uint64_t mask =
+        (high == 63 ? ~uint64_t{0} : ((uint64_t{1} << (high + 1)) - 1)) & (~uint64_t{0} << low);
     f(word, mask);
     first = (word << 6) + high + 1;
   }
@@ -68,17 +71,24 @@ void flash_memory::write(uint32_t address, const uint8_t *data, size_t size) {
 
 bool flash_memory::read(uint32_t address, uint8_t *out) const {
   auto it = pages_.find(address >> page_bits);
-  if (it == pages_.end()) return false;
+  if (it == pages_.end()) {
+    return false;
+  }
   uint32_t i = address & (page_size - 1);
-  if (!(it->second.valid[i >> 6] & (uint64_t{1} << (i & 63)))) return false;
+  if (!(it->second.valid[i >> 6] & (uint64_t{1} << (i & 63)))) {
+    return false;
+  }
   *out = it->second.data[i];
   return true;
 }
 
 void flash_memory::erase(uint32_t start, uint32_t end) {
-  if (start > end) return;
+  if (start > end) {
+    return;
+  }
   // Only the pages that exist are visited, however wide the range.
-  for (auto it = pages_.lower_bound(start >> page_bits); it != pages_.end() && it->first <= (end >> page_bits);) {
+  for (auto it = pages_.lower_bound(start >> page_bits);
+       it != pages_.end() && it->first <= (end >> page_bits);) {
     page &p = it->second;
     uint32_t base = it->first << page_bits;
     uint32_t first = std::max(start, base) - base;
@@ -94,15 +104,21 @@ void flash_memory::erase(uint32_t start, uint32_t end) {
 }
 
 bool flash_memory::any_in(uint32_t start, uint32_t end) const {
-  if (start > end) return false;
-  for (auto it = pages_.lower_bound(start >> page_bits); it != pages_.end() && it->first <= (end >> page_bits); ++it) {
+  if (start > end) {
+    return false;
+  }
+  for (auto it = pages_.lower_bound(start >> page_bits);
+       it != pages_.end() && it->first <= (end >> page_bits); ++it) {
     const page &p = it->second;
     uint32_t base = it->first << page_bits;
     uint32_t first = std::max(start, base) - base;
     uint32_t last = std::min(end, base + (page_size - 1)) - base;
     bool found = false;
-    for_each_mask(first, last, [&](uint32_t word, uint64_t mask) { found = found || (p.valid[word] & mask); });
-    if (found) return true;
+    for_each_mask(first, last,
+                  [&](uint32_t word, uint64_t mask) { found = found || (p.valid[word] & mask); });
+    if (found) {
+      return true;
+    }
   }
   return false;
 }
@@ -150,11 +166,13 @@ void flash_memory::clear() {
 
 // ---- Reading ----------------------------------------------------------------
 
-bool for_each_abs_record(const std::string &path, const std::function<void(const abs_record &)> &visit,
-                         std::string *error) {
+bool for_each_abs_record(const std::string &path,
+                         const std::function<void(const abs_record &)> &visit, std::string *error) {
   closer file{fopen(path.c_str(), "rb")};
   if (!file.f) {
-    if (error) *error = path + ": " + strerror(errno);
+    if (error) {
+      *error = path + ": " + strerror(errno);
+    }
     return false;
   }
   // The same walk as the updater's scan and download: what this tool
@@ -162,28 +180,37 @@ bool for_each_abs_record(const std::string &path, const std::function<void(const
   abs_walk walk(file.f);
   abs_record_view r;
   int step;
-  while ((step = walk.next(&r)) > 0) visit(abs_record{r.offset, r.address, r.bytes + head_size, r.count});
+  while ((step = walk.next(&r)) > 0) {
+    visit(abs_record{r.offset, r.address, r.bytes + head_size, r.count});
+  }
   if (step < 0) {
-    if (error) *error = path + ": " + walk.reason();
+    if (error) {
+      *error = path + ": " + walk.reason();
+    }
     return false;
   }
   return true;
 }
 
-bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats, std::string *error) {
+bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats,
+                   std::string *error) {
   abs_stats s;
   bool ok = for_each_abs_record(
       path,
       [&](const abs_record &r) {
         s.records++;
-        if (r.count == 0) return;
+        if (r.count == 0) {
+          return;
+        }
         mem.write(r.address, r.data, r.count);
         s.data_bytes += r.count;
         s.lowest = std::min(s.lowest, r.address);
         s.highest = std::max(s.highest, static_cast<uint32_t>(r.address + (r.count - 1)));
       },
       error);
-  if (stats) *stats = s;
+  if (stats) {
+    *stats = s;
+  }
   return ok;
 }
 
@@ -191,11 +218,15 @@ bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats,
 
 bool write_abs_file(const std::string &path, const flash_memory &mem, std::string *error) {
   auto fail = [&](const std::string &text) {
-    if (error) *error = path + ": " + text;
+    if (error) {
+      *error = path + ": " + text;
+    }
     return false;
   };
   FILE *f = fopen(path.c_str(), "wb");
-  if (!f) return fail(strerror(errno));
+  if (!f) {
+    return fail(strerror(errno));
+  }
 
   // The header is not interpreted by readers; it names the file's origin.
   uint8_t header[header_size] = {};
@@ -207,21 +238,29 @@ bool write_abs_file(const std::string &path, const flash_memory &mem, std::strin
     for (size_t done = 0; ok && done < bytes.size(); done += max_record) {
       size_t n = std::min(max_record, bytes.size() - done);
       uint32_t address = start + static_cast<uint32_t>(done);
-      uint8_t head[head_size] = {0x00, 0x01,
-                                 static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n),
-                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                                 static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16)};
+      uint8_t head[head_size] = {0x00,
+                                 0x01,
+                                 static_cast<uint8_t>(n >> 8),
+                                 static_cast<uint8_t>(n),
+                                 static_cast<uint8_t>(address >> 8),
+                                 static_cast<uint8_t>(address),
+                                 static_cast<uint8_t>(address >> 24),
+                                 static_cast<uint8_t>(address >> 16)};
       static const uint8_t fill = 0;
-      ok = fwrite(head, 1, sizeof head, f) == sizeof head && fwrite(bytes.data() + done, 1, n, f) == n &&
-           (!(n & 1) || fwrite(&fill, 1, 1, f) == 1);
+      ok = fwrite(head, 1, sizeof head, f) == sizeof head &&
+           fwrite(bytes.data() + done, 1, n, f) == n && (!(n & 1) || fwrite(&fill, 1, 1, f) == 1);
     }
-    if (!ok) break;
+    if (!ok) {
+      break;
+    }
   }
   if (!ok) {
     int saved = errno;
     fclose(f);
     return fail(std::string("write error: ") + strerror(saved));
   }
-  if (fclose(f) != 0) return fail(std::string("write error: ") + strerror(errno));
+  if (fclose(f) != 0) {
+    return fail(std::string("write error: ") + strerror(errno));
+  }
   return true;
 }

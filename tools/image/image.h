@@ -56,7 +56,8 @@ struct abs_stats {
 
 // Reads every record of an absolute file into mem.  false with *error set
 // on a malformed or unreadable file.
-bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats, std::string *error);
+bool read_abs_file(const std::string &path, flash_memory &mem, abs_stats *stats,
+                   std::string *error);
 // Writes mem as an absolute file: records of at most 250 bytes, ascending.
 bool write_abs_file(const std::string &path, const flash_memory &mem, std::string *error);
 
@@ -70,5 +71,5 @@ struct abs_record {
 // Calls visit for each record in file order.  false with *error set on a
 // malformed or unreadable file (records before the fault have been visited;
 // the error names the file and the offset of the faulty record).
-bool for_each_abs_record(const std::string &path, const std::function<void(const abs_record &)> &visit,
-                         std::string *error);
+bool for_each_abs_record(const std::string &path,
+                         const std::function<void(const abs_record &)> &visit, std::string *error);

@@ -13,7 +13,9 @@ using bytes = std::vector<uint8_t>;
 
 bytes pattern(size_t n, uint8_t seed = 3) {
   bytes b(n);
-  for (size_t i = 0; i < n; i++) b[i] = uint8_t(seed + i * 13);
+  for (size_t i = 0; i < n; i++) {
+    b[i] = uint8_t(seed + i * 13);
+  }
   return b;
 }
 
@@ -29,7 +31,9 @@ class ImageTest : public ::testing::Test {
   std::string file_with(const std::string &name, const bytes &content) {
     std::string path = temp(name);
     FILE *f = fopen(path.c_str(), "wb");
-    if (!content.empty()) fwrite(content.data(), 1, content.size(), f);
+    if (!content.empty()) {
+      fwrite(content.data(), 1, content.size(), f);
+    }
     fclose(f);
     return path;
   }
@@ -37,32 +41,42 @@ class ImageTest : public ::testing::Test {
     bytes out;
     FILE *f = fopen(path.c_str(), "rb");
     int c;
-    while (f && (c = fgetc(f)) != EOF) out.push_back(uint8_t(c));
-    if (f) fclose(f);
+    while (f && (c = fgetc(f)) != EOF) {
+      out.push_back(uint8_t(c));
+    }
+    if (f) {
+      fclose(f);
+    }
     return out;
   }
   void TearDown() override {
-    for (const std::string &p : made_) std::filesystem::remove(p);
+    for (const std::string &p : made_) {
+      std::filesystem::remove(p);
+    }
   }
 
   std::vector<std::string> made_;
 };
 
 bytes head(uint16_t lead, unsigned count, uint32_t address) {
-  return {uint8_t(lead >> 8), uint8_t(lead), uint8_t(count >> 8), uint8_t(count),
+  return {uint8_t(lead >> 8),    uint8_t(lead),    uint8_t(count >> 8),    uint8_t(count),
           uint8_t(address >> 8), uint8_t(address), uint8_t(address >> 24), uint8_t(address >> 16)};
 }
 
 bytes record(uint32_t address, const bytes &data, bool fill = true) {
   bytes r = head(1, unsigned(data.size()), address);
   r.insert(r.end(), data.begin(), data.end());
-  if (fill && (data.size() & 1)) r.push_back(0);
+  if (fill && (data.size() & 1)) {
+    r.push_back(0);
+  }
   return r;
 }
 
 bytes file_of(std::initializer_list<bytes> records) {
   bytes out(28, 0);
-  for (const bytes &r : records) out.insert(out.end(), r.begin(), r.end());
+  for (const bytes &r : records) {
+    out.insert(out.end(), r.begin(), r.end());
+  }
   return out;
 }
 
@@ -132,10 +146,11 @@ TEST_F(ImageTest, WriteThenReadRoundTrip) {
 
   // The records: ascending, at most 250 bytes, lead word 1, fill after odd.
   std::vector<std::pair<uint32_t, size_t>> records;
-  ASSERT_TRUE(for_each_abs_record(path, [&](const abs_record &r) { records.emplace_back(r.address, r.count); }, &error));
+  ASSERT_TRUE(for_each_abs_record(
+      path, [&](const abs_record &r) { records.emplace_back(r.address, r.count); }, &error));
   std::vector<std::pair<uint32_t, size_t>> expected = {
-      {0x280000, 250}, {0x2800FA, 250}, {0x2801F4, 250}, {0x2802EE, 250}, {0x2803E8, 1},
-      {0x10040000, 250}, {0xFFFFFFFF, 1}};
+      {0x280000, 250}, {0x2800FA, 250},   {0x2801F4, 250}, {0x2802EE, 250},
+      {0x2803E8, 1},   {0x10040000, 250}, {0xFFFFFFFF, 1}};
   EXPECT_EQ(records, expected);
   bytes raw = contents(path);
   EXPECT_EQ(raw.size(), 28u + 7 * 8 + 1001 + 250 + 1 + 2);
@@ -154,7 +169,8 @@ TEST_F(ImageTest, WriteThenReadRoundTrip) {
 }
 
 TEST_F(ImageTest, ReaderAcceptsOddCountsZeroCountsAndAMissingLastFill) {
-  std::string path = file_with("odd.X", file_of({record(0x100, pattern(3)), record(0x50, {}), record(0x200, pattern(5), false)}));
+  std::string path = file_with("odd.X", file_of({record(0x100, pattern(3)), record(0x50, {}),
+                                                 record(0x200, pattern(5), false)}));
   flash_memory mem;
   abs_stats stats;
   std::string error;
@@ -204,7 +220,9 @@ TEST_F(ImageTest, ReaderRejectsMalformedFiles) {
 TEST_F(ImageTest, LargeSparseImageCostsOnlyWhatIsWritten) {
   flash_memory mem;
   bytes data = pattern(1 << 18);
-  for (uint32_t i = 0; i < 64; i++) mem.write(i << 26, data.data(), data.size());
+  for (uint32_t i = 0; i < 64; i++) {
+    mem.write(i << 26, data.data(), data.size());
+  }
   EXPECT_EQ(mem.size(), 64u << 18);
   EXPECT_EQ(mem.runs().size(), 64u);
   mem.erase(0, 0xFFFFFFFF);

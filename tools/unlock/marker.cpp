@@ -3,15 +3,21 @@
 namespace {
 
 std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
   return text;
 }
 
 // Takes the value of "KEY: value" into *value; a key seen twice spoils the
 // marker, since it could then name two holders.
 bool take_item(std::string_view line, std::string_view key, std::string *value, int *seen) {
-  if (line.substr(0, key.size()) != key) return false;
+  if (line.substr(0, key.size()) != key) {
+    return false;
+  }
   *value = std::string(trimmed(line.substr(key.size())));
   ++*seen;
   return true;
@@ -26,21 +32,27 @@ lock_holder read_lock_marker(const std::vector<std::string> &lines) {
     std::string_view line = trimmed(text);
     if (!take_item(line, "user:", &holder.user, &users) &&
         !take_item(line, "userinterface:", &holder.user_interface, &interfaces) &&
-        !take_item(line, "host name:", &holder.host, &hosts))
+        !take_item(line, "host name:", &holder.host, &hosts)) {
       ++others;
+    }
   }
   holder.complete = users == 1 && interfaces == 1 && hosts == 1 && others == 0;
   return holder;
 }
 
 bool held_by(const lock_holder &holder, std::string_view user, std::string_view host) {
-  return holder.complete && !user.empty() && !host.empty() && holder.user == user && holder.host == host;
+  return holder.complete && !user.empty() && !host.empty() && holder.user == user &&
+         holder.host == host;
 }
 
 std::string describe_holder(const lock_holder &holder, const std::vector<std::string> &lines) {
-  if (holder.complete)
-    return "user " + holder.user + ", user interface " + holder.user_interface + ", host " + holder.host;
+  if (holder.complete) {
+    return "user " + holder.user + ", user interface " + holder.user_interface + ", host " +
+           holder.host;
+  }
   std::string text = "a lock marker that reads:";
-  for (const std::string &line : lines) text += "\n    " + line;
+  for (const std::string &line : lines) {
+    text += "\n    " + line;
+  }
   return text;
 }

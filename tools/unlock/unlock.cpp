@@ -54,7 +54,9 @@ int bad_usage(const char *why) {
 void print_reasons() {
   while (char *text = gtw_get_message()) {
     size_t n = strlen(text);
-    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) n--;
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) {
+      n--;
+    }
     fprintf(stderr, "%s: %.*s\n", program, static_cast<int>(n), text);
     free(text);
   }
@@ -62,7 +64,9 @@ void print_reasons() {
 
 void collect_line(const char *line, void *arg) {
   auto *lines = static_cast<std::vector<std::string> *>(arg);
-  if (lines->size() < MAX_MARKER_LINES) lines->emplace_back(line);
+  if (lines->size() < MAX_MARKER_LINES) {
+    lines->emplace_back(line);
+  }
 }
 
 // The lock probe: ordinary reply lines are the marker of whoever holds the
@@ -101,7 +105,9 @@ int unlock(const char *address, bool force) {
 
   std::vector<std::string> lines = probe();
   if (lines.empty()) {
-    if (!command("lanlk -d\n")) return lost(address);
+    if (!command("lanlk -d\n")) {
+      return lost(address);
+    }
     gtw_close(&gtw, 0);
     printf("%s is not locked\n", address);
     return EXIT_FREE;
@@ -127,9 +133,13 @@ int unlock(const char *address, bool force) {
 
   // What romupdate itself sends when it gives the target back, still under
   // the probe's "lanlk -e".
-  if (!command("mac -d lockinfo\n") || !command("po -p >\n") || !command("lanlk -d\n")) return lost(address);
+  if (!command("mac -d lockinfo\n") || !command("po -p >\n") || !command("lanlk -d\n")) {
+    return lost(address);
+  }
   lines = probe();
-  if (!command("lanlk -d\n")) return lost(address);
+  if (!command("lanlk -d\n")) {
+    return lost(address);
+  }
   gtw_close(&gtw, 0);
   if (!lines.empty()) {
     fprintf(stderr, "%s: %s is still locked after the marker was removed\n", program, address);
@@ -167,6 +177,8 @@ int main(int argc, char **argv) {
       address = argv[i];
     }
   }
-  if (!address) return bad_usage("no ADDRESS");
+  if (!address) {
+    return bad_usage("no ADDRESS");
+  }
   return unlock(address, force);
 }
