@@ -6,19 +6,6 @@
 
 namespace {
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // The text between the "{" at body_open and its matching "}", or nothing
@@ -76,9 +63,9 @@ std::string run_echo(std::string_view args) {
         put(args[i]);
       }
       ++i;  // the closing quote
-    } else if (c == '\\' && i + 2 < args.size() && hex_value(args[i + 1]) >= 0 &&
-               hex_value(args[i + 2]) >= 0) {
-      put(static_cast<char>(hex_value(args[i + 1]) * 16 + hex_value(args[i + 2])));
+    } else if (c == '\\' && i + 2 < args.size() && hex_digit(args[i + 1]) >= 0 &&
+               hex_digit(args[i + 2]) >= 0) {
+      put(static_cast<char>(hex_digit(args[i + 1]) * 16 + hex_digit(args[i + 2])));
       i += 3;
     } else {
       put(c);

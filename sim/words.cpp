@@ -7,6 +7,8 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+}  // namespace
+
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -19,8 +21,6 @@ int hex_digit(char c) {
   }
   return -1;
 }
-
-}  // namespace
 
 std::string_view trim(std::string_view text) {
   while (!text.empty() &&

@@ -15,6 +15,8 @@ bool starts_with(std::string_view text, std::string_view prefix);
 // Words separated by blanks and tabs.
 std::vector<std::string_view> split_words(std::string_view text);
 
+// The value of one hexadecimal digit of either case, or -1.
+int hex_digit(char c);
 // A 32-bit hexadecimal number: digits of either case, an optional "0x"
 // prefix, nothing else.  Leading zeros are allowed ("010000000").
 std::optional<uint32_t> parse_hex32(std::string_view text);

@@ -22,8 +22,6 @@
 
 #include "harness/harness.h"
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,14 +87,7 @@ class Job {
   Job(const lines_t &args, const std::map<std::string, std::string> &env_add,
       const std::string &cwd, const std::string &out, const std::string &err)
       : out_(out), err_(err) {
-    std::map<std::string, std::string> env;
-    for (char **e = environ; *e; ++e) {
-      std::string kv = *e;
-      size_t eq = kv.find('=');
-      if (eq != std::string::npos) {
-        env[kv.substr(0, eq)] = kv.substr(eq + 1);
-      }
-    }
+    std::map<std::string, std::string> env = e2e::current_environment();
     for (auto &kv : env_add) {
       env[kv.first] = kv.second;
     }

@@ -224,14 +224,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   args.push_back(options.program.empty() ? romupdate_path() : options.program);
   args.insert(args.end(), arguments.begin(), arguments.end());
 
-  std::map<std::string, std::string> env;
-  for (char **e = environ; *e; ++e) {
-    std::string kv = *e;
-    size_t eq = kv.find('=');
-    if (eq != std::string::npos) {
-      env[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
-  }
+  std::map<std::string, std::string> env = current_environment();
   env["XR52000"] = examples_root();
   if (options.fast_sleep) {
     env["LD_PRELOAD"] = fastsleep_path();
@@ -354,6 +347,18 @@ bool flash_matches(const std::string &image, const std::string &dump, bool exact
     *report = r.out + r.err;
   }
   return r.status == 0;
+}
+
+std::map<std::string, std::string> current_environment() {
+  std::map<std::string, std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string kv = *e;
+    size_t eq = kv.find('=');
+    if (eq != std::string::npos) {
+      env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+  }
+  return env;
 }
 
 std::string read_file(const std::string &path) {

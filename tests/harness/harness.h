@@ -104,6 +104,9 @@ RunResult run(const std::vector<std::string> &args, const RunOptions &options = 
 bool flash_matches(const std::string &image, const std::string &dump, bool exact,
                    std::string *report);
 
+// This process's environment, name to value.
+std::map<std::string, std::string> current_environment();
+
 std::string read_file(const std::string &path);
 // The fenced code blocks of a Markdown text that open with ```language,
 // in order, each with its lines and their line ends.
