@@ -85,6 +85,13 @@ std::vector<std::string> fuzz_take_messages() {
   return out;
 }
 
+bool fuzz_is_dropped_line(const std::string &text) {
+  static const std::string tail = " further messages were dropped";
+  size_t digits = text.find_first_not_of("0123456789");
+  return digits > 0 && digits != std::string::npos &&
+         text.compare(digits, std::string::npos, tail) == 0;
+}
+
 namespace {
 
 bool send_all(int fd, const uint8_t *data, size_t size) {

@@ -39,6 +39,9 @@ void fuzz_report_texts(const char *title, const std::vector<std::string> &texts)
 
 // Empties the process-wide message queue, oldest first.
 std::vector<std::string> fuzz_take_messages();
+// Whether a dequeued text is the queue's own last line, "N further messages
+// were dropped"; a target's message always begins with "!".
+bool fuzz_is_dropped_line(const std::string &text);
 
 // A stream socket pair.  The far end sends `data` and then shuts down its
 // writing side, so a reader of the near end sees the bytes and then the end
