@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "driver/driver.h"
 #include "driver/program_compose.h"
@@ -392,25 +391,6 @@ void erase_flash_card(product_config *table, int count, hardware_answer *answers
   copy_quokka_flash_parts();
 }
 
-// Whether the target reported an error among the messages it queued: a
-// message line (one that begins with "!") that holds "ERROR".  The queue is
-// left as it was found.
-bool target_reported_error() {
-  std::vector<char *> texts;
-  bool error = false;
-  while (char *text = gtw_get_message()) {
-    if (text[0] == '!' && strstr(text, "ERROR") != nullptr) {
-      error = true;
-    }
-    texts.push_back(text);
-  }
-  for (char *text : texts) {
-    gtw_add_message(text);
-    free(text);
-  }
-  return error;
-}
-
 }  // namespace
 
 void check_images(const product_config *table, int count) {
@@ -500,7 +480,7 @@ void program_entries(product_config *table, int count) {
     // and that is no failure.  But a target that answers it with an error
     // has said that the flash is not good.
     gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr);
-    if (target_reported_error()) {
+    if (gtw_queued_target_error()) {
       fail_with_messages();
     }
   }

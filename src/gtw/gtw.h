@@ -99,6 +99,9 @@ int gtw_add_message(const char *text);
 char *gtw_get_message();
 // Drops every queued message.
 void gtw_flush_messages();
+// Whether a message line of the target's (one that begins with "!") holding
+// "ERROR" has been queued, kept or dropped, since the queue last ran empty.
+bool gtw_queued_target_error();
 // Prints every queued message to standard error, one a line, oldest first,
 // and empties the queue.
 void print_messages();

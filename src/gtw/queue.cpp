@@ -24,6 +24,9 @@ size_t queued_bytes;
 // Messages left out since the queue last ran empty.  While any are, every
 // new one is left out too, so that the kept ones are the oldest.
 unsigned long dropped;
+// A message line of the target's ("!...") that reports an error has come
+// since the queue last ran empty, whether it was kept or dropped.
+bool target_error;
 
 // Length of the text without the line ends that close it.
 size_t line_length(const char *text) {
@@ -61,6 +64,9 @@ int gtw_add_message(const char *text) {
   // or not.
   const int result = strstr(text, "ERROR") ? (GTW_MESSAGES | GTW_FAILED) : GTW_MESSAGES;
   size_t len = line_length(text);
+  if (text[0] == '!' && result & GTW_FAILED) {
+    target_error = true;
+  }
   if (dropped > 0 || queued_count >= static_cast<size_t>(GTW_QUEUE_MAX_MESSAGES) ||
       queued_bytes + len > static_cast<size_t>(GTW_QUEUE_MAX_BYTES)) {
     dropped++;
@@ -91,7 +97,11 @@ int gtw_add_message(const char *text) {
 char *gtw_get_message() {
   gtw_message *record = head;
   if (!record) {
-    return dropped > 0 ? dropped_line() : nullptr;
+    if (dropped > 0) {
+      return dropped_line();
+    }
+    target_error = false;
+    return nullptr;
   }
   head = record->next;
   if (!head) {
@@ -109,7 +119,10 @@ void gtw_flush_messages() {
     free(text);
   }
   dropped = 0;
+  target_error = false;
 }
+
+bool gtw_queued_target_error() { return target_error; }
 
 void print_messages() {
   while (char *text = gtw_get_message()) {
