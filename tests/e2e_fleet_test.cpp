@@ -272,6 +272,23 @@ class Fleet : public ::testing::Test {
     return by_target;
   }
 
+  // A stand-in for ssh that notes the host in ssh.log and runs the command
+  // here, with SHELL set to `login_shell` as sshd sets it from the login's
+  // account (empty: none).
+  void write_ssh(const std::string &login_shell) {
+    work.write("ssh",
+               "#!/bin/bash\n"
+               "while [[ $1 == -* ]]; do case $1 in -[lopS]) shift 2 ;; *) shift ;; esac; done\n"
+               "echo \"$1\" >>\"$(dirname \"$0\")/ssh.log\"\n"
+               "shift\n"
+               "[[ $1 == -- ]] && shift\n"
+               "export SHELL=" +
+                   login_shell +
+                   "\n"
+                   "exec bash -c \"$*\"\n");
+    chmod(work.file("ssh").c_str(), 0755);
+  }
+
   // Every good target holds its image, and only it; a bad one holds none.
   void expect_flash(std::set<int> bad = {}) {
     for (size_t i = 0; i < sims.size(); ++i) {
@@ -327,14 +344,7 @@ TEST_F(Fleet, UpdatesSixteenTargetsAndNamesTheOneFailure) {
 // notes the host and runs the command here.
 TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
   start_fleet(6);
-  work.write("ssh",
-             "#!/bin/bash\n"
-             "while [[ $1 == -* ]]; do case $1 in -[lopS]) shift 2 ;; *) shift ;; esac; done\n"
-             "echo \"$1\" >>\"$(dirname \"$0\")/ssh.log\"\n"
-             "shift\n"
-             "[[ $1 == -- ]] && shift\n"
-             "exec bash -c \"$*\"\n");
-  chmod(work.file("ssh").c_str(), 0755);
+  write_ssh("/bin/bash");
   const std::string a = work.file("ssh") + " lab-a", b = work.file("ssh") + " lab-b";
   RunResult r = run_fleet({"-j", "2", "-v", "--sshlogin", a, "--sshlogin=" + b, "--results",
                            "results.tsv", "targets.txt", "T5806"},
@@ -358,6 +368,26 @@ TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
   }
   EXPECT_EQ(asked, (std::set<std::string>{"lab-a", "lab-b"}));
   expect_flash();
+}
+
+// A host that cannot start the command (no login shell for parallel's
+// remote wrapper) ends each job with status 0 and no output; with -v that
+// is no success.
+TEST_F(Fleet, StatusZeroWithoutAResultLineIsNoUpdate) {
+  start_fleet(2);
+  write_ssh("");
+  RunResult r = run_fleet({"-v", "--sshlogin", work.file("ssh") + " lab-a", "--results",
+                           "results.tsv", "targets.txt", "T5806"});
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  lines_t expected;
+  for (int i : {0, 1}) {
+    expected.push_back("FAILED " + address(i) + " (status 0 without a result line; see logs/" +
+                       address(i) + ".log)");
+  }
+  expected.push_back("romupdate-fleet: updated 0 of 2 targets");
+  EXPECT_EQ(lines_of(r.out), expected) << r.err;
+  expect_flash({0, 1});
 }
 
 // The first interrupt (to the whole process group, as from a terminal)
