@@ -17,7 +17,6 @@ namespace {
 struct config_entries {
   product_config table[MAX_CONFIG_ENTRIES];
   int count = 0;
-  unsigned char local_flag = 0;  // of the file just selected; each entry keeps its own
   bool from_menu = false;
 };
 
@@ -25,8 +24,9 @@ struct config_entries {
 // file into the table.
 void read_config_file(const char *name, config_entries *entries) {
   FILE *file = nullptr;
-  char *path = get_configname(name, &entries->local_flag, &file);
-  entries->count = get_config_data(path, file, entries->local_flag, entries->table, entries->count);
+  unsigned char local_flag = 0;  // each entry keeps its own file's flag
+  char *path = get_configname(name, &local_flag, &file);
+  entries->count = get_config_data(path, file, local_flag, entries->table, entries->count);
   free(path);
 }
 
