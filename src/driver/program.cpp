@@ -480,7 +480,7 @@ void program_entries(product_config *table, int count) {
     // and that is no failure.  But a target that answers it with an error
     // has said that the flash is not good.
     gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr);
-    if (gtw_queued_target_error()) {
+    if (gtw_target_error_since_command()) {
       fail_with_messages();
     }
   }

@@ -140,6 +140,7 @@ int watch_control(gtw_conn *conn) {
 }  // namespace
 
 long gtw_write_command(gtw_conn *conn, const char *command) {
+  gtw_forget_target_error();
   trace_command(command);
   return plat_send(conn->command_socket, command, strlen(command));
 }
@@ -147,16 +148,18 @@ long gtw_write_command(gtw_conn *conn, const char *command) {
 int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routine, void *arg) {
   // A command that went out cut short would leave the target waiting for
   // the rest of its line, and this side waiting for a prompt.
+  const size_t length = strlen(command);
   long sent = gtw_write_command(conn, command);
-  if (sent < 0 || static_cast<size_t>(sent) != strlen(command)) {
+  if (sent < 0 || static_cast<size_t>(sent) != length) {
     // The reason goes to the queue like every other; the result stays a
     // plain failure.
     char text[GTW_TEXT_SIZE];
     if (sent < 0) {
       snprintf(text, sizeof text, "gtw_send_command: error on send: %s", plat_socket_error_text());
+      trace_lost(sent, true);
     } else {
       snprintf(text, sizeof text, "gtw_send_command: command sent short (%ld of %zu bytes)", sent,
-               strlen(command));
+               length);
     }
     gtw_add_message(text);
     return GTW_FAILED;

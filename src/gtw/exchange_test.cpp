@@ -75,6 +75,19 @@ TEST_F(Exchange, QueuesMessageLines) {
   EXPECT_EQ(take_messages(), (Strings{"!lockinfo: unknown"}));
 }
 
+// A refusal that the caller lets pass (the version question of an unknown
+// target) must not stand as the answer to a later command whose reply is
+// clean, though nothing has emptied the queue in between.
+TEST_F(Exchange, TargetErrorAnswersTheCommandItCameWith) {
+  ASSERT_TRUE(command.put("!ERROR: unknown option\nR>"));
+  EXPECT_EQ(gtw_send_command(&conn, "ver\n", nullptr, nullptr), GTW_MESSAGES | GTW_FAILED);
+  EXPECT_TRUE(gtw_target_error_since_command());
+  ASSERT_TRUE(command.put("R>"));
+  EXPECT_EQ(gtw_send_command(&conn, "pf -f\n", nullptr, nullptr), 0);
+  EXPECT_FALSE(gtw_target_error_since_command());
+  EXPECT_EQ(take_messages(), (Strings{"!ERROR: unknown option"}));
+}
+
 TEST_F(Exchange, OnlyOneStatusCharacterMakesAPrompt) {
   // A digit is no status character, two letters are a line of their own.
   EXPECT_EQ(read_reply("1>\nAB>\n>\nxy$\n?>"), 0);

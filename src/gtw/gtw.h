@@ -72,7 +72,7 @@ void gtw_close(gtw_conn *conn, unsigned char release);
 long gtw_write_command(gtw_conn *conn, const char *command);
 // Sends the text and reads the reply up to the prompt, handing each ordinary
 // line to `routine` (nullptr drops them).  GTW_FAILED alone when the text
-// did not go out whole: then nothing is read or queued.
+// did not go out whole: then nothing is read, and the reason is queued.
 int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routine, void *arg);
 // Reads the reply up to the prompt, as gtw_send_command does after sending.
 int gtw_read_prompt(gtw_conn *conn, gtw_line_routine routine, void *arg);
@@ -100,8 +100,11 @@ char *gtw_get_message();
 // Drops every queued message.
 void gtw_flush_messages();
 // Whether a message line of the target's (one that begins with "!") holding
-// "ERROR" has been queued, kept or dropped, since the queue last ran empty.
-bool gtw_queued_target_error();
+// "ERROR" has come, kept or dropped, since the last command was written: the
+// answer to that command, whatever was let pass before it.
+bool gtw_target_error_since_command();
+// Forgets it; gtw_write_command does so for every command.
+void gtw_forget_target_error();
 // Prints every queued message to standard error, one a line, oldest first,
 // and empties the queue.
 void print_messages();

@@ -86,12 +86,16 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
   int marker = gtw_send_command(conn, text, nullptr, nullptr);
   result |= marker;
   if (result & GTW_FAILED) {
-    // Once its definition went through, the marker is ours: an opening
-    // that failed all the same must not leave the target locked against
-    // the next run, ours or anyone's.
-    if (!(marker & GTW_FAILED)) {
-      release_lock(conn);
+    // An opening that failed must not leave the target locked against the
+    // next run, ours or anyone's.  Under the probe's "lanlk -e" no other
+    // interface can have defined a marker since, so whatever marker there
+    // is, is ours.  A refusal in the marker's line may come from the
+    // definition or from the "lanlk -d" behind it, and may have kept that
+    // unlock from running: it is sent again.
+    if (marker & GTW_FAILED) {
+      gtw_send_command(conn, "lanlk -d\n", nullptr, nullptr);
     }
+    release_lock(conn);
     close_both(conn);
   }
   return result;

@@ -25,7 +25,7 @@ size_t queued_bytes;
 // new one is left out too, so that the kept ones are the oldest.
 unsigned long dropped;
 // A message line of the target's ("!...") that reports an error has come
-// since the queue last ran empty, whether it was kept or dropped.
+// since the last command was written, whether it was kept or dropped.
 bool target_error;
 
 // Length of the text without the line ends that close it.
@@ -100,7 +100,6 @@ char *gtw_get_message() {
     if (dropped > 0) {
       return dropped_line();
     }
-    target_error = false;
     return nullptr;
   }
   head = record->next;
@@ -122,7 +121,9 @@ void gtw_flush_messages() {
   target_error = false;
 }
 
-bool gtw_queued_target_error() { return target_error; }
+bool gtw_target_error_since_command() { return target_error; }
+
+void gtw_forget_target_error() { target_error = false; }
 
 void print_messages() {
   while (char *text = gtw_get_message()) {

@@ -46,7 +46,7 @@ void write_event(const char *kind, const char *text, size_t size) {
   size_t pos = 0;
   for (;;) {
     size_t used = 0;
-    n += trace_escape_some(text + pos, size - pos, '\0', line + n, sizeof line - 1 - n, &used);
+    n += trace_escape_some(text + pos, size - pos, line + n, sizeof line - 1 - n, &used);
     pos += used;
     if (pos >= size) {
       break;

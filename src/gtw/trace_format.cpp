@@ -63,12 +63,11 @@ std::string field_of(std::string_view text, std::string_view key) {
 
 // No allocation and no stdio: the program's trace writer also runs from its
 // interrupt routine.
-size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room,
-                         size_t *used) {
+size_t trace_escape_some(const char *text, size_t size, char *out, size_t room, size_t *used) {
   size_t written = 0, i = 0;
   for (; i < size; i++) {
     auto c = static_cast<unsigned char>(text[i]);
-    char after = i + 1 < size ? text[i + 1] : next;
+    char after = i + 1 < size ? text[i + 1] : '\0';
     if (needs_escape(c, after)) {
       if (room - written < 4) {
         break;
@@ -95,7 +94,7 @@ std::string trace_escape(std::string_view text) {
   while (pos < text.size()) {
     size_t used = 0;
     size_t n =
-        trace_escape_some(text.data() + pos, text.size() - pos, '\0', buffer, sizeof buffer, &used);
+        trace_escape_some(text.data() + pos, text.size() - pos, buffer, sizeof buffer, &used);
     out.append(buffer, n);
     pos += used;
   }
@@ -120,27 +119,26 @@ bool trace_unescape(std::string_view text, std::string &out) {
 
 size_t trace_line_start(char *out, size_t room, unsigned session, unsigned long millis,
                         const char *kind) {
-  char line[96];
-  size_t n = trace_put_unsigned(line, session);
-  line[n++] = '\t';
-  n += trace_put_unsigned(line + n, millis / 1000);
-  line[n++] = '.';
-  unsigned long fraction = millis % 1000;
-  line[n++] = static_cast<char>('0' + fraction / 100);
-  line[n++] = static_cast<char>('0' + fraction / 10 % 10);
-  line[n++] = static_cast<char>('0' + fraction % 10);
-  line[n++] = '\t';
-  for (const char *k = kind; *k && n < 40 + 21 + 21; k++) {
-    line[n++] = *k;
-  }
-  line[n++] = '\t';
   if (room == 0) {
     return 0;
   }
-  if (n > room - 1) {
-    n = room - 1;
-  }
-  memcpy(out, line, n);
+  size_t n = 0;
+  auto put = [&](const char *text, size_t size) {
+    for (size_t i = 0; i < size && n < room - 1; i++) {
+      out[n++] = text[i];
+    }
+  };
+  char digits[24];
+  put(digits, trace_put_unsigned(digits, session));
+  put("\t", 1);
+  put(digits, trace_put_unsigned(digits, millis / 1000));
+  const unsigned long fraction = millis % 1000;
+  const char thousandths[] = {'.', static_cast<char>('0' + fraction / 100),
+                              static_cast<char>('0' + fraction / 10 % 10),
+                              static_cast<char>('0' + fraction % 10), '\t'};
+  put(thousandths, sizeof thousandths);
+  put(kind, strlen(kind));
+  put("\t", 1);
   out[n] = '\0';
   return n;
 }

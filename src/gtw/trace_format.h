@@ -30,7 +30,7 @@
 //
 // Kinds (sender: P romupdate, T the target, - neither):
 //   trace   -  the header
-//   open    -  romupdate: a connection attempt; TEXT "HOST port N"
+//   open    -  romupdate: a connection attempt; TEXT the host as given
 //   ctl     P  the six opening bytes on the control connection, as ADDR:PORT
 //              (the local end of the command connection)
 //   openfail - romupdate: the attempt failed; TEXT the reason it queued
@@ -88,10 +88,10 @@ inline constexpr const char *diverge = "diverge";
 
 // Escapes text[0..size) into out (room bytes, no terminator written) as far
 // as whole escapes fit.  Returns the bytes written; *used is set to the
-// bytes of text consumed.  `next` is the byte that follows the text (or 0),
-// needed to escape a backslash at its end.
-size_t trace_escape_some(const char *text, size_t size, char next, char *out, size_t room,
-                         size_t *used);
+// bytes of text consumed.  The text is the whole rest of the event's text,
+// so that a backslash is escaped by what really follows it, wherever out
+// runs full.
+size_t trace_escape_some(const char *text, size_t size, char *out, size_t room, size_t *used);
 
 std::string trace_escape(std::string_view text);
 // false when the text holds a broken escape.

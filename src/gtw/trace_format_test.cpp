@@ -33,7 +33,7 @@ TEST(TraceFormat, TextReadsBackByteForByte) {
 TEST(TraceFormat, PieceWiseEscapingNeverSplitsAnEscape) {
   char out[7];
   size_t used = 0;
-  size_t n = trace_escape_some("ab\x01\x02", 4, '\0', out, sizeof out, &used);
+  size_t n = trace_escape_some("ab\x01\x02", 4, out, sizeof out, &used);
   EXPECT_EQ(std::string(out, n), "ab\\x01");
   EXPECT_EQ(used, 3u);
 }

@@ -40,8 +40,9 @@ int plat_trace_create(const char *path) {
     return fcntl(standard, F_DUPFD_CLOEXEC, 3);
   }
   // A trace holds the user id and the host name: an old file of the same
-  // name keeps no wider mode than a new one.
-  if (ftruncate(fd, 0) != 0 || fchmod(fd, 0600) != 0) {
+  // name keeps no wider mode than a new one.  The mode first: a file that
+  // is not ours to narrow is refused before it is emptied.
+  if (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0) {
     int saved = errno;
     close(fd);
     errno = saved;
