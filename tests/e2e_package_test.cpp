@@ -295,7 +295,9 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
         run_program(usr + "/bin/romupdate-fleet", {"--dry-run", "-v", "targets.txt", "T5806"}, o);
     EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
     EXPECT_TRUE(contains(dry.out, "would update 2 targets")) << dry.out;
-    EXPECT_TRUE(contains(dry.out, "\nromupdate -v bench8 T5806 2>&1\n")) << dry.out;
+    EXPECT_TRUE(
+        contains(dry.out, "\nromupdate -v bench8 T5806 2>&1 && echo romupdate-fleet:updated\n"))
+        << dry.out;
     RunResult version = run_program(usr + "/bin/romupdate-fleet", {"--version"});
     EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
   }
