@@ -47,6 +47,16 @@ inline constexpr int GTW_OPEN_START = 1;
 inline constexpr int GTW_OPEN_START_E = 2;
 inline constexpr int GTW_OPEN_START_A = 3;
 
+// The lock-mode commands, for every program that takes or gives back a
+// target's lock: the probe (locks the LAN against other user interfaces and
+// runs the marker macro, which exists only while someone holds the target),
+// the unlock that ends the probe's bracket, and the two commands that give
+// the target back (no marker, the usual prompt).
+inline constexpr const char GTW_LOCK_PROBE[] = "lanlk -e;lockinfo\n";
+inline constexpr const char GTW_LOCK_END[] = "lanlk -d\n";
+inline constexpr const char GTW_MARKER_REMOVE[] = "mac -d lockinfo\n";
+inline constexpr const char GTW_PROMPT_RESET[] = "po -p >\n";
+
 // ---- Opening and closing ---------------------------------------------------
 
 // Connects `host` (a name or dotted-decimal address) on the command port and

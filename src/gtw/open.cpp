@@ -34,8 +34,8 @@ void close_both(gtw_conn *conn) {
 // Gives the target back as it was found: no marker, the usual prompt.  The
 // replies are not looked at; their messages stay queued.
 void release_lock(gtw_conn *conn) {
-  gtw_send_command(conn, "mac -d lockinfo\n", nullptr, nullptr);
-  gtw_send_command(conn, "po -p >\n", nullptr, nullptr);
+  gtw_send_command(conn, GTW_MARKER_REMOVE, nullptr, nullptr);
+  gtw_send_command(conn, GTW_PROMPT_RESET, nullptr, nullptr);
 }
 
 // Any ordinary reply line to the lock probe is the lock marker of another
@@ -67,10 +67,10 @@ unsigned short service_port() {
 int take_lock(gtw_conn *conn, const char *host, const char *user, const char *hostname) {
   char text[GTW_TEXT_SIZE];
   int locked = 0;
-  gtw_send_command(conn, "lanlk -e;lockinfo\n", note_reply_line, &locked);
+  gtw_send_command(conn, GTW_LOCK_PROBE, note_reply_line, &locked);
   if (locked) {
     snprintf(text, sizeof text, "%s is locked by another user interface", host);
-    gtw_send_command(conn, "lanlk -d\n", nullptr, nullptr);
+    gtw_send_command(conn, GTW_LOCK_END, nullptr, nullptr);
     close_both(conn);
     return open_failed(text);
   }
@@ -93,7 +93,7 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
     // definition or from the "lanlk -d" behind it, and may have kept that
     // unlock from running: it is sent again.
     if (marker & GTW_FAILED) {
-      gtw_send_command(conn, "lanlk -d\n", nullptr, nullptr);
+      gtw_send_command(conn, GTW_LOCK_END, nullptr, nullptr);
     }
     release_lock(conn);
     close_both(conn);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "args.h"
+#include "bounds.h"
 #include "files/files.h"
 #include "image/image.h"
 #include "romupdate_version.h"
@@ -65,15 +66,25 @@ std::string hex8(uint32_t value) {
 // ---- info -----------------------------------------------------------------
 
 int info(const std::string &path) {
-  flash_memory mem;
+  // The counts come from the record walk alone: nothing of the image is
+  // held in memory, whatever its size.
   abs_stats stats;
   std::string error;
-  if (!read_abs_file(path, mem, &stats, &error)) {
+  bool ok = for_each_abs_record(
+      path,
+      [&](const abs_record &r) {
+        stats.records++;
+        stats.data_bytes += r.count;
+      },
+      &error);
+  if (!ok) {
     return failure(error);
   }
+  // The range as the updater works it out, over the same walk.
   uint32_t lowest, highest;
-  if (!range_x(path.c_str(), &lowest, &highest)) {
-    return failure(path + ": the updater's scan of this file fails");
+  char why[ABS_WALK_REASON_SIZE];
+  if (!range_x(path.c_str(), &lowest, &highest, why, sizeof why)) {
+    return failure(path + ": " + (why[0] ? why : "cannot be read again"));
   }
   printf("records: %zu\n", stats.records);
   printf("lowest: %s\n", hex8(lowest).c_str());

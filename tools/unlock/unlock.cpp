@@ -75,7 +75,7 @@ void collect_line(const char *line, void *arg) {
 // follows it tells whether the connection is still there.
 std::vector<std::string> probe() {
   std::vector<std::string> lines;
-  gtw_send_command(&gtw, "lanlk -e;lockinfo\n", collect_line, &lines);
+  gtw_send_command(&gtw, GTW_LOCK_PROBE, collect_line, &lines);
   gtw_flush_messages();
   return lines;
 }
@@ -105,7 +105,7 @@ int unlock(const char *address, bool force) {
 
   std::vector<std::string> lines = probe();
   if (lines.empty()) {
-    if (!command("lanlk -d\n")) {
+    if (!command(GTW_LOCK_END)) {
       return lost(address);
     }
     gtw_close(&gtw, 0);
@@ -121,7 +121,7 @@ int unlock(const char *address, bool force) {
   fflush(stdout);
 
   if (!ours && !force) {
-    command("lanlk -d\n");
+    command(GTW_LOCK_END);
     gtw_close(&gtw, 0);
     fprintf(stderr,
             "%s: lock left in place: it is not held by user %s on this host (%s); "
@@ -133,11 +133,11 @@ int unlock(const char *address, bool force) {
 
   // What romupdate itself sends when it gives the target back, still under
   // the probe's "lanlk -e".
-  if (!command("mac -d lockinfo\n") || !command("po -p >\n") || !command("lanlk -d\n")) {
+  if (!command(GTW_MARKER_REMOVE) || !command(GTW_PROMPT_RESET) || !command(GTW_LOCK_END)) {
     return lost(address);
   }
   lines = probe();
-  if (!command("lanlk -d\n")) {
+  if (!command(GTW_LOCK_END)) {
     return lost(address);
   }
   gtw_close(&gtw, 0);
