@@ -343,8 +343,8 @@ TEST(SimProcess, AnnouncesItselfAndRefusesAnAddressInUse) {
 }
 
 TEST(SimProcess, SessionsPromptsAndTranscript) {
-  sim_child sim(
-      {"--target", "38100a", "--control-message", "ver=!from control", "--message", "ver=!note"});
+  sim_child sim({"--target", "38100a", "--control-message", "ver=!from control", "--message",
+                 "ver=!note", "--message-flood", "echo=2"});
   ASSERT_TRUE(sim.running()) << sim.err();
   client c(sim.address());
   EXPECT_EQ(c.exchange("lanlk -e;lockinfo\r\n"), "R>");
@@ -374,6 +374,15 @@ TEST(SimProcess, SessionsPromptsAndTranscript) {
   EXPECT_TRUE(sim.logged("1", "cmd", "lanlk -e;lockinfo")) << sim.log();  // without "\r"
   EXPECT_TRUE(sim.logged("1", "cmd", "pf -i 0")) << sim.log();
   EXPECT_TRUE(sim.logged("2", "cmd", "")) << sim.log();
+
+  // Flooded replies to lines sent ahead: each flood behind its own reply and
+  // before its own prompt.
+  c.put("echo \"a\"\necho \"b\"\n");
+  std::string flood = "!note: line 1 of a flood of 2\r\n!note: line 2 of a flood of 2\r\n";
+  EXPECT_EQ(c.read_until(
+                c.fd(),
+                [&flood](const std::string &s) { return s.ends_with("b\r\n" + flood + "R>"); }, 5),
+            "a\r\n" + flood + "R>b\r\n" + flood + "R>");
 }
 
 TEST(SimProcess, ClientsVanishingMidLineAndMidDownloadLeaveNoTrace) {
