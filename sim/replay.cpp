@@ -187,8 +187,8 @@ void replay_script::diverge_in_stream(const replay_step &step, unsigned long lon
 }
 
 // A client that could send only part of its data got that far because the
-// target had stopped reading about one piece earlier; a client that sent all
-// and then lost the connection had it broken at about the same point.
+// target had stopped reading about one piece earlier; a client that sent it
+// all and only then lost the connection had it broken after the whole stream.
 unsigned long long replay_script::stream_stop(const replay_step &step) {
   if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) {
     return step.stream_bytes;
