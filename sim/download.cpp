@@ -45,7 +45,7 @@ void download_receiver::start_record() {
     held_.clear();
     data_.clear();
   }
-  if (holding_) {
+  if (holding_ && count_ > 0) {  // an empty record writes nothing
     held_.push_back({address_, data_.size(), count_});
   }
   data_left_ = count_;

@@ -110,6 +110,11 @@ std::string read_register(const target_state &target, const words_t &w) {
 
 }  // namespace
 
+bool is_reboot_command(std::string_view command) {
+  words_t w = split_words(trim(command));
+  return w.size() == 2 && w[0] == "init" && (w[1] == "-r" || w[1] == "-p");
+}
+
 command_outcome run_command(target_state &target, std::string_view command) {
   command_outcome out;
   command = trim(command);
@@ -128,7 +133,7 @@ command_outcome run_command(target_state &target, std::string_view command) {
       out.reply += line(text);
     }
   } else if (verb == "init") {
-    if (w.size() == 2 && (w[1] == "-r" || w[1] == "-p")) {
+    if (is_reboot_command(command)) {
       out.what = command_outcome::action::reboot;
     }
   } else if (verb == "pf" && w.size() >= 2) {

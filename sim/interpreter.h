@@ -23,3 +23,6 @@ struct command_outcome {
 };
 
 command_outcome run_command(target_state &target, std::string_view command);
+
+// Whether the command reboots the target: exactly "init -r" or "init -p".
+bool is_reboot_command(std::string_view command);

@@ -5,11 +5,19 @@
 #include <fstream>
 #include <iterator>
 
+#include "interpreter.h"
+#include "words.h"
+
 namespace {
 
-bool is_reboot(std::string_view command) {
-  return command.substr(0, 5) == "init " && (command.find("-r") != std::string_view::npos ||
-                                             command.find("-p") != std::string_view::npos);
+// A recorded line reboots the target when one of its commands does.
+bool is_reboot(std::string_view line) {
+  for (const std::string &command : split_commands(line)) {
+    if (is_reboot_command(command)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'"; }
@@ -59,7 +67,6 @@ bool replay_script::load(const std::string &path, std::string &error) {
   size_t rebooted = kNone;
   double reboot_time = 0, last_refusal = 0, last_attempt = 0;
   bool first_attempt_open = false, seen_attempt = false;
-  std::string bytes;
 
   for (size_t i = 0; i < events.size(); ++i) {
     const trace_record &e = events[i];
@@ -180,33 +187,14 @@ void replay_script::diverge_in_stream(const replay_step &step, unsigned long lon
 }
 
 // A client that could send only part of its data got that far because the
-// target had stopped reading about one piece earlier; a client that sent all
-// and then lost the connection had it broken at about the same point.
+// target had stopped reading about one piece earlier; a client that sent it
+// all and only then lost the connection had it broken after the whole stream.
 unsigned long long replay_script::stream_stop(const replay_step &step) {
   if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) {
     return step.stream_bytes;
   }
-  return step.stream_bytes > CLIENT_PIECE ? step.stream_bytes - CLIENT_PIECE : 0;
-}
-
-size_t record_stream_end::feed(const char *data, size_t size) {
-  size_t used = 0;
-  while (used < size && !done_) {
-    if (skip_ > 0) {
-      size_t n = static_cast<size_t>(std::min<unsigned long long>(skip_, size - used));
-      skip_ -= n;
-      used += n;
-      continue;
-    }
-    header_[have_++] = static_cast<unsigned char>(data[used++]);
-    if (have_ == 2 && header_[0] == 0 && header_[1] == 0) {
-      done_ = true;
-    } else if (have_ == 8) {
-      unsigned count = header_[2] * 256u + header_[3];
-      skip_ = count + (count & 1);
-      have_ = 0;
-    }
+  if (!step.stream_broken) {
+    return step.stream_bytes;
   }
-  bytes_ += used;
-  return used;
+  return step.stream_bytes > CLIENT_PIECE ? step.stream_bytes - CLIENT_PIECE : 0;
 }

@@ -77,20 +77,3 @@ class replay_script {
   std::string prompt_ = "R>";
   std::optional<double> back_after_;
 };
-
-// Finds the end of a download's record stream (a zero lead word where a
-// record would start) without keeping any of it.
-class record_stream_end {
- public:
-  // Consumes bytes up to the end of the stream; returns how many it took.
-  size_t feed(const char *data, size_t size);
-  bool done() const { return done_; }
-  unsigned long long bytes() const { return bytes_; }
-
- private:
-  unsigned char header_[8] = {};
-  size_t have_ = 0;         // bytes of the record's first 8 held
-  unsigned long skip_ = 0;  // data and fill bytes still to pass
-  bool done_ = false;
-  unsigned long long bytes_ = 0;
-};

@@ -9,6 +9,17 @@ scenario::scenario(const sim_options &options) : options_(options) {
   for (const command_count &c : options.hang_at) {
     hang_at_.push_back({c.command, c.nth});
   }
+  for (const command_reply &r : options.rejections) {
+    rejections_.push_back({r.command, r.nth});
+  }
+}
+
+bool scenario::counted_rule::fires(std::string_view text) {
+  if (!starts_with(text, command)) {
+    return false;
+  }
+  ++seen;
+  return nth == 0 || seen == nth;
 }
 
 scenario::verdict scenario::count_command(std::string_view command) {
@@ -16,14 +27,10 @@ scenario::verdict scenario::count_command(std::string_view command) {
   // fires on it, so that each rule's count means what its option says.
   bool close = false, hang = false;
   for (counted_rule &r : close_at_) {
-    if (starts_with(command, r.command) && ++r.seen == r.nth) {
-      close = true;
-    }
+    close = r.fires(command) || close;
   }
   for (counted_rule &r : hang_at_) {
-    if (starts_with(command, r.command) && ++r.seen == r.nth) {
-      hang = true;
-    }
+    hang = r.fires(command) || hang;
   }
   if (close) {
     return verdict::close;
@@ -55,16 +62,10 @@ std::string scenario::control_lines(std::string_view command) const {
 }
 
 std::optional<std::string> scenario::rejection(std::string_view command) {
-  rejections_seen_.resize(options_.rejections.size());
   std::optional<std::string> text;
-  for (size_t i = 0; i < options_.rejections.size(); ++i) {
-    const command_reply &r = options_.rejections[i];
-    if (!starts_with(command, r.command)) {
-      continue;
-    }
-    ++rejections_seen_[i];
-    if (!text && (r.nth == 0 || rejections_seen_[i] == r.nth)) {
-      text = r.text + "\r\n";
+  for (size_t i = 0; i < rejections_.size(); ++i) {
+    if (rejections_[i].fires(command) && !text) {
+      text = options_.rejections[i].text + "\r\n";
     }
   }
   return text;

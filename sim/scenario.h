@@ -44,8 +44,10 @@ class scenario {
  private:
   struct counted_rule {
     std::string command;
-    unsigned long nth;
+    unsigned long nth;  // 0: every one
     unsigned long seen = 0;
+    // Counts `command` when the rule is about it; whether the rule fires.
+    bool fires(std::string_view command);
   };
   static std::optional<unsigned long> pick(const std::vector<download_value> &rules,
                                            unsigned long download);
@@ -53,6 +55,6 @@ class scenario {
   const sim_options &options_;
   std::vector<counted_rule> close_at_;
   std::vector<counted_rule> hang_at_;
-  std::vector<unsigned long> rejections_seen_;  // per --reject rule
+  std::vector<counted_rule> rejections_;  // one per --reject rule, in order
   unsigned long downloads_ = 0;
 };

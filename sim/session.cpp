@@ -19,18 +19,26 @@ session::session(unsigned id, unique_fd command, const sockaddr_in &peer)
     : id_(id), command_(std::move(command)), peer_(peer) {}
 
 void session::queue_output(const std::string &text) {
-  (flood_left_ > 0 ? after_flood_ : out_) += text;
+  if (floods_.empty()) {
+    out_ += text;
+    return;
+  }
+  floods_.back().after += text;
+  after_floods_ += text.size();
 }
 
 void session::refill_flood() {
-  while (flood_left_ > 0 && out_.size() < FLOOD_CHUNK) {
-    out_ += "!note: line " + std::to_string(flood_total_ - flood_left_ + 1) + " of a flood of " +
-            std::to_string(flood_total_) + "\r\n";
-    --flood_left_;
-  }
-  if (flood_left_ == 0 && !after_flood_.empty()) {
-    out_ += after_flood_;
-    after_flood_.clear();
+  while (!floods_.empty() && out_.size() < FLOOD_CHUNK) {
+    pending_flood &f = floods_.front();
+    if (f.left > 0) {
+      out_ += "!note: line " + std::to_string(f.total - f.left + 1) + " of a flood of " +
+              std::to_string(f.total) + "\r\n";
+      --f.left;
+      continue;
+    }
+    out_ += f.after;
+    after_floods_ -= f.after.size();
+    floods_.pop_front();
   }
 }
 
@@ -40,7 +48,7 @@ bool session::flush() {
   }
   for (;;) {
     refill_flood();
-    if (out_.size() > SIM_MAX_PENDING_OUTPUT) {
+    if (out_.size() + after_floods_ > SIM_MAX_PENDING_OUTPUT) {
       return false;
     }
     if (!send_pending(command_.get(), out_)) {
@@ -190,8 +198,7 @@ session::result session::run_pending(sim_context &ctx) {
     // The reply so far, the flood, then the prompt.
     queue_output(reply_);
     reply_.clear();
-    flood_left_ += flood;
-    flood_total_ = flood_left_;
+    floods_.push_back({flood, flood, {}});
   }
   reply_ += prompt(ctx.target);
   queue_output(reply_);
@@ -276,7 +283,7 @@ void session::abandon(sim_context &ctx, bool by_client) {
   if (mode_ == mode::download && replay_stream_) {
     ctx.log.event(id_, "data",
                   (by_client ? "client closed after " : "dropped after ") +
-                      std::to_string(replay_stream_->bytes()) + " bytes");
+                      std::to_string(replay_stream_->stream_bytes()) + " bytes");
     replay_stream_.reset();
     mode_ = mode::lines;
   } else if (mode_ == mode::download) {

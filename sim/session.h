@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,7 +47,7 @@ class session {
     control_out_.clear();
   }
 
-  bool has_output() const { return !out_.empty() || flood_left_ > 0 || !after_flood_.empty(); }
+  bool has_output() const { return !out_.empty() || !floods_.empty(); }
   bool has_control_output() const { return !control_out_.empty(); }
   // Sends what is pending.  false when the command connection is broken (a
   // broken control connection is only let go).
@@ -86,11 +87,16 @@ class session {
   std::string in_;
   std::string out_;
   std::string control_out_;
-  // A --message-flood in progress: its lines are made as the client reads
-  // them, and what the session has to say after them waits.
-  unsigned long flood_left_ = 0;
-  unsigned long flood_total_ = 0;
-  std::string after_flood_;
+  // --message-flood replies in progress, in the order of their commands:
+  // each flood's lines are made as the client reads them, and what the
+  // session has to say after them waits behind them.
+  struct pending_flood {
+    unsigned long left;
+    unsigned long total;
+    std::string after;
+  };
+  std::deque<pending_flood> floods_;
+  size_t after_floods_ = 0;  // bytes waiting behind the floods
   mode mode_ = mode::lines;
   bool skipping_long_line_ = false;
 
@@ -106,6 +112,7 @@ class session {
   unsigned long download_number_ = 0;
   std::string after_download_;  // --message lines of the "lcd" command
   sim_clock::time_point last_data_{};
-  // The download in hand when replaying: only its end is looked for.
-  std::optional<record_stream_end> replay_stream_;
+  // The download in hand when replaying: followed to its end, never kept
+  // (announced as empty, the receiver holds no data).
+  std::optional<download_receiver> replay_stream_;
 };

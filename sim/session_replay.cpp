@@ -18,7 +18,7 @@ session::result session::replay_line(sim_context &ctx, const std::string &line) 
     if (control_) {
       control_out_ += step->control_output;
     }
-    replay_stream_.emplace();
+    replay_stream_.emplace(0);
     mode_ = mode::download;
     last_data_ = sim_clock::now();
     return result::keep;
@@ -52,26 +52,27 @@ session::result session::replay_step_done(sim_context &ctx, const replay_step &s
 }
 
 // The data after the go-ahead: counted and followed to its end, never kept.
+// A stream that does not match the recording is swallowed like any broken
+// stream, up to its end or until it stalls; only then is the divergence
+// answered, so that no byte of it is read as a command line.
 session::result session::replay_data(sim_context &ctx) {
   const replay_step *step = ctx.replay->expected_stream();
-  size_t used = replay_stream_->feed(in_.data(), in_.size());
+  size_t used = replay_stream_->feed(reinterpret_cast<const uint8_t *>(in_.data()), in_.size());
   in_.erase(0, used);
   if (used) {
     last_data_ = sim_clock::now();
   }
-  unsigned long long got = replay_stream_->bytes();
+  unsigned long long got = replay_stream_->stream_bytes();
+  bool done = replay_stream_->current() == download_receiver::state::done;
   if (step->end != replay_step::ending::answer && got >= replay_script::stream_stop(*step) &&
-      (!replay_stream_->done() || step->end != replay_step::ending::hangup)) {
+      (!done || step->end != replay_step::ending::hangup)) {
     ctx.log.event(id_, "data", "dropped after " + std::to_string(got) + " bytes");
     replay_stream_.reset();
     mode_ = mode::lines;
     in_.clear();
     return replay_step_done(ctx, *ctx.replay->take_stream());
   }
-  if (!replay_stream_->done()) {
-    if (got > step->stream_bytes) {
-      replay_diverged(ctx, "", true);
-    }
+  if (!done) {
     return result::keep;
   }
   if (got != step->stream_bytes || step->stream_broken) {
@@ -90,7 +91,8 @@ void session::replay_diverged(sim_context &ctx, const std::string &divergence, b
   std::string why = divergence;
   if (in_download) {
     if (const replay_step *step = ctx.replay->expected_stream()) {
-      ctx.replay->diverge_in_stream(*step, replay_stream_ ? replay_stream_->bytes() : 0, why);
+      ctx.replay->diverge_in_stream(*step, replay_stream_ ? replay_stream_->stream_bytes() : 0,
+                                    why);
     }
     replay_stream_.reset();
     mode_ = mode::lines;

@@ -343,8 +343,8 @@ TEST(SimProcess, AnnouncesItselfAndRefusesAnAddressInUse) {
 }
 
 TEST(SimProcess, SessionsPromptsAndTranscript) {
-  sim_child sim(
-      {"--target", "38100a", "--control-message", "ver=!from control", "--message", "ver=!note"});
+  sim_child sim({"--target", "38100a", "--control-message", "ver=!from control", "--message",
+                 "ver=!note", "--message-flood", "echo=2"});
   ASSERT_TRUE(sim.running()) << sim.err();
   client c(sim.address());
   EXPECT_EQ(c.exchange("lanlk -e;lockinfo\r\n"), "R>");
@@ -374,6 +374,15 @@ TEST(SimProcess, SessionsPromptsAndTranscript) {
   EXPECT_TRUE(sim.logged("1", "cmd", "lanlk -e;lockinfo")) << sim.log();  // without "\r"
   EXPECT_TRUE(sim.logged("1", "cmd", "pf -i 0")) << sim.log();
   EXPECT_TRUE(sim.logged("2", "cmd", "")) << sim.log();
+
+  // Flooded replies to lines sent ahead: each flood behind its own reply and
+  // before its own prompt.
+  c.put("echo \"a\"\necho \"b\"\n");
+  std::string flood = "!note: line 1 of a flood of 2\r\n!note: line 2 of a flood of 2\r\n";
+  EXPECT_EQ(c.read_until(
+                c.fd(),
+                [&flood](const std::string &s) { return s.ends_with("b\r\n" + flood + "R>"); }, 5),
+            "a\r\n" + flood + "R>b\r\n" + flood + "R>");
 }
 
 TEST(SimProcess, ClientsVanishingMidLineAndMidDownloadLeaveNoTrace) {
@@ -570,4 +579,51 @@ TEST(SimProcess, StopsOnSigtermAndDumpsTheFlash) {
   uint8_t b = 0;
   EXPECT_TRUE(m.read(0x10040002, &b));
   EXPECT_EQ(b, 'z');
+}
+
+// A replayed download that runs longer than the recorded one is swallowed to
+// its end, or until it stalls, like any broken stream: none of its bytes is
+// read as a command line, and the client hears of the divergence once.
+TEST(SimProcess, ReplayedDownloadLongerThanRecordedIsSwallowed) {
+  char trace[] = "/tmp/romupdate-sim-trace-XXXXXX";
+  int fd = mkstemp(trace);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(trace, std::ios::binary)
+      << "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix "
+         "start=2024-01-01T00:00:00Z\n"
+         "1\t0.010\tcmd\tlcd -qfb 2\n"
+         "1\t0.020\tgo\t\\x06\n"
+         "1\t0.030\tdata\t12 bytes of t.X\n"
+         "1\t0.040\tstatus\t\\x01\n"
+         "1\t0.040\treply\tR>\n";
+  std::string records;
+  for (uint32_t at = 0x400000; records.size() < 5000; at += 250) {
+    records += record(at, std::string(250, '\n'));
+  }
+  for (bool ended : {true, false}) {
+    SCOPED_TRACE(ended ? "the stream ends" : "the stream stalls");
+    sim_child sim({"--replay", trace, "--stall-time", "0.2"});
+    ASSERT_TRUE(sim.running()) << sim.err();
+    client c(sim.address());
+    EXPECT_EQ(c.download("lcd -qfb 2\n"), "\x06");
+    std::string stream = ended ? records + kEnd : records;
+    for (size_t at = 0; at < stream.size(); at += 1024) {
+      c.put(stream.substr(at, 1024));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(c.reply(), std::string("\0\0!ERROR: replay diverged from the trace\r\nR>", 44));
+    EXPECT_EQ(c.bytes(1, 0.1), "");  // nothing more
+    int commands = 0, divergences = 0;
+    for (auto &e : sim.events()) {
+      commands += e.size() == 4 && e[2] == "cmd";
+      divergences += e.size() == 4 && e[2] == "diverge";
+    }
+    EXPECT_EQ(commands, 1) << sim.log();
+    EXPECT_EQ(divergences, 1) << sim.log();
+    std::string received = "received " + std::to_string(stream.size());
+    EXPECT_NE(sim.log().find("expected 12 bytes (trace line 4), " + received), std::string::npos)
+        << sim.log();
+  }
+  std::remove(trace);
 }

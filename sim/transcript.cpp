@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "gtw/trace_format.h"
+#include "romupdate_version.h"
 
 transcript::transcript() : start_(std::chrono::steady_clock::now()) {}
 
@@ -28,7 +29,7 @@ bool transcript::open(const std::string &path, std::string &error) {
   }
   file_ = f;
   char header[512];
-  trace_header_text(header, sizeof header, "romupdate-sim", ROMUPDATE_VERSION, "unix",
+  trace_header_text(header, sizeof header, "romupdate-sim", romupdate_version, "unix",
                     std::time(nullptr));
   event(0, trace_kind::header, header);
   return true;
