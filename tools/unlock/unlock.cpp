@@ -16,7 +16,7 @@
 
 #include "bounds.h"
 #include "gtw/gtw.h"
-#include "marker.h"
+#include "gtw/lock_marker.h"
 #include "romupdate_version.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "marker.h"
+#include "gtw/lock_marker.h"
 
 namespace {
 
