@@ -18,6 +18,9 @@ inline constexpr int CMDSTRING_SIZE = 128;       // target command in compositio
 inline constexpr int MAX_CONFIG_ENTRIES = 8;     // the entry table
 inline constexpr int PROMPT_BUFFER_SIZE = 1024;  // typed line, largest build
 inline constexpr int SIGNAL_TEXT_SIZE = 512;     // handler's "%s: Interrupt\n"
+// The advice an interrupted run leaves: the program name, the address
+// (a typed one up to the prompt's line) twice, and the words around them.
+inline constexpr int ADVICE_TEXT_SIZE = SIGNAL_TEXT_SIZE + 2 * PROMPT_BUFFER_SIZE + 128;
 
 // Configuration records.
 inline constexpr int CONFIG_TEXT_SIZE = 80;  // text fields of an entry

@@ -26,6 +26,17 @@ int parse_options(int argc, char **argv);
 // Composes the interrupt routine's messages for the current program name,
 // so that the routine itself only writes fixed texts.
 void prepare_interrupt_texts();
+// The target's address, kept for the exit routine's recovery and its
+// advice; composes the advice the interrupt routine writes.
+void remember_target(const char *address);
+// The exit routine could not release (reboot false) or reboot the target
+// over the run's connection: reconnects for a short while, removes this
+// run's own lock marker and then releases or reboots; says plainly what
+// state the target was left in when it cannot.
+void recover_target(bool reboot);
+// The line an interrupted run prints about the target it leaves as it is,
+// for the run's state; "" before the address is known.
+const char *interrupted_advice();
 // The interrupt routine: ends the run with status 1, connection untouched.
 [[noreturn]] void interrupt_handler(int sig);
 // Seconds the target is given to come back from the final reboot.

@@ -36,6 +36,7 @@ void compose_signal_text(char *buf, const char *what) {
 // An interrupted run may have been stopped anywhere, inside stdio or the
 // allocator included: only async-signal-safe writes and _exit from here.
 [[noreturn]] void exit_interrupted(int status) {
+  plat_write_stderr(interrupted_advice());
   if (verboseflag) {
     plat_write_stderr(status ? kFailed : kSucceeded);
   }
@@ -43,25 +44,42 @@ void compose_signal_text(char *buf, const char *what) {
   plat_exit_now(status);
 }
 
+// Gives the lock back over the run's connection, or over a new one when
+// that one is gone.
+void release() {
+  if (!gtw_connection_lost(&gtw) && gtw_close(&gtw, 1)) {
+    return;
+  }
+  recover_target(false);
+}
+
+// The target drops the connection as it reboots; no reply is read.  A
+// reboot command that cannot go out (the target dropped the connection
+// earlier, or never came back from the first reboot) would leave the target
+// locked and unrebooted: the target is reached again instead.
+void reboot() {
+  if (!gtw_connection_lost(&gtw) && gtw_write_command(&gtw, "init -p\n") > 0) {
+    trace_sleep(reboot_wait_seconds());
+    plat_sleep(reboot_wait_seconds());
+    return;
+  }
+  recover_target(true);
+}
+
 void release_or_reboot() {
   switch (interface_started) {
     case 1:
       // Still locked and not rebooted: give the lock back.
-      gtw_close(&gtw, 1);
+      release();
       break;
     case 2:
       if (verboseflag) {
         fputs("\nRebooting Flash Target System...\n", stderr);
       }
       if (bdm_flag) {
-        gtw_close(&gtw, 1);
+        release();
       } else {
-        // The target drops the connection as it reboots; no reply is read.
-        // A target that never came back has invalid sockets by now, and
-        // the write fails harmlessly.
-        gtw_write_command(&gtw, "init -p\n");
-        trace_sleep(reboot_wait_seconds());
-        plat_sleep(reboot_wait_seconds());
+        reboot();
       }
       break;
     default:

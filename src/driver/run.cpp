@@ -132,6 +132,7 @@ void romupdate_main(int argc, char **argv) {
     address = prompt_line("IP address of product to update (cntl C to abort)? ");
   }
 
+  remember_target(address);
   plat_install_interrupts(interrupt_handler);
 
   int result = gtw_open(&gtw, address, GTW_OPEN_LOCK);

@@ -141,8 +141,12 @@ int watch_control(gtw_conn *conn) {
 
 long gtw_write_command(gtw_conn *conn, const char *command) {
   gtw_forget_target_error();
-  trace_command(command);
-  return plat_send(conn->command_socket, command, strlen(command));
+  size_t length = strlen(command);
+  long sent = plat_send(conn->command_socket, command, length);
+  // A command that did not go out whole is marked so in the trace: a
+  // reader must not take a reboot command that failed for a reboot.
+  trace_command(command, sent >= 0 && static_cast<size_t>(sent) == length);
+  return sent;
 }
 
 int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routine, void *arg) {
@@ -211,6 +215,8 @@ int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, c
   }
   return reader.result();
 }
+
+bool gtw_connection_lost(const gtw_conn *conn) { return plat_peer_gone(conn->command_socket); }
 
 int gtw_get_status(char *status) {
   *status = last_status;

@@ -72,8 +72,10 @@ int gtw_connect(gtw_conn *conn, const char *host, int type);
 void gtw_local_host(char *name, size_t size);
 // Closes both sockets.  With `release` non-zero the target is first given
 // back ("end -r", or in lock mode the marker removed and the prompt reset);
-// with 0 nothing is sent unless the connection was started ("end").
-void gtw_close(gtw_conn *conn, unsigned char release);
+// with 0 nothing is sent unless the connection was started ("end").  false
+// when a lock-mode release could not reach the target: the connection was
+// gone, and the marker stays.
+bool gtw_close(gtw_conn *conn, unsigned char release);
 
 // ---- Command exchange ------------------------------------------------------
 
@@ -84,6 +86,9 @@ long gtw_write_command(gtw_conn *conn, const char *command);
 // line to `routine` (nullptr drops them).  GTW_FAILED alone when the text
 // did not go out whole: then nothing is read, and the reason is queued.
 int gtw_send_command(gtw_conn *conn, const char *command, gtw_line_routine routine, void *arg);
+// Whether the command connection is known to be gone: closed, closed by the
+// target, or failed.  Does not wait and reads nothing.
+bool gtw_connection_lost(const gtw_conn *conn);
 // Reads the reply up to the prompt, as gtw_send_command does after sending.
 int gtw_read_prompt(gtw_conn *conn, gtw_line_routine routine, void *arg);
 // gtw_read_prompt, with `input` (nullptr for none) worked through first as if

@@ -32,10 +32,15 @@ void close_both(gtw_conn *conn) {
 }
 
 // Gives the target back as it was found: no marker, the usual prompt.  The
-// replies are not looked at; their messages stay queued.
-void release_lock(gtw_conn *conn) {
-  gtw_send_command(conn, GTW_MARKER_REMOVE, nullptr, nullptr);
+// replies are not looked at; their messages stay queued.  false when the
+// marker's removal did not reach the target: the connection was gone.
+bool release_lock(gtw_conn *conn) {
+  if ((gtw_send_command(conn, GTW_MARKER_REMOVE, nullptr, nullptr) & GTW_FAILED) &&
+      gtw_connection_lost(conn)) {
+    return false;
+  }
   gtw_send_command(conn, GTW_PROMPT_RESET, nullptr, nullptr);
+  return true;
 }
 
 // Any ordinary reply line to the lock probe is the lock marker of another
@@ -226,15 +231,17 @@ int gtw_open(gtw_conn *conn, const char *host, int type) {
   return result;
 }
 
-void gtw_close(gtw_conn *conn, unsigned char release) {
+bool gtw_close(gtw_conn *conn, unsigned char release) {
   trace_event(trace_kind::close, release ? "release" : "no release");
   // The replies are not looked at; their messages stay queued.
+  bool released = true;
   if (conn->started) {
     gtw_send_command(conn, release ? "end -r\n" : "end\n", nullptr, nullptr);
   } else if (release) {
-    release_lock(conn);
+    released = release_lock(conn);
   }
   plat_close_socket(conn->command_socket);
   plat_close_socket(conn->control_socket);
   plat_socket_cleanup();
+  return released;
 }

@@ -107,12 +107,12 @@ void trace_bytes(const char *kind, const char *data, size_t size) {
   }
 }
 
-void trace_command(const char *command) {
+void trace_command(const char *command, bool sent) {
   size_t size = strlen(command);
   if (size > 0 && command[size - 1] == '\n') {
     --size;
   }
-  write_event(trace_kind::command, command, size);
+  write_event(sent ? trace_kind::command : trace_kind::unsent, command, size);
 }
 
 void trace_open(const char *host) {

@@ -18,8 +18,9 @@ const char *trace_path();
 void trace_event(const char *kind, const char *text);
 // Bytes that came in, one event per line (split after each line feed).
 void trace_bytes(const char *kind, const char *data, size_t size);
-// A command as sent, without its line end.
-void trace_command(const char *command);
+// A command without its line end, as sent, or as not sent (whole) when
+// its send failed.
+void trace_command(const char *command, bool sent);
 // A new connection attempt to `host`: the events after it carry its number.
 void trace_open(const char *host);
 // The six opening bytes (address and port in network byte order).

@@ -21,7 +21,7 @@
 //
 // The first line is the header, kind "trace":
 //
-//   0 \t 0.000 \t trace \t format=1 program=NAME version=V platform=P start=YYYY-MM-DDTHH:MM:SSZ
+//   0 \t 0.000 \t trace \t format=2 program=NAME version=V platform=P start=YYYY-MM-DDTHH:MM:SSZ
 //
 // A reader refuses a file whose first line is not a header, a format number
 // higher than its own, and a last line without its line feed (a cut-off
@@ -36,6 +36,8 @@
 //   openfail - romupdate: the attempt failed; TEXT the reason it queued
 //   cmd     P  one command line as sent, without its line end (romupdate-sim:
 //              as received, without "\n" or "\r\n")
+//   unsent  P  romupdate: a command line whose send failed, so that the
+//              target did not get it whole; written instead of "cmd"
 //   reply   T  bytes received on the command connection, split after each
 //              line feed: the reply lines, "!" message lines and prompt
 //   ctlmsg  T  bytes received on the control connection
@@ -64,7 +66,7 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr int TRACE_FORMAT = 1;
+inline constexpr int TRACE_FORMAT = 2;
 
 namespace trace_kind {
 inline constexpr const char *header = "trace";
@@ -72,6 +74,7 @@ inline constexpr const char *open = "open";
 inline constexpr const char *control = "ctl";
 inline constexpr const char *open_failed = "openfail";
 inline constexpr const char *command = "cmd";
+inline constexpr const char *unsent = "unsent";
 inline constexpr const char *reply = "reply";
 inline constexpr const char *control_message = "ctlmsg";
 inline constexpr const char *go_ahead = "go";

@@ -45,12 +45,12 @@ TEST(TraceFormat, LineStartAndHeader) {
   char header[256];
   trace_header_text(header, sizeof header, "romupdate", "1.0.0", "unix", 0);
   EXPECT_STREQ(header,
-               "format=1 program=romupdate version=1.0.0 platform=unix start=1970-01-01T00:00:00Z");
+               "format=2 program=romupdate version=1.0.0 platform=unix start=1970-01-01T00:00:00Z");
 }
 
 TEST(TraceFormat, ReaderRefusesWhatIsNotATraceOfItsFormat) {
   const std::string head =
-      "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
+      "0\t0.000\ttrace\tformat=2 program=romupdate version=1 platform=unix start=x\n";
   struct {
     std::string contents;
     const char *error;  // nullptr: accepted
@@ -63,7 +63,9 @@ TEST(TraceFormat, ReaderRefusesWhatIsNotATraceOfItsFormat) {
       {head + "1\t0.010\tcmd\tve", "cut off: line 2"},
       {head + "1\t0.010\tcmd\n", "line 2: not four"},
       {head + "x\t0.010\tcmd\tver\n", "line 2: bad session"},
-      {"0\t0.000\ttrace\tformat=2 program=romupdate\n", "format 2 is newer"},
+      {"0\t0.000\ttrace\tformat=3 program=romupdate\n", "format 3 is newer"},
+      // An older trace still reads.
+      {"0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.010\tcmd\tver\n", nullptr},
   };
   for (auto &c : cases) {
     trace_header header;

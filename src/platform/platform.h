@@ -49,6 +49,10 @@ long plat_recv(plat_socket sock, void *data, size_t size);
 // Waits without time-out until one of the two sockets is readable.  Returns
 // the select result; *ready_a and *ready_b tell which.
 int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_b);
+// Looks without waiting whether the connection is gone: a closed socket, or
+// one that is readable with nothing to read (closed by the peer, or failed).
+// Bytes waiting to be read mean the peer is still there.
+bool plat_peer_gone(plat_socket sock);
 // Turns a dead peer (power cut, cable pulled) into a failed receive.
 void plat_socket_keepalive(plat_socket sock);
 

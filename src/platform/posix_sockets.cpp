@@ -6,6 +6,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,6 +64,26 @@ int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_
     *ready_b = FD_ISSET(b, &set);
   }
   return n;
+}
+
+bool plat_peer_gone(plat_socket sock) {
+  if (sock == PLAT_INVALID_SOCKET) {
+    return true;
+  }
+  pollfd p = {sock, POLLIN, 0};
+  int n;
+  do {
+    n = poll(&p, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) {
+    return false;
+  }
+  char byte;
+  ssize_t got;
+  do {
+    got = recv(sock, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 // A live target may take as long as it likes to answer a command; only a

@@ -83,6 +83,22 @@ int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+bool plat_peer_gone(plat_socket sock) {
+  if (sock == PLAT_INVALID_SOCKET) {
+    return true;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(sock, &set);
+  timeval now = {0, 0};
+  if (select(0, &set, nullptr, nullptr, &now) <= 0) {
+    return false;
+  }
+  // Readable: the peek does not wait.
+  char byte;
+  return recv(sock, &byte, 1, MSG_PEEK) <= 0;
+}
+
 // A live target may take as long as it likes to answer a command; only a
 // peer that stopped acknowledging altogether is given up.  The first probe
 // goes out after 20 idle seconds, then every 5 seconds; the system gives up

@@ -12,11 +12,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bounds.h"
 #include "gtw/gtw.h"
-#include "gtw/lock_marker.h"
+#include "gtw/lock_clear.h"
 #include "romupdate_version.h"
 
 namespace {
@@ -26,10 +25,6 @@ const char *const program = "romupdate-unlock";
 constexpr int EXIT_FREE = 0;
 constexpr int EXIT_LOCKED = 1;
 constexpr int EXIT_BAD_USAGE = 2;
-
-// The marker may hold anything a user interface echoed; a few lines are
-// plenty to say who it is.
-constexpr size_t MAX_MARKER_LINES = 16;
 
 void usage(FILE *out) {
   fprintf(out,
@@ -62,33 +57,6 @@ void print_reasons() {
   }
 }
 
-void collect_line(const char *line, void *arg) {
-  auto *lines = static_cast<std::vector<std::string> *>(arg);
-  if (lines->size() < MAX_MARKER_LINES) {
-    lines->emplace_back(line);
-  }
-}
-
-// The lock probe: ordinary reply lines are the marker of whoever holds the
-// target; a free target only complains in message lines.  The probe's own
-// result says nothing (the complaint may read "ERROR"); the command that
-// follows it tells whether the connection is still there.
-std::vector<std::string> probe() {
-  std::vector<std::string> lines;
-  gtw_send_command(&gtw, GTW_LOCK_PROBE, collect_line, &lines);
-  gtw_flush_messages();
-  return lines;
-}
-
-bool command(const char *text) {
-  if (gtw_send_command(&gtw, text, nullptr, nullptr) & GTW_FAILED) {
-    print_reasons();
-    return false;
-  }
-  gtw_flush_messages();
-  return true;
-}
-
 // Ends the run on a connection that failed half-way.
 int lost(const char *address) {
   gtw_close(&gtw, 0);
@@ -103,50 +71,43 @@ int unlock(const char *address, bool force) {
     return EXIT_LOCKED;
   }
 
-  std::vector<std::string> lines = probe();
-  if (lines.empty()) {
-    if (!command(GTW_LOCK_END)) {
-      return lost(address);
+  lock_clearing c = gtw_clear_lock(&gtw, force);
+  if (!c.lines.empty()) {
+    printf("%s is locked by %s\n", address, describe_holder(c.holder, c.lines).c_str());
+    if (c.ours || force) {
+      printf("removing the lock marker (%s)\n",
+             c.ours ? "held by this user on this host" : "--force");
     }
-    gtw_close(&gtw, 0);
-    printf("%s is not locked\n", address);
-    return EXIT_FREE;
+    fflush(stdout);
   }
-
-  lock_holder holder = read_lock_marker(lines);
-  char host[GTW_HOSTNAME_SIZE];
-  gtw_local_host(host, sizeof host);
-  bool ours = held_by(holder, plat_text().user, host);
-  printf("%s is locked by %s\n", address, describe_holder(holder, lines).c_str());
-  fflush(stdout);
-
-  if (!ours && !force) {
-    command(GTW_LOCK_END);
-    gtw_close(&gtw, 0);
-    fprintf(stderr,
-            "%s: lock left in place: it is not held by user %s on this host (%s); "
-            "--force removes it\n",
-            program, plat_text().user, host);
-    return EXIT_LOCKED;
+  print_reasons();
+  switch (c.result) {
+    case lock_clearing::outcome::free:
+      gtw_close(&gtw, 0);
+      printf("%s is not locked\n", address);
+      return EXIT_FREE;
+    case lock_clearing::outcome::left: {
+      gtw_close(&gtw, 0);
+      char host[GTW_HOSTNAME_SIZE];
+      gtw_local_host(host, sizeof host);
+      fprintf(stderr,
+              "%s: lock left in place: it is not held by user %s on this host (%s); "
+              "--force removes it\n",
+              program, plat_text().user, host);
+      return EXIT_LOCKED;
+    }
+    case lock_clearing::outcome::still_locked:
+      gtw_close(&gtw, 0);
+      fprintf(stderr, "%s: %s is still locked after the marker was removed\n", program, address);
+      return EXIT_LOCKED;
+    case lock_clearing::outcome::removed:
+      gtw_close(&gtw, 0);
+      printf("%s is free\n", address);
+      return EXIT_FREE;
+    case lock_clearing::outcome::lost:
+      break;
   }
-  printf("removing the lock marker (%s)\n", ours ? "held by this user on this host" : "--force");
-
-  // What romupdate itself sends when it gives the target back, still under
-  // the probe's "lanlk -e".
-  if (!command(GTW_MARKER_REMOVE) || !command(GTW_PROMPT_RESET) || !command(GTW_LOCK_END)) {
-    return lost(address);
-  }
-  lines = probe();
-  if (!command(GTW_LOCK_END)) {
-    return lost(address);
-  }
-  gtw_close(&gtw, 0);
-  if (!lines.empty()) {
-    fprintf(stderr, "%s: %s is still locked after the marker was removed\n", program, address);
-    return EXIT_LOCKED;
-  }
-  printf("%s is free\n", address);
-  return EXIT_FREE;
+  return lost(address);
 }
 
 }  // namespace

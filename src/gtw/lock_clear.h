@@ -1,0 +1,31 @@
+// Clearing a lock marker left on a target: the lock probe, the decision
+// whose marker it is, and its removal.  romupdate-unlock uses it, and so does
+// the exit routine when it comes back to a target whose connection was lost.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gtw/gtw.h"
+#include "gtw/lock_marker.h"
+
+struct lock_clearing {
+  enum class outcome {
+    free,          // no marker: nobody held the target
+    removed,       // the marker was removed and the target is free now
+    left,          // another holder's marker, left in place
+    still_locked,  // removed, yet the probe still finds a marker
+    lost,          // the connection failed half-way; the lock is as it was
+  };
+  outcome result = outcome::lost;
+  bool ours = false;               // the marker named this user on this host
+  lock_holder holder;              // as read from the marker
+  std::vector<std::string> lines;  // the marker as the probe showed it
+};
+
+// On a connection made with gtw_connect in lock mode: probes the lock and
+// removes the marker when it is ours, or anyone's with `force`.  The probe
+// and the removal are bracketed by "lanlk -e" ... "lanlk -d" like an
+// opening.  The connection is left open for the caller to use or close; the
+// reasons of a lost connection are queued.
+lock_clearing gtw_clear_lock(gtw_conn *conn, bool force);
