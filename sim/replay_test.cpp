@@ -12,7 +12,7 @@ namespace {
 
 // A recorded download whose connection ended the way `events` tell.
 std::string download_trace(const std::string &events) {
-  return "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix "
+  return "0\t0.000\ttrace\tformat=2 program=romupdate version=1 platform=unix "
          "start=2024-01-01T00:00:00Z\n"
          "1\t0.010\tcmd\tlcd -qfb 2000\n"
          "1\t0.020\tgo\t\\x06\n" +

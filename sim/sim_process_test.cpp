@@ -590,7 +590,7 @@ TEST(SimProcess, ReplayedDownloadLongerThanRecordedIsSwallowed) {
   ASSERT_GE(fd, 0);
   close(fd);
   std::ofstream(trace, std::ios::binary)
-      << "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix "
+      << "0\t0.000\ttrace\tformat=2 program=romupdate version=1 platform=unix "
          "start=2024-01-01T00:00:00Z\n"
          "1\t0.010\tcmd\tlcd -qfb 2\n"
          "1\t0.020\tgo\t\\x06\n"

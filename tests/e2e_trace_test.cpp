@@ -201,16 +201,16 @@ TEST(Trace, ReplayAgainstAChangedConfigurationStopsAtTheFirstDifference) {
 TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
   TempDir dir;
   const std::string head =
-      "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n";
+      "0\t0.000\ttrace\tformat=2 program=romupdate version=1 platform=unix start=x\n";
   struct {
     const char *name, *contents, *error;
   } traces[] = {
       {"text", "Flash programming FAILED\n", "not a trace"},
-      {"cut", "0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.1\tcmd\tlanlk -e;lo",
+      {"cut", "0\t0.000\ttrace\tformat=2 program=romupdate\n1\t0.1\tcmd\tlanlk -e;lo",
        "cut off: line 2"},
       {"newer", "0\t0.000\ttrace\tformat=9 program=romupdate version=9\n",
        "trace format 9 is newer"},
-      {"sim", "0\t0.000\ttrace\tformat=1 program=romupdate-sim version=1\n",
+      {"sim", "0\t0.000\ttrace\tformat=2 program=romupdate-sim version=1\n",
        "it was written by romupdate-sim, not by romupdate"},
   };
   for (auto &t : traces) {
@@ -241,6 +241,6 @@ TEST(Trace, BadTracesAndAnUnwritableTraceFile) {
   ASSERT_EQ(stat(dir.file("old.trace").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(
-      read_file(dir.file("old.trace")).rfind("0\t0.000\ttrace\tformat=1 program=romupdate ", 0),
+      read_file(dir.file("old.trace")).rfind("0\t0.000\ttrace\tformat=2 program=romupdate ", 0),
       0u);
 }
