@@ -47,10 +47,15 @@ const char *name_of(outcome o) {
 
 // What a drop at one command must lead to.  `command` is the beginning of
 // the command as the target runs it (a line such as "lanlk -e;lockinfo"
-// holds two commands, and each is dropped at on its own).
+// holds two commands, and each is dropped at on its own).  Whatever the
+// outcome, the target ends without our lock marker, unless `marker` says
+// otherwise.
+enum class marker { removed, kept, either };
+
 struct expectation {
   std::string command;
   outcome when_dropped;
+  marker at_end = marker::removed;
 };
 
 using table = std::vector<expectation>;
@@ -61,18 +66,22 @@ table operator+(table a, const table &b) {
 }
 
 // The opening of the first connection.  Any drop in it is a failed opening,
-// which ends the run with its messages and status 1, and nothing else.
+// which ends the run with its messages and status 1, and nothing else.  A
+// drop at the "lanlk -d" behind the marker's definition leaves the marker:
+// the run never had the target, and its exit routine is not run.
 const table first_opening = {
     {"lanlk -e", outcome::refused}, {"lockinfo", outcome::refused},
     {"po -p $", outcome::refused},  {"mac lockinfo=", outcome::refused},
-    {"lanlk -d", outcome::refused},
+    {"lanlk -d", outcome::refused, marker::kept},
 };
 
 // The reopening after the reboot.  A failed attempt is retried two seconds
 // later, so a drop before the lock marker is defined costs one attempt and
 // nothing else: harmless.  A drop after the marker's definition leaves the
 // marker on a target that is not rebooted again, every later attempt finds
-// the target locked, and the run fails after its attempts run out.
+// the target locked, and the run fails after its attempts run out; its exit
+// routine then reaches the target once more, recognises the marker as its
+// own, removes it and reboots.
 const table reopening = {
     {"lanlk -e", outcome::harmless}, {"lockinfo", outcome::harmless},
     {"po -p $", outcome::harmless},  {"mac lockinfo=", outcome::harmless},
@@ -87,10 +96,12 @@ const table debug_macros = {
 
 // The last commands of an update without -b.  "pf -f": its result is not
 // looked at, and the image is in flash once its download was answered.
-// "init -p": the final reboot; nothing is read after it.
+// The exit routine finds the connection of a "pf -f" drop gone and reboots
+// over a new one.  "init -p": the final reboot; nothing is read after it,
+// so a target that drops it without rebooting keeps the marker unseen.
 const table finish_and_reboot = {
     {"pf -f", outcome::harmless},
-    {"init -p", outcome::harmless},
+    {"init -p", outcome::harmless, marker::kept},
 };
 
 struct target_class {
@@ -111,7 +122,8 @@ std::string image(const std::string &name) { return examples_root() + "/lib/" + 
 // rebooted, since the reboot command goes into the dead connection.  The
 // reboot command itself: the target dropped it unanswered without
 // rebooting, and carries our marker still.  Either way every reopening
-// finds the target locked, and the run fails once its attempts are spent.
+// finds the target locked, and the run fails once its attempts are spent;
+// the exit routine then removes its own marker and reboots the target.
 table first_session_after_opening(const char *reboot_command) {
   return {{"ver", outcome::failed}, {reboot_command, outcome::failed}};
 }
@@ -175,7 +187,9 @@ target_class processor_probe() {
 
 target_class lan_card() {
   // "pf -f" of the LAN card is written without waiting for an answer: a
-  // drop there is as harmless as for the others.
+  // drop there is as harmless as for the others.  The reboot command
+  // follows it at once, so the target may have taken both when it drops,
+  // and the marker may stay unseen as after a dropped "init -p".
   return {"LAN card",
           {"--target", "38100a", "--hwid", "97FFF0=38126"},
           {"-v"},
@@ -191,8 +205,9 @@ target_class lan_card() {
                   {"lcd -qfb 8000", outcome::failed},
                   {"pf -P 097FFF7", outcome::failed},
                   {"lcd -qfb 4000", outcome::failed},
-              } +
-              finish_and_reboot};
+                  {"pf -f", outcome::harmless, marker::either},
+                  {"init -p", outcome::harmless, marker::kept},
+              }};
 }
 
 target_class nwire_box() {
@@ -236,12 +251,55 @@ struct fault_case {
   std::string label;
   std::vector<std::string> fault;  // simulator options
   outcome expected;
+  marker at_end = marker::removed;
+  bool rebooted = false;  // the target ends rebooted after the fault
 };
+
+// The target's lock as the simulator's transcript shows it at the end.
+struct lock_end {
+  bool marker = false;    // a lock marker is defined
+  bool rebooted = false;  // rebooted after the last marker was defined
+};
+
+// Follows the commands the target ran: a dropped command and those behind
+// it on its line did not run; a reboot clears every macro.
+lock_end lock_at_end(const std::vector<TranscriptLine> &transcript) {
+  lock_end end;
+  std::vector<std::string> line;
+  std::vector<bool> before;  // the marker before each command of the line
+  for (const TranscriptLine &t : transcript) {
+    if (t.kind == "cmd") {
+      line = split_commands(t.text);
+      before.clear();
+      for (const std::string &c : line) {
+        before.push_back(end.marker);
+        if (c.rfind("mac lockinfo=", 0) == 0) {
+          end.marker = true;
+          end.rebooted = false;
+        } else if (c.rfind("mac -d lockinfo", 0) == 0) {
+          end.marker = false;
+        }
+      }
+    } else if (t.kind == "drop") {
+      for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == t.text) {
+          end.marker = before[i];
+          break;
+        }
+      }
+    } else if (t.kind == "reboot") {
+      end.marker = false;
+      end.rebooted = true;
+    }
+  }
+  return end;
+}
 
 struct case_result {
   std::string error;  // the case could not be run
   RunResult run;
   std::vector<std::string> commands;  // as the target received them
+  lock_end lock;
   bool flash_ok = true;
   std::string flash_report;
 };
@@ -278,6 +336,7 @@ case_result run_case(const target_class &tc, const std::vector<std::string> &fau
     o.timeout = kBound;
     cr.run = run(arguments(tc, sim->address()), o);
     cr.commands = sim->commands();
+    cr.lock = lock_at_end(sim->transcript());
     sim->stop();
     if (check_flash) {
       for (const std::string &img : tc.images) {
@@ -329,6 +388,7 @@ std::vector<unsigned long> drop_offsets(unsigned long length) {
 std::vector<fault_case> build_cases(const target_class &tc,
                                     const std::vector<std::string> &baseline) {
   std::vector<fault_case> cases;
+  const bool reboots = std::find(tc.flags.begin(), tc.flags.end(), "-b") == tc.flags.end();
   std::vector<std::string> seen;
   for (size_t k = 0; k < baseline.size(); ++k) {
     const std::string &command = baseline[k];
@@ -341,7 +401,9 @@ std::vector<fault_case> build_cases(const target_class &tc,
     }
     seen.push_back(command);
     std::string rule = command + "@" + std::to_string(nth);
-    cases.push_back({"drop at '" + rule + "'", {"--close-at", rule}, tc.drops[k].when_dropped});
+    const expectation &e = tc.drops[k];
+    cases.push_back({"drop at '" + rule + "'", {"--close-at", rule}, e.when_dropped, e.at_end,
+                     reboots && e.at_end == marker::removed && e.when_dropped != outcome::refused});
   }
   for (size_t d = 0; d < tc.downloads.size(); ++d) {
     std::string k = std::to_string(d + 1);
@@ -351,14 +413,18 @@ std::vector<fault_case> build_cases(const target_class &tc,
       cases.push_back({"download " + k + " (" + tc.downloads[d] + ") dropped after " +
                            std::to_string(offset) + " of " + std::to_string(length) + " bytes",
                        {"--download-drop-after", rule},
-                       offset > length ? outcome::harmless : outcome::failed});
+                       offset > length ? outcome::harmless : outcome::failed,
+                       marker::removed,
+                       reboots});
     }
     for (const char *status : {"0", "2"}) {
       std::string rule = std::string(status) + "@" + k;
       cases.push_back(
           {"download " + k + " (" + tc.downloads[d] + ") answered with status " + status,
            {"--download-status", rule},
-           outcome::failed});
+           outcome::failed,
+           marker::removed,
+           reboots});
     }
   }
   return cases;
@@ -408,6 +474,12 @@ void check(const fault_case &fc, const case_result &cr) {
     shown += " '" + cr.commands[i] + "'";
   }
   EXPECT_FALSE(r.timed_out) << "still running after " << kBound << " s\n" << shown;
+  if (fc.at_end != marker::either) {
+    EXPECT_EQ(cr.lock.marker, fc.at_end == marker::kept) << "lock marker at the end\n" << shown;
+  }
+  if (fc.rebooted) {
+    EXPECT_TRUE(cr.lock.rebooted) << "not rebooted at the end\n" << shown;
+  }
   EXPECT_EQ(r.term_signal, 0) << shown;
   switch (fc.expected) {
     case outcome::refused:
