@@ -579,3 +579,62 @@ TEST(FaultMatrix, A38100BWithEraseProbes) { run_matrix(a38100b()); }
 TEST(FaultMatrix, ProcessorProbe) { run_matrix(processor_probe()); }
 TEST(FaultMatrix, LanCard) { run_matrix(lan_card()); }
 TEST(FaultMatrix, NwireBoxWithB) { run_matrix(nwire_box()); }
+
+// A connection lost before the exit routine runs: the routine reaches the
+// target again, finds its own marker, removes it, and then does what it
+// would have done on the old connection.  The simulator keeps its state
+// across connections, as a target that was not rebooted does.
+TEST(FaultMatrix, LostConnectionIsRecoveredByTheExitRoutine) {
+  const std::vector<std::string> recovery = {"lanlk -e;lockinfo", "mac -d lockinfo", "po -p >",
+                                             "lanlk -d",          "lanlk -e;lockinfo", "lanlk -d"};
+  struct {
+    std::string label;
+    std::vector<std::string> sim;
+    std::string product;
+    int status;
+    bool reboot;  // the recovery ends with "init -p"
+  } cases[] = {
+      {"drop in the middle of the download",
+       {"--target", "38100b", "--download-drop-after", "30000"},
+       "T5806",
+       1,
+       true},
+      {"drop at the finishing command", {"--target", "38100b", "--close-at", "pf -f"}, "T5806", 0,
+       true},
+      // Before the reboot: the unknown product ends the run in state 1, and
+      // the lock is released over the new connection.
+      {"drop at ver, then a failure", {"--target", "38100a", "--close-at", "ver"}, "NOSUCHPRODUCT",
+       1, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::string> o = {"--reboot-time", "0.2"};
+    o.insert(o.end(), c.sim.begin(), c.sim.end());
+    Sim sim(o);
+    RunResult r = run({"-v", sim.address(), c.product}, {.timeout = kBound});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::string result = c.status ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n";
+    ASSERT_GE(r.err.size(), result.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - result.size()), result) << r.err;
+    EXPECT_TRUE(contains(r.err, "Reconnected to " + sim.address() +
+                                    " and removed this run's lock marker\n"))
+        << r.err;
+    EXPECT_FALSE(contains(r.err, "lock may remain")) << r.err;
+
+    std::vector<std::string> want = recovery;
+    if (c.reboot) {
+      want.push_back("init -p");
+    }
+    std::vector<std::string> cmds = sim.commands();
+    ASSERT_GE(cmds.size(), want.size());
+    EXPECT_EQ(std::vector<std::string>(cmds.end() - static_cast<long>(want.size()), cmds.end()),
+              want);
+    lock_end end = lock_at_end(sim.transcript());
+    EXPECT_FALSE(end.marker);
+    EXPECT_EQ(end.rebooted, c.reboot);
+    // The recovery waited between its attempts like the reconnection, and
+    // the reboot's wait followed.
+    ASSERT_FALSE(r.sleeps.empty());
+    EXPECT_EQ(r.sleeps.back(), c.reboot ? 8u : 2u);
+  }
+}

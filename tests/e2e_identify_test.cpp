@@ -126,10 +126,19 @@ TEST(Reconnect, TargetThatNeverComesBackEndsAfterSixtyAttempts) {
   Sim sim({"--target", "38100a", "--never-return"});
   RunResult r = run({"-v", sim.address(), "T5806"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(count_if_equal(r.sleeps, 2), 60);
-  EXPECT_EQ(r.sleeps.back(), 20u);  // the exit routine's wait still takes place
+  // The sixty attempts, then the exit routine's five to reach the target
+  // again.  No reboot command went out, so there is no reboot to wait for.
+  EXPECT_EQ(count_if_equal(r.sleeps, 2), 65);
+  EXPECT_EQ(r.sleeps.size(), 65u);
   EXPECT_TRUE(contains(r.err, "command port connect failed, Connection refused\n"));
-  EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
+  // Said plainly, and the result line stays last.
+  EXPECT_TRUE(contains(r.err, "\nRebooting Flash Target System...\n" + romupdate_path() +
+                                  ": could not reach " + sim.address() +
+                                  " again: it was not rebooted and its lock may remain; "
+                                  "romupdate-unlock " +
+                                  sim.address() + " clears it\nFlash programming FAILED\n"))
+      << r.err;
+  EXPECT_EQ(r.err.rfind("Flash programming FAILED\n"), r.err.size() - 25);
 }
 
 TEST(Reconnect, TargetThatComesBackLockedIsRetriedThenGivenUp) {
@@ -138,6 +147,16 @@ TEST(Reconnect, TargetThatComesBackLockedIsRetriedThenGivenUp) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, sim.address() + " is locked by another user interface")) << r.err;
   EXPECT_FALSE(contains(r.err + r.out, "SUCCEEDED"));
+  // The exit routine reaches the target once more, finds the other holder's
+  // marker, leaves it alone and says so.
+  EXPECT_TRUE(contains(r.err, romupdate_path() + ": " + sim.address() +
+                                  " was not rebooted: it is now locked by user 4242, user "
+                                  "interface 1 (terminal), host bench7; that lock was left "
+                                  "alone\nFlash programming FAILED\n"))
+      << r.err;
+  auto cmds = sim.commands();
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "mac -d lockinfo"), 0);
+  EXPECT_EQ(cmds.back(), "lanlk -d");
 }
 
 TEST(Configuration, ProbeFirmwareMustStandAlone) {

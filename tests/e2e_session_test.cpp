@@ -143,6 +143,13 @@ TEST(Interrupt, AtTheMenuLeavesTheConnectionUntouched) {
   EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n"));
   auto cmds = sim.commands();
   EXPECT_EQ(cmds.back(), "ver");  // no release, no reboot
+  // What the operator is left with, and what clears it.
+  EXPECT_TRUE(contains(r.err, romupdate_path() + ": Interrupt\n" + romupdate_path() +
+                                  ": interrupted: " + sim.address() +
+                                  " was not released and its lock may remain; "
+                                  "romupdate-unlock " +
+                                  sim.address() + " clears it\nFlash programming FAILED\n"))
+      << r.err;
 }
 
 TEST(Interrupt, TerminateEndsTheRunLikeAnInterrupt) {

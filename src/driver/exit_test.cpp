@@ -111,6 +111,26 @@ TEST(ExitRoutine, InterruptedRunLeavesTheConnectionAlone) {
     EXPECT_EQ(r.target, "") << "state " << state;
     EXPECT_EQ(r.child.err, "Flash programming FAILED\n");
   }
+  // Once the address is known, the run says what it leaves behind: a
+  // rebooted target is left unrebooted, one behind the nwire box unreleased.
+  struct {
+    int state;
+    bool bdm;
+    const char *left;
+  } cases[] = {{0, false, "released"}, {1, false, "released"}, {2, false, "rebooted"},
+               {2, true, "released"}};
+  for (const auto &c : cases) {
+    exit_outcome r = run_exit(
+        {.state = c.state, .verbose = true, .bdm = c.bdm, .interrupted_run = true}, [&] {
+          remember_target("bench7");
+          exit_romupdate(1);
+        });
+    EXPECT_EQ(r.target, "");
+    EXPECT_EQ(r.child.err, std::string("romupdate-test: interrupted: bench7 was not ") + c.left +
+                               " and its lock may remain; romupdate-unlock bench7 clears it\n"
+                               "Flash programming FAILED\n")
+        << "state " << c.state;
+  }
 }
 
 TEST(InterruptRoutine, MessagePerSignal) {

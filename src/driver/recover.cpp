@@ -40,9 +40,17 @@ void compose_advice(char *buf, bool reboot) {
   }
 }
 
-void advise(const char *lead, bool reboot) {
-  fprintf(stderr, "%s: %s%s was not %s and its lock may remain; romupdate-unlock %s clears it\n",
-          program_name, lead, target_address, not_done(reboot), target_address);
+// The target is in an unknown state and may still carry this run's marker.
+void advise(bool reached, bool reboot) {
+  if (reached) {
+    fprintf(stderr, "%s: %s was not %s and its lock may remain; romupdate-unlock %s clears it\n",
+            program_name, target_address, not_done(reboot), target_address);
+  } else {
+    fprintf(stderr,
+            "%s: could not reach %s again: it was not %s and its lock may remain; "
+            "romupdate-unlock %s clears it\n",
+            program_name, target_address, not_done(reboot), target_address);
+  }
 }
 
 bool reconnect() {
@@ -83,7 +91,7 @@ void recover_target(bool reboot) {
   gtw_flush_messages();
   if (!reconnect()) {
     gtw_flush_messages();
-    advise("could not reach ", reboot);
+    advise(false, reboot);
     return;
   }
 
@@ -100,7 +108,7 @@ void recover_target(bool reboot) {
       }
       if (gtw_write_command(&gtw, "init -p\n") < 0) {
         gtw_close(&gtw, 0);
-        advise("", true);
+        advise(true, true);
         return;
       }
       trace_sleep(reboot_wait_seconds());
@@ -124,7 +132,7 @@ void recover_target(bool reboot) {
     case lock_clearing::outcome::still_locked:
     case lock_clearing::outcome::lost:
       gtw_close(&gtw, 0);
-      advise("", reboot);
+      advise(true, reboot);
       return;
   }
 }

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gtw/gtw.h"
 #include "gtw/gtw_test_support.h"
+#include "gtw/trace.h"
 
 using gtw_test::peer_pair;
 using gtw_test::record_line;
@@ -251,7 +253,14 @@ TEST_F(Exchange, SendCommandSendsTheTextAsItIs) {
 }
 
 TEST_F(Exchange, FailedSendReadsNothingAndSaysWhy) {
+  // A live connection with or without bytes waiting is not lost; one the
+  // target closed is, before anything is sent on it.
+  EXPECT_FALSE(gtw_connection_lost(&conn));
+  ASSERT_TRUE(command.put("R>"));
+  EXPECT_FALSE(gtw_connection_lost(&conn));
+  EXPECT_EQ(gtw_read_prompt(&conn, nullptr, nullptr), 0);
   command.close_theirs();
+  EXPECT_TRUE(gtw_connection_lost(&conn));
   EXPECT_EQ(gtw_send_command(&conn, "ver\n", record_line, &lines), GTW_FAILED);
   Strings messages = take_messages();
   ASSERT_EQ(messages.size(), 1u);
@@ -259,9 +268,35 @@ TEST_F(Exchange, FailedSendReadsNothingAndSaysWhy) {
   EXPECT_EQ(gtw_write_command(&conn, "ver\n"), -1);
 
   conn.command_socket = PLAT_INVALID_SOCKET;
+  EXPECT_TRUE(gtw_connection_lost(&conn));
   EXPECT_EQ(gtw_write_command(&conn, "ver\n"), -1);
   EXPECT_EQ(gtw_send_command(&conn, "ver\n", nullptr, nullptr), GTW_FAILED);
   EXPECT_EQ(take_messages().size(), 1u);
+}
+
+// A reader of the trace must not take a command that never went out for
+// one the target got.
+TEST_F(Exchange, TraceMarksACommandThatWasNotSent) {
+  char path[] = "/tmp/gtw-trace-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  setenv("ROMUPDATE_TRACE", path, 1);
+  ASSERT_TRUE(trace_start());
+  gtw_write_command(&conn, "ver\n");
+  command.close_theirs();
+  gtw_write_command(&conn, "init -p\n");
+  trace_stop();
+  unsetenv("ROMUPDATE_TRACE");
+
+  std::ifstream in(path);
+  std::string line, kinds;
+  std::getline(in, line);  // the header
+  while (std::getline(in, line)) {
+    kinds += line.substr(line.find('\t', line.find('\t') + 1) + 1) + "\n";
+  }
+  unlink(path);
+  EXPECT_EQ(kinds, "cmd\tver\nunsent\tinit -p\n");
 }
 
 // A started connection also listens on its control connection.
