@@ -94,6 +94,8 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     std::vector<std::string> args;  // "@" stands for the simulator's address
     int status;
     bool drop_race = false;  // see without_drop_race
+    // The last commands the target received: how the run left it.
+    std::vector<std::string> ends_with{};
   } scenarios[] = {
       {"38100A with the loader",
        {"--target", "38100a", "--hwid", "2FFFF0=5807"},
@@ -117,11 +119,17 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
        {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", "1000@2"},
        {"-v", "@", "T5806"},
        1,
-       true},
+       true,
+       // Reached again: our marker removed, then the reboot.
+       {"lanlk -e;lockinfo", "mac -d lockinfo", "po -p >", "lanlk -d", "lanlk -e;lockinfo",
+        "lanlk -d", "init -p"}},
       {"target back locked after the reboot",
        {"--target", "38100a", "--come-back-locked"},
        {"-v", "@", "T5806"},
-       1},
+       1,
+       false,
+       // Reached again: another holder's marker, left alone.
+       {"lanlk -e;lockinfo", "lanlk -d", "lanlk -e;lockinfo", "lanlk -d"}},
   };
   for (auto &s : scenarios) {
     SCOPED_TRACE(s.name);
@@ -141,6 +149,12 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     ASSERT_EQ(recorded.status, s.status) << recorded.out << recorded.err;
     std::vector<std::string> field_commands = field.commands();
     field.stop();
+    if (!s.ends_with.empty()) {
+      ASSERT_GE(field_commands.size(), s.ends_with.size());
+      EXPECT_EQ(std::vector<std::string>(field_commands.end() - s.ends_with.size(),
+                                         field_commands.end()),
+                s.ends_with);
+    }
 
     Sim replay({"--replay", dir.file("field.trace")}, address);
     RunResult replayed = traced_run(args, dir.file("replay.trace"));
