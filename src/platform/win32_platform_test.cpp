@@ -456,7 +456,9 @@ TEST_F(Win32Sockets, SendReceiveWaitAndClose) {
   getsockopt(client_, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char *>(&on), &len);
   EXPECT_TRUE(on);
 
+  EXPECT_FALSE(plat_peer_gone(server_));
   ASSERT_EQ(plat_send(client_, "ver\n", 4), 4);
+  EXPECT_FALSE(plat_peer_gone(server_));  // bytes waiting: the peer is there
   bool ready_client, ready_server;
   EXPECT_EQ(plat_wait_readable(client_, server_, &ready_client, &ready_server), 1);
   EXPECT_FALSE(ready_client);
@@ -468,6 +470,8 @@ TEST_F(Win32Sockets, SendReceiveWaitAndClose) {
   // A peer that closes its end is seen as an end of stream.
   plat_close_socket(server_);
   EXPECT_EQ(server_, PLAT_INVALID_SOCKET);
+  EXPECT_TRUE(plat_peer_gone(server_));
+  EXPECT_TRUE(plat_peer_gone(client_));  // seen before any receive
   EXPECT_EQ(plat_recv(client_, buf, sizeof buf), 0);
 
   // A closed record fails every call instead of reaching a reused handle.
