@@ -70,8 +70,10 @@ table operator+(table a, const table &b) {
 // drop at the "lanlk -d" behind the marker's definition leaves the marker:
 // the run never had the target, and its exit routine is not run.
 const table first_opening = {
-    {"lanlk -e", outcome::refused}, {"lockinfo", outcome::refused},
-    {"po -p $", outcome::refused},  {"mac lockinfo=", outcome::refused},
+    {"lanlk -e", outcome::refused},
+    {"lockinfo", outcome::refused},
+    {"po -p $", outcome::refused},
+    {"mac lockinfo=", outcome::refused},
     {"lanlk -d", outcome::refused, marker::kept},
 };
 
@@ -402,7 +404,10 @@ std::vector<fault_case> build_cases(const target_class &tc,
     seen.push_back(command);
     std::string rule = command + "@" + std::to_string(nth);
     const expectation &e = tc.drops[k];
-    cases.push_back({"drop at '" + rule + "'", {"--close-at", rule}, e.when_dropped, e.at_end,
+    cases.push_back({"drop at '" + rule + "'",
+                     {"--close-at", rule},
+                     e.when_dropped,
+                     e.at_end,
                      reboots && e.at_end == marker::removed && e.when_dropped != outcome::refused});
   }
   for (size_t d = 0; d < tc.downloads.size(); ++d) {
@@ -585,7 +590,7 @@ TEST(FaultMatrix, NwireBoxWithB) { run_matrix(nwire_box()); }
 // would have done on the old connection.  The simulator keeps its state
 // across connections, as a target that was not rebooted does.
 TEST(FaultMatrix, LostConnectionIsRecoveredByTheExitRoutine) {
-  const std::vector<std::string> recovery = {"lanlk -e;lockinfo", "mac -d lockinfo", "po -p >",
+  const std::vector<std::string> recovery = {"lanlk -e;lockinfo", "mac -d lockinfo",   "po -p >",
                                              "lanlk -d",          "lanlk -e;lockinfo", "lanlk -d"};
   struct {
     std::string label;
@@ -599,12 +604,18 @@ TEST(FaultMatrix, LostConnectionIsRecoveredByTheExitRoutine) {
        "T5806",
        1,
        true},
-      {"drop at the finishing command", {"--target", "38100b", "--close-at", "pf -f"}, "T5806", 0,
+      {"drop at the finishing command",
+       {"--target", "38100b", "--close-at", "pf -f"},
+       "T5806",
+       0,
        true},
       // Before the reboot: the unknown product ends the run in state 1, and
       // the lock is released over the new connection.
-      {"drop at ver, then a failure", {"--target", "38100a", "--close-at", "ver"}, "NOSUCHPRODUCT",
-       1, false},
+      {"drop at ver, then a failure",
+       {"--target", "38100a", "--close-at", "ver"},
+       "NOSUCHPRODUCT",
+       1,
+       false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
@@ -613,11 +624,12 @@ TEST(FaultMatrix, LostConnectionIsRecoveredByTheExitRoutine) {
     Sim sim(o);
     RunResult r = run({"-v", sim.address(), c.product}, {.timeout = kBound});
     EXPECT_EQ(r.status, c.status) << r.err;
-    const std::string result = c.status ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n";
+    const std::string result =
+        c.status ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n";
     ASSERT_GE(r.err.size(), result.size());
     EXPECT_EQ(r.err.substr(r.err.size() - result.size()), result) << r.err;
-    EXPECT_TRUE(contains(r.err, "Reconnected to " + sim.address() +
-                                    " and removed this run's lock marker\n"))
+    EXPECT_TRUE(contains(
+        r.err, "Reconnected to " + sim.address() + " and removed this run's lock marker\n"))
         << r.err;
     EXPECT_FALSE(contains(r.err, "lock may remain")) << r.err;
 

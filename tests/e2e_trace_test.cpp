@@ -151,9 +151,9 @@ TEST(Trace, EveryScenarioReplaysAsRecorded) {
     field.stop();
     if (!s.ends_with.empty()) {
       ASSERT_GE(field_commands.size(), s.ends_with.size());
-      EXPECT_EQ(std::vector<std::string>(field_commands.end() - s.ends_with.size(),
-                                         field_commands.end()),
-                s.ends_with);
+      EXPECT_EQ(
+          std::vector<std::string>(field_commands.end() - s.ends_with.size(), field_commands.end()),
+          s.ends_with);
     }
 
     Sim replay({"--replay", dir.file("field.trace")}, address);

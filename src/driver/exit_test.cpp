@@ -117,11 +117,13 @@ TEST(ExitRoutine, InterruptedRunLeavesTheConnectionAlone) {
     int state;
     bool bdm;
     const char *left;
-  } cases[] = {{0, false, "released"}, {1, false, "released"}, {2, false, "rebooted"},
+  } cases[] = {{0, false, "released"},
+               {1, false, "released"},
+               {2, false, "rebooted"},
                {2, true, "released"}};
   for (const auto &c : cases) {
-    exit_outcome r = run_exit(
-        {.state = c.state, .verbose = true, .bdm = c.bdm, .interrupted_run = true}, [&] {
+    exit_outcome r =
+        run_exit({.state = c.state, .verbose = true, .bdm = c.bdm, .interrupted_run = true}, [&] {
           remember_target("bench7");
           exit_romupdate(1);
         });

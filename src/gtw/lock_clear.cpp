@@ -41,8 +41,8 @@ lock_clearing gtw_clear_lock(gtw_conn *conn, bool force) {
   lock_clearing c;
   c.lines = probe(conn);
   if (c.lines.empty()) {
-    c.result = command(conn, GTW_LOCK_END) ? lock_clearing::outcome::free
-                                           : lock_clearing::outcome::lost;
+    c.result =
+        command(conn, GTW_LOCK_END) ? lock_clearing::outcome::free : lock_clearing::outcome::lost;
     return c;
   }
 
