@@ -67,14 +67,12 @@ table operator+(table a, const table &b) {
 
 // The opening of the first connection.  Any drop in it is a failed opening,
 // which ends the run with its messages and status 1, and nothing else.  A
-// drop at the "lanlk -d" behind the marker's definition leaves the marker:
-// the run never had the target, and its exit routine is not run.
+// drop at the "lanlk -d" behind the marker's definition leaves the marker
+// defined: the run reaches the target again and removes it.
 const table first_opening = {
-    {"lanlk -e", outcome::refused},
-    {"lockinfo", outcome::refused},
-    {"po -p $", outcome::refused},
-    {"mac lockinfo=", outcome::refused},
-    {"lanlk -d", outcome::refused, marker::kept},
+    {"lanlk -e", outcome::refused}, {"lockinfo", outcome::refused},
+    {"po -p $", outcome::refused},  {"mac lockinfo=", outcome::refused},
+    {"lanlk -d", outcome::refused},
 };
 
 // The reopening after the reboot.  A failed attempt is retried two seconds

@@ -141,6 +141,9 @@ void romupdate_main(int argc, char **argv) {
     // Opened after all, with complaints: do not leave the target locked.
     if ((result & GTW_FAILED) == 0) {
       gtw_close(&gtw, 1);
+    } else if (gtw.marker_left) {
+      // Lost in the middle of the opening: our marker may be on it.
+      recover_target(false);
     }
     trace_exit(1);
     exit(1);

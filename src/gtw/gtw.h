@@ -17,6 +17,10 @@ struct gtw_conn {
   plat_socket command_socket = PLAT_INVALID_SOCKET;
   plat_socket control_socket = PLAT_INVALID_SOCKET;
   unsigned char started = 0;  // opened with a start type: the control connection is read too
+  // A lock-mode opening failed after the marker went out, and the
+  // connection was gone before the marker could be removed again: the
+  // target may carry our marker.
+  bool marker_left = false;
 };
 
 // The one connection of the run, reused by every reconnection.

@@ -72,6 +72,7 @@ unsigned short service_port() {
 int take_lock(gtw_conn *conn, const char *host, const char *user, const char *hostname) {
   char text[GTW_TEXT_SIZE];
   int locked = 0;
+  conn->marker_left = false;
   gtw_send_command(conn, GTW_LOCK_PROBE, note_reply_line, &locked);
   if (locked) {
     snprintf(text, sizeof text, "%s is locked by another user interface", host);
@@ -100,7 +101,7 @@ int take_lock(gtw_conn *conn, const char *host, const char *user, const char *ho
     if (marker & GTW_FAILED) {
       gtw_send_command(conn, GTW_LOCK_END, nullptr, nullptr);
     }
-    release_lock(conn);
+    conn->marker_left = !release_lock(conn);
     close_both(conn);
   }
   return result;
