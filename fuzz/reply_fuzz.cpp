@@ -46,7 +46,10 @@ void check_line(const char *line, void *arg) {
 }
 
 int message_result(std::string_view text) {
-  return text.find("ERROR") != std::string_view::npos ? (GTW_MESSAGES | GTW_FAILED) : GTW_MESSAGES;
+  if (text.find("ERROR") == std::string_view::npos) {
+    return GTW_MESSAGES;
+  }
+  return GTW_MESSAGES | GTW_FAILED | (text[0] == '!' ? GTW_TARGET_ERROR : 0);
 }
 
 // A plain reading of the stream, chunk by chunk.
@@ -194,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char status_after;
   gtw_get_status(&status_after);
 
-  FUZZ_CHECK(result >= 0 && result <= (GTW_MESSAGES | GTW_FAILED));
+  FUZZ_CHECK(result >= 0 && result <= (GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR));
   for (const std::string &m : messages) {
     FUZZ_CHECK(!m.empty());
     FUZZ_CHECK(m.size() <= kMaxLine);
@@ -232,9 +235,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   if (!m.done) {
     // The stream ended before a prompt: the end is the result, and what was
-    // gathered before gives way to it.
+    // gathered before gives way to it, but for an error the target reported.
     m.messages.emplace_back(kClosedText);
-    m.result = message_result(kClosedText) | GTW_FAILED;
+    m.result = (m.result & GTW_TARGET_ERROR) | message_result(kClosedText) | GTW_FAILED;
   }
 
   if (command.prefilled()) {

@@ -479,8 +479,7 @@ void program_entries(product_config *table, int count) {
     // The target may drop the connection once it has the finishing command,
     // and that is no failure.  But a target that answers it with an error
     // has said that the flash is not good.
-    gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr);
-    if (gtw_target_error_since_command()) {
+    if (gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr) & GTW_TARGET_ERROR) {
       fail_with_messages();
     }
   }

@@ -45,7 +45,7 @@ TEST_F(Control, CompletesAMessageSplitAcrossReceives) {
   ASSERT_TRUE(pair.put("x!first\n!sec"));
   ASSERT_TRUE(pair.put("ond ERROR\r\n"));
   ASSERT_TRUE(pair.put("!third\n"));
-  EXPECT_EQ(gtw_read_message(&conn), GTW_MESSAGES | GTW_FAILED);
+  EXPECT_EQ(gtw_read_message(&conn), GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   EXPECT_EQ(take_messages(), (Strings{"!first", "!second ERROR"}));
 
   EXPECT_EQ(gtw_read_message(&conn), GTW_MESSAGES);

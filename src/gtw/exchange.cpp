@@ -110,7 +110,7 @@ class reply_reader {
 };
 
 // The command connection failed or the target closed it: the reply will
-// never be complete.  What was gathered so far gives way to the reason.
+// never be complete.  The reason is queued behind what was gathered so far.
 int receive_failed(long received) {
   trace_lost(received, false);
   char text[GTW_TEXT_SIZE];
@@ -140,7 +140,6 @@ int watch_control(gtw_conn *conn) {
 }  // namespace
 
 long gtw_write_command(gtw_conn *conn, const char *command) {
-  gtw_forget_target_error();
   size_t length = strlen(command);
   long sent = plat_send(conn->command_socket, command, length);
   // A command that did not go out whole is marked so in the trace: a
@@ -207,7 +206,9 @@ int gtw_read_prompt_input(gtw_conn *conn, gtw_line_routine routine, void *arg, c
 
     long received = plat_recv(conn->command_socket, chunk, sizeof chunk - 1);
     if (received <= 0) {
-      return receive_failed(received);
+      // An error the target reported before it went away still answers
+      // this command.
+      return (reader.result() & GTW_TARGET_ERROR) | receive_failed(received);
     }
     chunk[received] = '\0';
     trace_bytes(trace_kind::reply, chunk, static_cast<size_t>(received));

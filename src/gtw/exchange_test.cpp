@@ -65,7 +65,7 @@ TEST_F(Exchange, LeavesCommentsOut) {
 
 TEST_F(Exchange, QueuesMessageLines) {
   EXPECT_EQ(read_reply("one\n!note\nx!not a message\n!ERROR: bad\ntwo\nR>"),
-            GTW_MESSAGES | GTW_FAILED);
+            GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   EXPECT_EQ(lines, (Strings{"one", "x!not a message", "two"}));
   EXPECT_EQ(take_messages(), (Strings{"!note", "!ERROR: bad"}));
 
@@ -82,12 +82,17 @@ TEST_F(Exchange, QueuesMessageLines) {
 // clean, though nothing has emptied the queue in between.
 TEST_F(Exchange, TargetErrorAnswersTheCommandItCameWith) {
   ASSERT_TRUE(command.put("!ERROR: unknown option\nR>"));
-  EXPECT_EQ(gtw_send_command(&conn, "ver\n", nullptr, nullptr), GTW_MESSAGES | GTW_FAILED);
-  EXPECT_TRUE(gtw_target_error_since_command());
+  EXPECT_EQ(gtw_send_command(&conn, "ver\n", nullptr, nullptr),
+            GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   ASSERT_TRUE(command.put("R>"));
   EXPECT_EQ(gtw_send_command(&conn, "pf -f\n", nullptr, nullptr), 0);
-  EXPECT_FALSE(gtw_target_error_since_command());
   EXPECT_EQ(take_messages(), (Strings{"!ERROR: unknown option"}));
+  // A target that reports its error and then goes away: the error still
+  // answers the command, beside the closed connection.
+  ASSERT_TRUE(command.put("!ERROR: flash verify failed\n"));
+  command.end();
+  int result = gtw_send_command(&conn, "pf -f 0280000 16\n", nullptr, nullptr);
+  EXPECT_EQ(result & (GTW_FAILED | GTW_TARGET_ERROR), GTW_FAILED | GTW_TARGET_ERROR);
 }
 
 TEST_F(Exchange, OnlyOneStatusCharacterMakesAPrompt) {
@@ -313,7 +318,7 @@ class StartedExchange : public Exchange {
 
 TEST_F(StartedExchange, ReadsControlMessagesWhileWaiting) {
   ASSERT_TRUE(control.put("noise!ctl one\r\n!ctl ERROR\n"));
-  EXPECT_EQ(read_reply("line\nR>"), GTW_MESSAGES | GTW_FAILED);
+  EXPECT_EQ(read_reply("line\nR>"), GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   EXPECT_EQ(lines, (Strings{"line"}));
   EXPECT_EQ(take_messages(), (Strings{"!ctl one", "!ctl ERROR"}));
   EXPECT_EQ(conn.control_socket, control.ours);

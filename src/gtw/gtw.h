@@ -6,7 +6,9 @@
 // bits below: 0 is success with nothing queued; GTW_MESSAGES alone means
 // message lines were queued and nothing failed; any value with GTW_FAILED
 // is a failed command, its reason (if any) in the queue.  Callers treat
-// every non-zero value as a failed command unless they say otherwise.
+// every non-zero value as a failed command unless they say otherwise; one
+// that lets a failure pass still learns from GTW_TARGET_ERROR whether the
+// target itself reported an error in its answer.
 #pragma once
 
 #include "platform/platform.h"
@@ -29,6 +31,9 @@ extern gtw_conn gtw;
 // Result bits of the gtw_ operations.
 inline constexpr int GTW_MESSAGES = 1;  // message lines were queued
 inline constexpr int GTW_FAILED = 2;    // a failure (or a message with "ERROR")
+// A message line of the target's own (one that begins with "!") reported an
+// error: always with GTW_FAILED, returned with the command it answers.
+inline constexpr int GTW_TARGET_ERROR = 4;
 
 // Called with each ordinary reply line (valid during the call only; copy
 // what you keep) and the caller's pointer, passed through unchanged.
@@ -110,20 +115,14 @@ int gtw_read_message(gtw_conn *conn);
 // ---- Message queue (one for the process, oldest first) ---------------------
 
 // Queues a copy of the text: GTW_MESSAGES, with GTW_FAILED too when the text
-// contains "ERROR"; GTW_FAILED alone when memory ran out and nothing was
-// queued.
+// contains "ERROR" (and GTW_TARGET_ERROR when it is the target's "!" line);
+// GTW_FAILED alone when memory ran out and nothing was queued.
 int gtw_add_message(const char *text);
 // Takes the oldest message out of the queue.  The caller owns the text and
 // frees it with free().  nullptr when the queue is empty.
 char *gtw_get_message();
 // Drops every queued message.
 void gtw_flush_messages();
-// Whether a message line of the target's (one that begins with "!") holding
-// "ERROR" has come, kept or dropped, since the last command was written: the
-// answer to that command, whatever was let pass before it.
-bool gtw_target_error_since_command();
-// Forgets it; gtw_write_command does so for every command.
-void gtw_forget_target_error();
 // Prints every queued message to standard error, one a line, oldest first,
 // and empties the queue.
 void print_messages();

@@ -268,7 +268,8 @@ TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
     return free_target(command);
   });
   ASSERT_TRUE(target.ok());
-  EXPECT_EQ(gtw_open(&conn, "127.0.10.4", GTW_OPEN_LOCK), GTW_MESSAGES | GTW_FAILED);
+  EXPECT_EQ(gtw_open(&conn, "127.0.10.4", GTW_OPEN_LOCK),
+            GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   expect_closed();
   EXPECT_EQ(take_messages(), (Strings{"!ERROR: po: bad option"}));
   target.finish();
@@ -288,7 +289,8 @@ TEST_F(Open, FailedLockCommandReleasesTheMarkerAndCloses) {
       return free_target(command);
     });
     ASSERT_TRUE(refusing.ok());
-    EXPECT_EQ(gtw_open(&conn, "127.0.10.14", GTW_OPEN_LOCK), GTW_MESSAGES | GTW_FAILED);
+    EXPECT_EQ(gtw_open(&conn, "127.0.10.14", GTW_OPEN_LOCK),
+              GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
     expect_closed();
     refusing.finish();
     EXPECT_EQ(refusing.commands, (Strings{"lanlk -e;lockinfo\n", "po -p $\n", lock_marker(),
@@ -343,7 +345,7 @@ TEST_F(Open, FailedStartClosesTheConnection) {
     return "!ERROR: start: no interface\nR>";
   });
   ASSERT_TRUE(target.ok());
-  EXPECT_EQ(gtw_open(&conn, "127.0.10.9", 2), GTW_MESSAGES | GTW_FAILED);
+  EXPECT_EQ(gtw_open(&conn, "127.0.10.9", 2), GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   expect_closed();
   EXPECT_EQ(take_messages(), (Strings{"!ERROR: start: no interface"}));
 }

@@ -24,9 +24,6 @@ size_t queued_bytes;
 // Messages left out since the queue last ran empty.  While any are, every
 // new one is left out too, so that the kept ones are the oldest.
 unsigned long dropped;
-// A message line of the target's ("!...") that reports an error has come
-// since the last command was written, whether it was kept or dropped.
-bool target_error;
 
 // Length of the text without the line ends that close it.
 size_t line_length(const char *text) {
@@ -61,12 +58,12 @@ char *dropped_line() {
 
 int gtw_add_message(const char *text) {
   // A message that reports an error fails the command it belongs to, kept
-  // or not.
-  const int result = strstr(text, "ERROR") ? (GTW_MESSAGES | GTW_FAILED) : GTW_MESSAGES;
-  size_t len = line_length(text);
-  if (text[0] == '!' && result & GTW_FAILED) {
-    target_error = true;
+  // or not; when the target sent it, the command's result says so.
+  int result = GTW_MESSAGES;
+  if (strstr(text, "ERROR")) {
+    result |= text[0] == '!' ? GTW_FAILED | GTW_TARGET_ERROR : GTW_FAILED;
   }
+  size_t len = line_length(text);
   if (dropped > 0 || queued_count >= static_cast<size_t>(GTW_QUEUE_MAX_MESSAGES) ||
       queued_bytes + len > static_cast<size_t>(GTW_QUEUE_MAX_BYTES)) {
     dropped++;
@@ -118,12 +115,7 @@ void gtw_flush_messages() {
     free(text);
   }
   dropped = 0;
-  target_error = false;
 }
-
-bool gtw_target_error_since_command() { return target_error; }
-
-void gtw_forget_target_error() { target_error = false; }
 
 void print_messages() {
   while (char *text = gtw_get_message()) {

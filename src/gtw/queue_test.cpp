@@ -45,22 +45,18 @@ TEST_F(Queue, StartsAfreshAfterFlush) {
 }
 
 TEST_F(Queue, ErrorAnywhereIsAFailure) {
-  EXPECT_EQ(gtw_add_message("!ERROR: no such command"), GTW_MESSAGES | GTW_FAILED);
-  EXPECT_EQ(gtw_add_message("!flash ERROR"), GTW_MESSAGES | GTW_FAILED);
-  EXPECT_EQ(gtw_add_message("!xERRORx"), GTW_MESSAGES | GTW_FAILED);
+  constexpr int kTargetError = GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR;
+  EXPECT_EQ(gtw_add_message("!ERROR: no such command"), kTargetError);
+  EXPECT_EQ(gtw_add_message("!flash ERROR"), kTargetError);
+  EXPECT_EQ(gtw_add_message("!xERRORx"), kTargetError);
   EXPECT_EQ(gtw_add_message("!error in lower case"), GTW_MESSAGES);
   EXPECT_EQ(gtw_add_message("!ERRO R"), GTW_MESSAGES);
   EXPECT_EQ(gtw_add_message(""), GTW_MESSAGES);
   EXPECT_EQ(take_messages().size(), 6u);
-  EXPECT_TRUE(gtw_target_error_since_command());
-  gtw_forget_target_error();
   // Only the target's own message lines tell of an error in the target.
   EXPECT_EQ(gtw_add_message("WINSOCK ERROR = 10054"), GTW_MESSAGES | GTW_FAILED);
-  EXPECT_FALSE(gtw_target_error_since_command());
-  gtw_add_message("!ERROR: flash verify failed");
-  EXPECT_TRUE(gtw_target_error_since_command());
+  EXPECT_EQ(gtw_add_message("!ERROR: flash verify failed"), kTargetError);
   gtw_flush_messages();
-  EXPECT_FALSE(gtw_target_error_since_command());
 }
 
 TEST_F(Queue, PrintsOldestFirstOnePerLine) {
@@ -87,16 +83,9 @@ TEST_F(Queue, KeepsTheOldestAndCountsTheRest) {
     std::string text = "!note " + std::to_string(i);
     EXPECT_EQ(gtw_add_message(text.c_str()), GTW_MESSAGES);
   }
-  EXPECT_FALSE(gtw_target_error_since_command());
-  EXPECT_EQ(gtw_add_message("!ERROR: late"), GTW_MESSAGES | GTW_FAILED);
-  // The error is still known, though its line was dropped.
-  EXPECT_TRUE(gtw_target_error_since_command());
+  // The error is still reported, though its line is dropped.
+  EXPECT_EQ(gtw_add_message("!ERROR: late"), GTW_MESSAGES | GTW_FAILED | GTW_TARGET_ERROR);
   Strings kept = take_messages();
-  // It answers the command it came with: printing the queue keeps it, the
-  // next command forgets it.
-  EXPECT_TRUE(gtw_target_error_since_command());
-  gtw_forget_target_error();
-  EXPECT_FALSE(gtw_target_error_since_command());
   ASSERT_EQ(kept.size(), static_cast<size_t>(GTW_QUEUE_MAX_MESSAGES) + 1);
   EXPECT_EQ(kept[0], "!note 0");
   EXPECT_EQ(kept[GTW_QUEUE_MAX_MESSAGES - 1],
