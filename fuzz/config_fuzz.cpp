@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "config/flash_card.h"
 #include "config/internal.h"
 #include "run_state.h"
 #include "fuzz_test_support.h"
@@ -151,11 +152,15 @@ void check_table(const product_config *table, int count,
 
   // Erase ranges: only on a 38100B, in ascending order, at most two for each
   // entry in the table (the erase command is sized on that).
+  std::vector<const product_config *> stored_entries;
+  for (int i = 0; i < stored; i++) {
+    stored_entries.push_back(&table[i]);
+  }
   int nodes = 0;
   uint32_t previous = 0;
-  for (const flash_range *n = quokka_ranges; n; n = n->next) {
-    FUZZ_CHECK(n->start >= previous);
-    previous = n->start;
+  for (const card_range &n : card_erase_ranges(stored_entries.data(), stored)) {
+    FUZZ_CHECK(n.start >= previous);
+    previous = n.start;
     nodes++;
   }
   if (!quokka) {
@@ -226,6 +231,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     free_nwire_commands(&e);
   }
   free_nwire_commands(config_entry(table, MAX_CONFIG_ENTRIES));
-  clear_quokka_ranges();
   return 0;
 }

@@ -48,12 +48,19 @@ void warn(const char *format, ...)
 // Prints the target's queued messages (the reasons it gave), then ends the
 // run with status 1.
 [[noreturn]] void fail_with_messages();
-// A progress message: shown only with progress messages on.
-inline void say(const char *text) {
-  if (verboseflag) {
-    fputs(text, stderr);
-  }
-}
+// Progress messages, shown only with progress messages on: the one place
+// that decides.  say() writes to standard error, say_out() to standard
+// output, each as printf does.
+void say(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+void say_out(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 
 // Shows the prompt and returns the line typed, without its line end, for the
 // caller to free; ends the run at the end of the input.

@@ -1,5 +1,6 @@
 // Configuration: the product_config record, the reader, the selection of
-// configuration files and the flash erase ranges of a quokka board.  The
+// configuration files; the flash erase ranges of a quokka board are in
+// config/flash_card.h.  The
 // reader's own steps are in config/internal.h.
 #pragma once
 
@@ -63,30 +64,4 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
 char *get_configname(const char *name, unsigned char *local_flag, FILE **file);
 
 // ---- Erase ranges ------------------------------------------------------------
-
-// One area of the flash card, start to end inclusive.
-struct flash_range {
-  flash_range *next;
-  uint32_t start;
-  uint32_t end;  // inclusive
-};
-// The areas the entries will program on a quokka board, in ascending order
-// of start; built while entries are checked, empty (nullptr) otherwise.
-extern flash_range *quokka_ranges;
-
-// Whether the entry programs part of a 38100B's flash card (directly or
-// through the 0xA80000 window); its range is erased before programming.
-bool is_flash_card_entry(const product_config &entry);
-// Adds the entry's areas of the flash card to quokka_ranges; returns 1 when
-// the entry programs the whole card and must take first place.
-int add_quokka_ranges(const product_config *entry);
-// Empties the list, so that it can be built again from the entries that
-// will really be programmed.
-void clear_quokka_ranges();
-// Erases the flash card: unless every area of quokka_ranges is free already,
-// one "pf -e" erases the whole card but for the parts outside those areas that
-// the target reports in use.  Ends the run on a failed command.
-void copy_quokka_flash_parts();
-// Line routine for the "pf -a" probe: sets the uint16_t at `result` to 1 on
-// "Available" and to 0 on "Used", whichever comes first in the line.
-void avail_reply_line(const char *line, void *result);
+// The flash card of a 38100B and its erase: config/flash_card.h.

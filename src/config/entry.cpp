@@ -54,45 +54,32 @@ void release_nwire_commands(product_config *e) {
   e->nwirecmd_count = 0;
 }
 
+// The entry as it will be used, with progress messages on.
 void print_config_entry(const product_config &e) {
   if (marlin) {
-    fprintf(stderr, "System firmware revision required = A.%02d.%02d\n",
-            static_cast<int>(e.genrev / 100), static_cast<int>(e.genrev % 100));
+    say("System firmware revision required = A.%02d.%02d\n", static_cast<int>(e.genrev / 100),
+        static_cast<int>(e.genrev % 100));
   }
-  fprintf(stderr, "ROM identifier address = %lXH\n", static_cast<unsigned long>(e.romidentloc));
-  fputs("Required hardware identifier = ", stderr);
+  say("ROM identifier address = %lXH\n", static_cast<unsigned long>(e.romidentloc));
+  say("Required hardware identifier = ");
   for (int i = 0; i < e.romident_count; i++) {
-    fprintf(stderr, "%lXH%s", static_cast<unsigned long>(e.romident[i]),
-            i + 1 < e.romident_count ? ", " : "\n");
+    say("%lXH%s", static_cast<unsigned long>(e.romident[i]),
+        i + 1 < e.romident_count ? ", " : "\n");
   }
-  fprintf(stderr, "Control ROM start address = %lXH\n", static_cast<unsigned long>(e.romstart));
-  fprintf(stderr, "Control ROM size = %lXH\n", static_cast<unsigned long>(e.romsize));
-  fprintf(stderr, "Control ROM width = %d\n", static_cast<int>(e.romwidth));
+  say("Control ROM start address = %lXH\n", static_cast<unsigned long>(e.romstart));
+  say("Control ROM size = %lXH\n", static_cast<unsigned long>(e.romsize));
+  say("Control ROM width = %d\n", static_cast<int>(e.romwidth));
   if (programming_lan) {
-    fprintf(stderr, "LAN ROM start address = %lXH\n", static_cast<unsigned long>(e.lan_romstart));
-    fprintf(stderr, "LAN ROM size = %lXH\n", static_cast<unsigned long>(e.lan_romsize));
-    fprintf(stderr, "LAN ROM width = %d\n", static_cast<int>(e.lan_romwidth));
+    say("LAN ROM start address = %lXH\n", static_cast<unsigned long>(e.lan_romstart));
+    say("LAN ROM size = %lXH\n", static_cast<unsigned long>(e.lan_romsize));
+    say("LAN ROM width = %d\n", static_cast<int>(e.lan_romwidth));
   }
-  fprintf(stderr, "Programming voltage control address = %lXH\n",
-          static_cast<unsigned long>(e.vppctladdr));
-  fprintf(stderr, "Programming voltage control value = %hXH\n",
-          static_cast<unsigned short>(e.vppvalue));
-  fprintf(stderr, "Programming voltage control mask = %hXH\n",
-          static_cast<unsigned short>(e.vppmask));
+  say("Programming voltage control address = %lXH\n", static_cast<unsigned long>(e.vppctladdr));
+  say("Programming voltage control value = %hXH\n", static_cast<unsigned short>(e.vppvalue));
+  say("Programming voltage control mask = %hXH\n", static_cast<unsigned short>(e.vppmask));
 }
 
 }  // namespace
-
-// The flash card of a 38100B, addressed directly or through the window.
-// Only a 38100B has it.  The test stops short of the card's last byte, as
-// it always has: an entry whose ROM starts on that one byte is an ordinary
-// ROM here, kept on every target and given no erase range.  Counting it in
-// would drop it on other mainframes and change what a 38100B erases, for
-// configurations that already run.
-bool is_flash_card_entry(const product_config &e) {
-  const bool on_card = e.romstart >= FLASH_CARD_START && e.romstart < FLASH_CARD_LAST;
-  return on_card || (quokka && e.romstart == FLASH_CARD_WINDOW);
-}
 
 product_config *config_entry(product_config *table, int index) {
   return config_entry_is_spare(index) ? &spare_entry : &table[index];
@@ -151,19 +138,16 @@ int check_config_entry(product_config *table, int index) {
   }
 
   // Past the table: counted, so that the driver can say how many were left
-  // out, but nothing of it is kept.  Above all it must add no erase range: the
-  // range would be erased and then never programmed.
+  // out, but nothing of it is kept, and it is never programmed.
   if (config_entry_is_spare(index)) {
     release_nwire_commands(e);
     return 1;
   }
 
   e->read_order = index;
-  const int first_place = flash_card ? add_quokka_ranges(e) : 0;
-  if (verboseflag) {
-    print_config_entry(*e);
-  }
-  if (first_place && index != 0) {
+  print_config_entry(*e);
+  // The card is laid out before anything else is put on it.
+  if (flash_card && takes_whole_card(*e) && index != 0) {
     std::swap(table[0], table[index]);
   }
   return 1;

@@ -2,58 +2,40 @@
 // the ranges that the entries will program are erased, and so is every other
 // part of the card that the target reports unused.  Parts in use outside the
 // ranges are named in the erase command so that the target keeps them.
+#include "config/flash_card.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
-#include <new>
 
-#include "config/config.h"
-#include "config/flash_card.h"
-#include "config/internal.h"
-#include "run_state.h"
 #include "gtw/gtw.h"
-
-flash_range *quokka_ranges;
+#include "run_state.h"
 
 namespace {
 
-flash_range *new_range(uint32_t start, uint32_t end) {
-  flash_range *node = new (std::nothrow) flash_range{nullptr, start, end};
-  if (!node) {
-    fputs("Out of memory\n", stderr);
-    exit_romupdate(1);
-  }
-  return node;
-}
-
 // Keeps the list in ascending order of start.  A range that ends just before
-// the node it is put in front of is merged into that node.
-void insert_range(uint32_t start, uint32_t end) {
-  flash_range **link = &quokka_ranges;
-  while (*link && (*link)->start < start) {
-    link = &(*link)->next;
+// the range it is put in front of is merged into that one.
+void insert_range(card_ranges &ranges, uint32_t start, uint32_t end) {
+  auto at = ranges.begin();
+  while (at != ranges.end() && at->start < start) {
+    ++at;
   }
-  flash_range *after = *link;
-  if (after && static_cast<uint64_t>(end) + 1 == after->start) {
-    after->start = start;
+  if (at != ranges.end() && static_cast<uint64_t>(end) + 1 == at->start) {
+    at->start = start;
     return;
   }
-  flash_range *node = new_range(start, end);
-  node->next = after;
-  *link = node;
+  ranges.insert(at, card_range{start, end});
 }
 
 // The card's first 256K goes in front of the list; it is merged with a range
 // that begins right behind it.
-void insert_front_range() {
-  if (quokka_ranges && quokka_ranges->start == FLASH_CARD_FRONT_LAST + 1) {
-    quokka_ranges->start = FLASH_CARD_START;
+void insert_front_range(card_ranges &ranges) {
+  if (!ranges.empty() && ranges.front().start == FLASH_CARD_FRONT_LAST + 1) {
+    ranges.front().start = FLASH_CARD_START;
     return;
   }
-  flash_range *node = new_range(FLASH_CARD_START, FLASH_CARD_FRONT_LAST);
-  node->next = quokka_ranges;
-  quokka_ranges = node;
+  ranges.insert(ranges.begin(), card_range{FLASH_CARD_START, FLASH_CARD_FRONT_LAST});
 }
 
 // The last address of an entry's ROM; a size that would run past the top of
@@ -62,6 +44,20 @@ void insert_front_range() {
 uint32_t range_end(uint32_t start, uint32_t size) {
   uint64_t end = static_cast<uint64_t>(start) + size - 1;
   return end > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(end);
+}
+
+void add_entry_ranges(card_ranges &ranges, const product_config &entry) {
+  if (takes_whole_card(entry)) {
+    // The whole card: its image is programmed into the last 256K (the
+    // programming sequence moves it there), and the first 256K is erased
+    // with it.
+    insert_front_range(ranges);
+    insert_range(ranges, FLASH_CARD_CODE_START, FLASH_CARD_LAST);
+  } else if (entry.romstart == FLASH_CARD_WINDOW) {
+    insert_range(ranges, FLASH_CARD_WINDOW_START, FLASH_CARD_WINDOW_LAST);
+  } else {
+    insert_range(ranges, entry.romstart, range_end(entry.romstart, entry.romsize));
+  }
 }
 
 // Asks the target whether the area holds data: 1 "Available", 0 "Used".  An
@@ -82,50 +78,58 @@ uint16_t probe_area(uint64_t start, uint64_t size) {
 // ascending order, calling visit(start, size) for each.  The walk never goes
 // back: ranges that overlap do not open a gap inside another range.
 template <typename Visit>
-void for_each_gap(Visit visit) {
+void for_each_gap(const card_ranges &ranges, Visit visit) {
   uint64_t a = FLASH_CARD_START;
-  const flash_range *node = quokka_ranges;
+  auto range = ranges.begin();
   // The card's last byte is a gap of its own when the ranges end just
   // before it: it may be in use and must be probed like any other.
   while (a <= FLASH_CARD_LAST) {
-    if (!node) {
+    if (range == ranges.end()) {
       visit(a, FLASH_CARD_END - a);
       break;
     }
-    if (a < node->start) {
-      visit(a, node->start - a);
+    if (a < range->start) {
+      visit(a, range->start - a);
     }
-    a = std::max<uint64_t>(a, static_cast<uint64_t>(node->end) + 1);
-    node = node->next;
+    a = std::max<uint64_t>(a, static_cast<uint64_t>(range->end) + 1);
+    ++range;
   }
 }
 
 }  // namespace
 
-int add_quokka_ranges(const product_config *entry) {
-  if (entry->romstart == FLASH_CARD_START && entry->romsize == FLASH_CARD_SIZE) {
-    // The whole card: its image is programmed into the last 256K (the
-    // programming sequence moves it there), and the first 256K is erased
-    // with it.  The entry goes first so that the card is laid out before
-    // anything else is put on it.
-    insert_front_range();
-    insert_range(FLASH_CARD_CODE_START, FLASH_CARD_LAST);
-    return 1;
-  }
-  if (entry->romstart == FLASH_CARD_WINDOW) {
-    insert_range(FLASH_CARD_WINDOW_START, FLASH_CARD_WINDOW_LAST);
-  } else {
-    insert_range(entry->romstart, range_end(entry->romstart, entry->romsize));
-  }
-  return 0;
+// The test stops short of the card's last byte, as it always has: an entry
+// whose ROM starts on that one byte is an ordinary ROM here, kept on every
+// target and given no erase range.  Counting it in would drop it on other
+// mainframes and change what a 38100B erases, for configurations that
+// already run.  Only a 38100B has the window.
+bool is_flash_card_entry(const product_config &e) {
+  const bool on_card = e.romstart >= FLASH_CARD_START && e.romstart < FLASH_CARD_LAST;
+  return on_card || (quokka && e.romstart == FLASH_CARD_WINDOW);
 }
 
-void clear_quokka_ranges() {
-  while (quokka_ranges) {
-    flash_range *next = quokka_ranges->next;
-    delete quokka_ranges;
-    quokka_ranges = next;
+bool takes_whole_card(const product_config &e) {
+  return e.romstart == FLASH_CARD_START && e.romsize == FLASH_CARD_SIZE;
+}
+
+card_ranges card_erase_ranges(const product_config *const *entries, int count) {
+  std::vector<const product_config *> card;
+  for (int i = 0; i < count; ++i) {
+    if (is_flash_card_entry(*entries[i])) {
+      card.push_back(entries[i]);
+    }
   }
+  // The list depends on the order the ranges are added in (a range merges
+  // only into one behind it), so they are added in reading order, whatever
+  // place an entry has taken in the table.
+  std::stable_sort(card.begin(), card.end(), [](const product_config *a, const product_config *b) {
+    return a->read_order < b->read_order;
+  });
+  card_ranges ranges;
+  for (const product_config *e : card) {
+    add_entry_ranges(ranges, *e);
+  }
+  return ranges;
 }
 
 void avail_reply_line(const char *line, void *result) {
@@ -141,11 +145,11 @@ void avail_reply_line(const char *line, void *result) {
   }
 }
 
-void copy_quokka_flash_parts() {
+void erase_flash_card(const card_ranges &ranges) {
   bool erase_needed = false;
-  for (const flash_range *node = quokka_ranges; node; node = node->next) {
-    const uint64_t size = static_cast<uint64_t>(node->end) - node->start + 1;
-    if (probe_area(node->start, size) == 0) {
+  for (const card_range &range : ranges) {
+    const uint64_t size = static_cast<uint64_t>(range.end) - range.start + 1;
+    if (probe_area(range.start, size) == 0) {
       erase_needed = true;
       break;
     }
@@ -158,7 +162,7 @@ void copy_quokka_flash_parts() {
   // command fits before anything is probed or erased: a cut keep-list would
   // erase data the target was told to keep.
   int gaps = 0;
-  for_each_gap([&](uint64_t, uint64_t) { gaps++; });
+  for_each_gap(ranges, [&](uint64_t, uint64_t) { gaps++; });
   if (gaps > MAX_ERASE_GAPS) {
     fail("Erase command too long: %d flash areas outside the ranges, at most %d\n", gaps,
          MAX_ERASE_GAPS);
@@ -176,7 +180,7 @@ void copy_quokka_flash_parts() {
     length += n;
   };
   append("pf -e");
-  for_each_gap([&](uint64_t start, uint64_t size) {
+  for_each_gap(ranges, [&](uint64_t start, uint64_t size) {
     if (probe_area(start, size) != 0) {
       return;  // free: erased with the ranges
     }

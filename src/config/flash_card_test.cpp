@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
-#include "config/internal.h"
+#include "config/flash_card.h"
 #include "run_state.h"
 #include "gtw/gtw.h"
 
@@ -22,20 +22,36 @@ namespace {
 using testing::ExitedWithCode;
 using Nodes = std::vector<std::pair<uint32_t, uint32_t>>;
 
+// The entries the ranges are built from, in the order they were read.
+std::vector<product_config> entries;
+
+card_ranges ranges() {
+  std::vector<const product_config *> given;
+  for (const product_config &e : entries) {
+    given.push_back(&e);
+  }
+  return card_erase_ranges(given.data(), static_cast<int>(given.size()));
+}
+
 Nodes nodes() {
   Nodes out;
-  for (const flash_range *r = quokka_ranges; r; r = r->next) {
-    out.emplace_back(r->start, r->end);
+  for (const card_range &r : ranges()) {
+    out.emplace_back(r.start, r.end);
   }
   return out;
 }
 
+// Adds an entry read after the others; 1 when it takes the whole card.
 int add(uint32_t romstart, uint32_t romsize) {
   product_config e{};
   e.romstart = romstart;
   e.romsize = romsize;
-  return add_quokka_ranges(&e);
+  e.read_order = static_cast<int32_t>(entries.size());
+  entries.push_back(e);
+  return takes_whole_card(e) ? 1 : 0;
 }
+
+void clear_entries() { entries.clear(); }
 
 std::string probe(uint32_t start, uint32_t size) {
   char text[40];
@@ -134,17 +150,21 @@ class FakeTarget {
 class Ranges : public testing::Test {
  protected:
   void SetUp() override {
-    clear_quokka_ranges();
+    clear_entries();
     verboseflag = 0;
+    quokka = 1;  // the window is the card's only on a 38100B
   }
-  void TearDown() override { clear_quokka_ranges(); }
+  void TearDown() override {
+    clear_entries();
+    quokka = 0;
+  }
 
   // Runs the erase against a fake target and returns what it received.
   std::vector<std::string> erase(std::map<std::string, std::string> replies,
                                  std::string default_reply = "Available") {
     FakeTarget target(std::move(replies), std::move(default_reply));
     testing::internal::CaptureStderr();  // the erase's reply lines
-    copy_quokka_flash_parts();
+    erase_flash_card(ranges());
     testing::internal::GetCapturedStderr();
     return target.finish();
   }
@@ -156,8 +176,12 @@ TEST_F(Ranges, SortedInsertionMergesOnlyARangeThatEndsAtTheNextNode) {
   EXPECT_EQ(add(0x10040000, 0x40000), 0);
   EXPECT_EQ(add(0x10000000, 0x40000), 0);
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}}));
+  // The same list whatever order the entries are handed over in (a whole-
+  // card entry moves to the table's first place): reading order decides.
+  const product_config *swapped[] = {&entries[1], &entries[0]};
+  EXPECT_EQ(card_erase_ranges(swapped, 2), ranges());
 
-  clear_quokka_ranges();
+  clear_entries();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x40000);
   add(0x10040000, 0x20000);     // between the two; touches the first only from behind
@@ -175,13 +199,13 @@ TEST_F(Ranges, WholeCardGoesFirstAndKeepsItsLastQuarter) {
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1003FFFF}, {0x100C0000, 0x100FFFFF}}));
 
   // Its front quarter joins a range that starts right behind it ...
-  clear_quokka_ranges();
+  clear_entries();
   add(0xA80000, 0x40000);
   EXPECT_EQ(add(0x10000000, 0x100000), 1);
   EXPECT_EQ(nodes(), (Nodes{{0x10000000, 0x1007FFFF}, {0x100C0000, 0x100FFFFF}}));
 
   // ... and is put in front of any other first node.
-  clear_quokka_ranges();
+  clear_entries();
   add(0x10080000, 0x40000);
   add(0x10000000, 0x100000);
   EXPECT_EQ(nodes(),
@@ -295,7 +319,7 @@ TEST_F(Ranges, KeepListThatCannotFitEndsTheRunBeforeAnyErase) {
       {
         gtw.command_socket = gtw.control_socket = sv[0];
         gtw.started = 0;
-        copy_quokka_flash_parts();
+        erase_flash_card(ranges());
       },
       ExitedWithCode(1),
       "^romupdate: Erase command too long: 41 flash areas outside the ranges, at most 17\n$");
@@ -313,21 +337,21 @@ TEST_F(Ranges, FailingCommandsEndTheRun) {
   EXPECT_EXIT(
       {
         FakeTarget target({{probe(0x10000000, 0x40000), "!ERROR flash locked"}});
-        copy_quokka_flash_parts();
+        erase_flash_card(ranges());
       },
       ExitedWithCode(1), "!ERROR flash locked");
   EXPECT_EXIT(
       {
         FakeTarget target(
             {{probe(0x10040000, 0xC0000), "Available"}, {"pf -e", "!ERROR erase failed"}}, "Used");
-        copy_quokka_flash_parts();
+        erase_flash_card(ranges());
       },
       ExitedWithCode(1), "!ERROR erase failed");
   // A target that drops the connection fails the run instead of hanging it.
   EXPECT_EXIT(
       {
         FakeTarget target({{probe(0x10000000, 0x40000), "Used"}}, kHangUp);
-        copy_quokka_flash_parts();
+        erase_flash_card(ranges());
       },
       ExitedWithCode(1), "");
 }

@@ -19,14 +19,14 @@ int read_config_line(FILE *file, int *key, char **value);
 void init_config_entry(product_config *table, int index, const char *path,
                        unsigned char for_38100a);
 // Checks the finished entry `index`: 1 when it counts, 0 when it is dropped for this
-// target (its record is reused).  A counted flash-card entry adds its erase ranges and
-// may swap places with record 0.  Ends the run on a missing required value.
+// target (its record is reused).  A counted whole-card entry swaps places with
+// record 0.  Ends the run on a missing required value.
 int check_config_entry(product_config *table, int index);
 
 // The record for entry `index`.  The table holds MAX_CONFIG_ENTRIES records;
 // an entry that would begin past them is read into one spare record instead,
 // so that the rest of its file is still read and checked, but it is never
-// stored in the table, never programmed and never adds erase ranges.
+// stored in the table and never programmed.
 product_config *config_entry(product_config *table, int index);
 inline bool config_entry_is_spare(int index) { return index >= MAX_CONFIG_ENTRIES; }
 

@@ -187,9 +187,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
     fclose(file);
     exit_romupdate(1);
   }
-  if (verboseflag) {
-    printf("\nReading configuration from '%s'\n", path);
-  }
+  say_out("\nReading configuration from '%s'\n", path);
 
   begin_entry(table, count, path, 0, local_flag);
   int key;
@@ -261,9 +259,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
       case KEY_NEWFLASH:
         count += check_config_entry(table, count);
         begin_entry(table, count, path, 0, local_flag);
-        if (verboseflag) {
-          printf("\nFound additional entry in config file\n");
-        }
+        say_out("\nFound additional entry in config file\n");
         break;
       case KEY_OLDFLASH:
         // The entry just finished is the 38100B's; the one that begins here
@@ -271,9 +267,7 @@ int get_config_data(const char *path, FILE *file, unsigned char local_flag, prod
         e->for_38100b = 1;
         count += check_config_entry(table, count);
         begin_entry(table, count, path, 1, local_flag);
-        if (verboseflag) {
-          printf("\nFound 38100A entry in config file\n");
-        }
+        say_out("\nFound 38100A entry in config file\n");
         break;
       case KEY_NOINITR:
         e->initr = 0;

@@ -3,10 +3,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "config/flash_card.h"
 #include "run_state.h"
 #include "platform/platform.h"
 
@@ -21,14 +23,22 @@ class Reader : public testing::Test {
  protected:
   void SetUp() override {
     verboseflag = yak = quokka = marlin = programming_lan = init_r = 0;
-    clear_quokka_ranges();
     // Exactly the table's size on the heap: a write past it is caught by the
     // address sanitizer.
     table.reset(new product_config[MAX_CONFIG_ENTRIES]());
   }
   void TearDown() override {
     release_entries(0);
-    clear_quokka_ranges();
+  }
+
+  // The flash card's erase ranges of the first `count` entries, as the
+  // programming sequence builds them when all of them are programmed.
+  card_ranges card_of(int count) {
+    std::vector<const product_config *> given;
+    for (int i = 0; i < count; i++) {
+      given.push_back(&table[i]);
+    }
+    return card_erase_ranges(given.data(), count);
   }
 
   // The nwire commands of the records from `first` on, which a read
@@ -277,9 +287,8 @@ TEST_F(Reader, QuokkaDropsEntriesForOtherBoards) {
   EXPECT_STREQ(table[0].binname, "keep.X");
   EXPECT_STREQ(table[1].binname, "plain.X");
   // The window entry's flash is listed for erasing.
-  ASSERT_NE(quokka_ranges, nullptr);
-  EXPECT_EQ(quokka_ranges->start, 0x10040000u);
-  EXPECT_EQ(quokka_ranges->next, nullptr);
+  ASSERT_EQ(card_of(2).size(), 1u);
+  EXPECT_EQ(card_of(2)[0].start, 0x10040000u);
 
   for (const char *model : {"29415", "38206", "38218", "38223", "38231", "38235", "38239", "38244",
                             "38252", "38260", "38267"}) {
@@ -289,13 +298,12 @@ TEST_F(Reader, QuokkaDropsEntriesForOtherBoards) {
 
   // Without a quokka only the card's own addresses are dropped.
   quokka = 0;
-  clear_quokka_ranges();
   ASSERT_EQ(
       read("romident 1\nbinname card.X\nromstart 10000000\nnewflash x\nromident 2\nbinname rom.X\n"
            "romstart A80000\nnewflash x\nromident 3\nbinname high.X\nromstart 100FFFFF\n"),
       2);
   EXPECT_STREQ(table[0].binname, "rom.X");
-  EXPECT_EQ(quokka_ranges, nullptr);
+  EXPECT_TRUE(card_of(2).empty());
 }
 
 TEST_F(Reader, WholeCardEntryTakesFirstPlace) {
@@ -326,9 +334,8 @@ TEST_F(Reader, EntriesPastTheTableAreCountedButNotKept) {
   EXPECT_STREQ(table[7].binname, "e0.X");
   // Only the entry inside the table is printed and has its range listed.
   EXPECT_EQ(err.find("ROM identifier address"), err.rfind("ROM identifier address"));
-  ASSERT_NE(quokka_ranges, nullptr);
-  EXPECT_EQ(quokka_ranges->end, 0x1003FFFFu);
-  EXPECT_EQ(quokka_ranges->next, nullptr);
+  ASSERT_EQ(card_of(MAX_CONFIG_ENTRIES).size(), 1u);
+  EXPECT_EQ(card_of(MAX_CONFIG_ENTRIES)[0].end, 0x1003FFFFu);
 
   verboseflag = 0;
   // A whole-card entry past the table never moves into it.

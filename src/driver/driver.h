@@ -2,6 +2,7 @@
 #pragma once
 
 #include "config/config.h"
+#include "driver/program_plan.h"
 
 // The whole run; never returns.
 [[noreturn]] void romupdate_main(int argc, char **argv);
@@ -12,12 +13,12 @@ void identify_target();
 void refuse_lan_on_quokka();
 // Step 10: reboot, reconnect, debug macros.
 void reboot_and_reconnect(const product_config *table, const char *address);
-// Before the first reboot: finds, scans and fits every image the run may
-// write, so that a bad one ends the run before anything on the target has
-// changed.  Prints nothing when all is well.
-void check_images(const product_config *table, int count);
-// Step 11: program the entries and finish.
-[[noreturn]] void program_entries(product_config *table, int count);
+// Before the first reboot: the plan.  Finds, walks and fits every image the
+// run may write, and holds it open, so that a bad one ends the run before
+// anything on the target has changed.  Prints nothing when all is well.
+run_plan check_images(const product_config *table, int count);
+// Step 11: program the entries of the plan and finish.
+[[noreturn]] void program_entries(product_config *table, const run_plan &plan);
 
 // Step 1: options -v and -b.  Returns the index of the first operand; a bad
 // option prints the usage text and ends the process with status 1.

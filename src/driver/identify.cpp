@@ -75,9 +75,7 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
     // The first entry decides: a processor probe's own firmware is
     // programmed from a power-on style reset.
     const char *command = table[0].initr ? "init -r\n" : "init -p\n";
-    if (verboseflag) {
-      fprintf(stderr, "with %s\n", command);
-    }
+    say("with %s\n", command);
     gtw_write_command(&gtw, command);
     interface_started = 2;
     gtw_close(&gtw, 0);

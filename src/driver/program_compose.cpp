@@ -22,6 +22,9 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
   }
 
   plan->code_start = lowest;
+  plan->rom_first = rom_start;
+  const uint64_t rom_end = static_cast<uint64_t>(rom_start) + rom_size - 1;
+  plan->rom_last = rom_end > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(rom_end);
   plan->size = static_cast<uint64_t>(highest) - lowest + 1;
   plan->size_arg = static_cast<uint32_t>(plan->size);
   plan->count = plan->size_arg;
@@ -33,6 +36,7 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
     if (rom_start == FLASH_CARD_START && rom_size == FLASH_CARD_SIZE) {
       plan->code_start = FLASH_CARD_CODE_START;
       plan->size_arg = FLASH_CARD_CODE_SIZE;
+      plan->rom_first = FLASH_CARD_CODE_START;
     } else {
       plan->size_arg = 0;
     }
@@ -41,6 +45,9 @@ image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint
     return image_fit::ends_below;
   }
   plan->count = highest - plan->code_start + 1;
+  if (lowest < plan->rom_first || highest > plan->rom_last) {
+    return image_fit::leaves_rom;
+  }
   return image_fit::ok;
 }
 

@@ -15,6 +15,10 @@ struct image_plan {
   uint32_t size_arg;    // size argument of "pf -p" / "pf -P"
   uint64_t size;        // highest - lowest + 1, as scanned
   uint32_t count;       // bytes announced for the download
+  // The addresses the image may write: the ROM, or on the 1 MB card the
+  // part it is programmed into.
+  uint32_t rom_first;
+  uint32_t rom_last;
 };
 
 enum class image_fit {
@@ -22,12 +26,15 @@ enum class image_fit {
   no_data,     // no data records (or only empty ones)
   too_large,   // larger than the ROM
   ends_below,  // ends below the shifted code start of the 1 MB card
+  leaves_rom,  // fits the ROM's size, but a record lies outside its addresses
 };
 
 // Plans an image scanned as lowest..highest for a ROM.  With quokka_rule
 // (the control ROM on a 38100B) the code start and size argument follow the
 // board's rule: the 1 MB card at 0x10000000 is programmed from 0x100C0000
-// with 0x40000 bytes, every other ROM with a size argument of 0.
+// with 0x40000 bytes, every other ROM with a size argument of 0.  An image
+// that writes outside the ROM's addresses (outside the card's last 256K for
+// the 1 MB card) would overwrite what the run was to keep: leaves_rom.
 image_fit plan_image(uint32_t lowest, uint32_t highest, uint32_t rom_start, uint32_t rom_size,
                      bool quokka_rule, image_plan *plan);
 

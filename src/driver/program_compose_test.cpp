@@ -60,6 +60,25 @@ TEST(ImagePlan, ImageAgainstItsRom) {
   // A span of the whole address space does not wrap to a small size.
   EXPECT_EQ(plan_image(0, 0xFFFFFFFF, 0, 0xFFFFFFFF, false, &p), image_fit::too_large);
   EXPECT_EQ(shown_size(p.size), 0xFFFFFFFFu);
+
+  // Small enough, but not inside the ROM's addresses: the bytes outside
+  // would land on what the run keeps.  Inside, starting late, is allowed.
+  struct {
+    uint32_t lowest, highest, rom_start, rom_size;
+    image_fit fit;
+  } places[] = {
+      {0x27FFFF, 0x28FFFF, 0x280000, 0x40000, image_fit::leaves_rom},   // one byte below
+      {0x290000, 0x2C0000, 0x280000, 0x40000, image_fit::leaves_rom},   // one byte above
+      {0x290000, 0x2BFFFF, 0x280000, 0x40000, image_fit::ok},           // starts late
+      {0xFFFF0000, 0xFFFFFFFF, 0xFFFF0000, 0x20000, image_fit::ok},     // ROM at the top
+      {0x10000000, 0x1003FFFF, 0x10040000, 0x40000, image_fit::leaves_rom},
+  };
+  for (const auto &c : places) {
+    EXPECT_EQ(plan_image(c.lowest, c.highest, c.rom_start, c.rom_size, false, &p), c.fit)
+        << std::hex << c.lowest << "-" << c.highest;
+    EXPECT_EQ(plan_image(c.lowest, c.highest, c.rom_start, c.rom_size, true, &p), c.fit)
+        << std::hex << c.lowest << "-" << c.highest << " on a 38100B";
+  }
 }
 
 TEST(ImagePlan, ImagesWithoutData) {
@@ -71,8 +90,14 @@ TEST(ImagePlan, ImagesWithoutData) {
 
 TEST(ImagePlan, QuokkaRule) {
   image_plan p{};
-  // The 1 MB card: code start and size of its upper part.
-  ASSERT_EQ(plan_image(0x10000000, 0x100FFFFF, 0x10000000, 0x100000, true, &p), image_fit::ok);
+  // The 1 MB card: code start and size of its upper part, the only part the
+  // image may write.
+  ASSERT_EQ(plan_image(0x100C0000, 0x100FFFFF, 0x10000000, 0x100000, true, &p), image_fit::ok);
+  EXPECT_EQ(p.code_start, 0x100C0000u);
+  EXPECT_EQ(p.size_arg, 0x40000u);
+  EXPECT_EQ(p.count, 0x40000u);
+  EXPECT_EQ(plan_image(0x10000000, 0x100FFFFF, 0x10000000, 0x100000, true, &p),
+            image_fit::leaves_rom);
   EXPECT_EQ(p.code_start, 0x100C0000u);
   EXPECT_EQ(p.size_arg, 0x40000u);
   EXPECT_EQ(p.count, 0x40000u);
@@ -86,7 +111,8 @@ TEST(ImagePlan, QuokkaRule) {
   // An image for the card that ends below its upper part has nothing there.
   EXPECT_EQ(plan_image(0x10000000, 0x100BFFFF, 0x10000000, 0x100000, true, &p),
             image_fit::ends_below);
-  ASSERT_EQ(plan_image(0x10000000, 0x100C0000, 0x10000000, 0x100000, true, &p), image_fit::ok);
+  EXPECT_EQ(plan_image(0x10000000, 0x100C0000, 0x10000000, 0x100000, true, &p),
+            image_fit::leaves_rom);
   EXPECT_EQ(p.count, 1u);
 }
 
@@ -99,7 +125,7 @@ TEST(ProgrammingCommands, ProgramAndLanCommands) {
 
   e.romstart = 0x10000000;
   e.romsize = 0x100000;
-  ASSERT_EQ(plan_image(0x10000000, 0x100FFFFF, e.romstart, e.romsize, true, &plan), image_fit::ok);
+  ASSERT_EQ(plan_image(0x100C0000, 0x100FFFFF, e.romstart, e.romsize, true, &plan), image_fit::ok);
   EXPECT_EQ(program_command('p', e, e.romstart, e.romsize, e.romwidth, plan),
             "pf -p 02FFFF7 0FFFF 00 010000000 0100000 16 0100C0000 262144 0\n");
 
@@ -110,7 +136,7 @@ TEST(ProgrammingCommands, ProgramAndLanCommands) {
 
   // The longest numbers still fit the command buffer.
   e.vppctladdr = 0xFFFFFFFF;
-  plan = {0xFFFFFFFF, 0xFFFFFFFF, 0, 0};
+  plan = {0xFFFFFFFF, 0xFFFFFFFF, 0, 0, 0, 0};
   EXPECT_EQ(program_command('p', e, 0xFFFFFFFF, 0xFFFFFFFF, -2147483647 - 1, plan),
             "pf -p 0FFFFFFFF 0FFFF 00 0FFFFFFFF 0FFFFFFFF -2147483648 0FFFFFFFF -1 0\n");
 }

@@ -168,7 +168,8 @@ void romupdate_main(int argc, char **argv) {
     ask_for_progress_messages();
   }
 
-  check_images(entries.table, entries.count);
+  static run_plan plan;
+  plan = check_images(entries.table, entries.count);
   reboot_and_reconnect(entries.table, address);
-  program_entries(entries.table, entries.count);
+  program_entries(entries.table, plan);
 }

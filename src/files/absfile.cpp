@@ -1,15 +1,16 @@
 // Scan of an absolute file for the address range its records cover.
 //
-// The scan is the record walk: the file is read through one fixed buffer
-// and every record's structure is checked on the way, so that an image the
-// target would read differently is refused before anything is sent for it.
+// The scan is the record walk (image_file.h): the file is read through one
+// fixed buffer and every record's structure is checked on the way, so that
+// an image the target would read differently is refused before anything is
+// sent for it.
 #include "files/files.h"
 
 #include <cstdio>
 
 #include "bounds.h"
-#include "files/abs_records.h"
 #include "files/file_handle.h"
+#include "files/image_file.h"
 
 int range_x(const char *path, uint32_t *lowest, uint32_t *highest, char *why, size_t why_size) {
   *lowest = 0xFFFFFFFF;
@@ -22,26 +23,11 @@ int range_x(const char *path, uint32_t *lowest, uint32_t *highest, char *why, si
   if (!file) {
     return 0;
   }
-  abs_walk walk(file.get());
-  abs_record_view record;
-  int step;
-  while ((step = walk.next(&record)) > 0) {
-    if (record.address < *lowest) {
-      *lowest = record.address;
-    }
-    uint32_t last =
-        record.address + record.count - 1;  // modulo 2^32: a count of 0 gives address - 1
-    if (last > *highest) {
-      *highest = last;
-    }
-  }
-  if (step < 0) {
-    if (why && why_size > 0) {
-      snprintf(why, why_size, "%s", walk.reason());
-    }
-    return 0;
-  }
-  return 1;
+  image_scan scan;
+  const bool ok = scan_image(file.get(), &scan, why, why_size);
+  *lowest = scan.lowest;
+  *highest = scan.highest;
+  return ok ? 1 : 0;
 }
 
 int range_x(const char *path, uint32_t *lowest, uint32_t *highest) {

@@ -15,6 +15,12 @@ class file_handle {
   file_handle &operator=(const file_handle &) = delete;
 
   FILE *get() const { return f_; }
+  // Hands the file over; it is no longer closed here.
+  FILE *release() {
+    FILE *f = f_;
+    f_ = nullptr;
+    return f;
+  }
   explicit operator bool() const { return f_ != nullptr; }
 
  private:

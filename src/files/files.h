@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct gtw_conn;
+class held_image;
 
 // Full path of a name under the installation root (one leading "/" of the
 // name dropped); into dest when given (the caller makes room), else a new
@@ -38,3 +39,9 @@ inline constexpr int LOADFILE_FAILED = 3;
 // of the refusal the target sent instead of its go-ahead, with GTW_FAILED
 // set), reasons queued.
 int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash);
+// The same for an image held open since its check (image_file.h): it is sent
+// from that open file, and only as it was checked.  A file that changed is
+// named on standard error and nothing more is sent for it: before the "lcd"
+// when the change shows already, else without the end of records, so that
+// the target never takes other bytes for a whole image.  LOADFILE_FAILED.
+int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash);

@@ -5,8 +5,9 @@
 // reads them, so that the target reads exactly what the scan read; two zero
 // bytes (a zero lead word ends the records); the target's status byte (1 is
 // success; any other value is followed by one more byte); then the target's
-// prompt.  The file is opened only after the go-ahead, and never held in
-// memory.
+// prompt.  A file named by its path is opened only after the go-ahead; an
+// image held since its check is sent from that open file.  Neither is held
+// in memory.
 //
 // For a well-formed file the records are its bytes from offset 28 on,
 // unchanged, with two exceptions: a last record that lacks its fill byte
@@ -22,6 +23,7 @@
 #include "bounds.h"
 #include "files/abs_records.h"
 #include "files/file_handle.h"
+#include "files/image_file.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"
 #include "gtw/trace_format.h"
@@ -128,9 +130,9 @@ int refused(gtw_conn *conn) {
   return gtw_read_prompt_input(conn, nullptr, nullptr, "!") | GTW_FAILED;
 }
 
-}  // namespace
-
-int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
+// Sends the command and waits for the go-ahead.  -1 when the target said go
+// ahead, else the result to return.
+int announce(gtw_conn *conn, const char *path, uint32_t count, unsigned char flash) {
   char command[LOAD_BUFFER_SIZE];
   snprintf(command, sizeof command, flash ? "lcd -qfb %X\n" : "lcd -qb %X\n",
            static_cast<unsigned>(count));
@@ -147,28 +149,43 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
   if (reply == '!') {
     return refused(conn);
   }
+  return -1;
+}
 
-  // From here on a failure leaves the target waiting for data; the caller
-  // ends the run, and its exit routine reboots or releases the target.
-  file_handle file = open_binary(path);
-  if (!file) {
-    file_error(path);
-    return LOADFILE_FAILED;
-  }
-  abs_walk walk(file.get());
+// "path: changed since it was checked (...)": the file is not sent on.
+int changed(const char *path, const char *what) {
+  fprintf(stderr, "%s: changed since it was checked (%s); nothing more is sent for it\n", path,
+          what);
+  return LOADFILE_FAILED;
+}
+
+// The records of the open file, the end of records, and the target's
+// answer.  With `checked` the bytes must be the ones checked: more of them,
+// or other ones, and the end of records is not sent.
+int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *checked) {
+  abs_walk walk(file);
   if (!walk.header()) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
     return LOADFILE_FAILED;
   }
 
   chunked_sender out(conn->command_socket);
+  stream_fingerprint sent;
   abs_record_view record;
   int step;
   static const unsigned char fill_byte = 0;
   while ((step = walk.next(&record)) > 0) {
-    bool sent =
+    sent.add(record.bytes, record.size);
+    if (record.fill_missing) {
+      sent.add(&fill_byte, 1);
+    }
+    if (checked && sent.bytes() > checked->stream_bytes) {
+      trace_stream(path, out.sent(), false);
+      return changed(path, "it is longer");
+    }
+    bool ok =
         out.add(record.bytes, record.size) && (!record.fill_missing || out.add(&fill_byte, 1));
-    if (!sent) {
+    if (!ok) {
       trace_stream(path, out.sent(), true);
       socket_error(path);
       return LOADFILE_FAILED;
@@ -181,6 +198,13 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     fprintf(stderr, "%s: %s\n", path, walk.reason());
     return LOADFILE_FAILED;
   }
+  if (checked && (sent.bytes() != checked->stream_bytes ||
+                  sent.value() != checked->fingerprint)) {
+    // What is still in the buffer stays there.
+    trace_stream(path, out.sent(), false);
+    return changed(path, sent.bytes() != checked->stream_bytes ? "it is shorter"
+                                                              : "its bytes differ");
+  }
 
   static const unsigned char end_of_records[2] = {0, 0};
   bool ended = out.add(end_of_records, sizeof end_of_records) && out.flush();
@@ -190,11 +214,11 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     return LOADFILE_FAILED;
   }
 
-  unsigned char status;
+  unsigned char status, second;
   if (!recv_byte(conn->command_socket, path, &status, trace_kind::status)) {
     return LOADFILE_FAILED;
   }
-  if (status != 1 && !recv_byte(conn->command_socket, path, &reply, trace_kind::status)) {
+  if (status != 1 && !recv_byte(conn->command_socket, path, &second, trace_kind::status)) {
     return LOADFILE_FAILED;
   }
 
@@ -208,4 +232,37 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     result |= gtw_add_message(message) | GTW_FAILED;
   }
   return result;
+}
+
+}  // namespace
+
+int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
+  int result = announce(conn, path, static_cast<uint32_t>(count), flash);
+  if (result >= 0) {
+    return result;
+  }
+  // From here on a failure leaves the target waiting for data; the caller
+  // ends the run, and its exit routine reboots or releases the target.
+  file_handle file = open_binary(path);
+  if (!file) {
+    file_error(path);
+    return LOADFILE_FAILED;
+  }
+  return stream(conn, path, file.get(), nullptr);
+}
+
+int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash) {
+  // A file that changed since its check is not announced at all.
+  if (const char *what = image.change(false)) {
+    return changed(image.path(), what);
+  }
+  if (fseek(image.file(), 0, SEEK_SET) != 0) {
+    file_error(image.path());
+    return LOADFILE_FAILED;
+  }
+  int result = announce(conn, image.path(), count, flash);
+  if (result >= 0) {
+    return result;
+  }
+  return stream(conn, image.path(), image.file(), &image.scan());
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -83,6 +84,23 @@ int plat_trace_create(const char *path);
 // Writes all bytes, without buffering; safe in the interrupt routine.
 void plat_trace_write(int fd, const char *data, size_t size);
 void plat_trace_close(int fd);
+
+// ---- File identity ---------------------------------------------------------
+
+// What tells one state of a file from another: which file it is (device and
+// file number; the volume and file index in the Windows build), its size
+// and the time it was last written, as finely as the system keeps it.
+struct plat_file_stamp {
+  unsigned long long device;
+  unsigned long long file;
+  unsigned long long size;
+  unsigned long long written;
+  bool operator==(const plat_file_stamp &) const = default;
+};
+// The stamp of the file a path names now, or of an open file.  false when
+// the file cannot be looked at (errno set).
+bool plat_stamp_path(const char *path, plat_file_stamp *stamp);
+bool plat_stamp_file(FILE *file, plat_file_stamp *stamp);
 
 // ---- Directory listing -----------------------------------------------------
 
