@@ -456,3 +456,69 @@ TEST(Program, ImagesAreSentAsTheTargetReadsThem) {
     expect_flash(sim, dir.file(c.name + ".X"));
   }
 }
+
+// The image sent is the image checked before the reboot.  One that is
+// replaced or rewritten while the target reboots is refused before the card
+// is probed or erased, and the card keeps what it held.
+TEST(Faults, ImageChangedAfterItsCheckIsRefused) {
+  TempDir dir;
+  std::string kept = make_image(dir, "kept.X", "10040000", "16K", "51");
+  make_image(dir, "card.X", "10040000", "16K", "52");
+  make_image(dir, "other.X", "10040000", "16K", "53");  // the same size and place
+  dir.write("card.cfg", "romident 38100B\nromstart 10040000\nbinname card.X\n");
+  struct Case {
+    std::string label, change, what;
+  };
+  const std::vector<Case> cases = {
+      {"replaced by a rename", "cp other.X new.X && mv new.X card.X",
+       "its name now names another file"},
+      {"rewritten in place", "cat other.X > card.X", "it was written to"},
+  };
+  for (const Case &c : cases) {
+    Sim sim(sim_options({"--target", "38100b", "--flash-image", kept}));
+    RunOptions o;
+    o.cwd = dir.path();
+    o.env["FASTSLEEP_FIRST"] = "cd '" + dir.path() + "' && " + c.change;
+    RunResult r = run({"-v", sim.address(), "card"}, o);
+    EXPECT_EQ(r.status, 1) << c.label << "\n" << r.err;
+    EXPECT_FALSE(r.sleeps.empty()) << c.label;  // the change came after the reboot
+    EXPECT_TRUE(contains(r.err, "Image 'card.X' changed since it was checked (" + c.what + ")"))
+        << c.label << "\n" << r.err;
+    for (const std::string &cmd : programming_commands(sim)) {
+      for (const char *changing : {"pf -a", "pf -e", "pf -p", "lcd"}) {
+        EXPECT_NE(cmd.rfind(changing, 0), 0u) << c.label << ": " << cmd;
+      }
+    }
+    sim.stop();
+    std::string report;
+    EXPECT_TRUE(flash_matches(kept, sim.dump_path(), false, &report)) << c.label << ": " << report;
+    make_image(dir, "card.X", "10040000", "16K", "52");  // back as it was checked
+  }
+}
+
+// An image that fits its ROM's size but not its addresses would write over
+// what the run keeps: on a 38100B, the part of the card in use below the
+// entry's ROM.  It is refused before anything changes.
+TEST(Faults, ImageOutsideItsRomIsRefused) {
+  TempDir dir;
+  std::string kept = make_image(dir, "kept.X", "1003C000", "16K", "61");
+  make_image(dir, "low.X", "1003F000", "8K", "62");
+  dir.write("low.cfg", "romident 38100B\nromstart 10040000\nromsize 40000\nbinname low.X\n");
+  Sim sim(sim_options({"--target", "38100b", "--used", "10000000-1003FFFF", "--flash-image", kept}));
+  RunOptions o;
+  o.cwd = dir.path();
+  RunResult r = run({"-v", sim.address(), "low"}, o);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(contains(r.err, "Image 'low.X' does not fit its ROM at 10040000H to 1007FFFFH: "
+                              "the record at offset 28 writes 1003F000H to 1003F0F9H\n"))
+      << r.err;
+  EXPECT_FALSE(contains(r.err + r.out, "SUCCEEDED"));
+  for (const std::string &cmd : sim.commands()) {
+    for (const char *changing : {"init", "pf -e", "pf -p", "lcd"}) {
+      EXPECT_NE(cmd.rfind(changing, 0), 0u) << cmd;
+    }
+  }
+  sim.stop();
+  std::string report;
+  EXPECT_TRUE(flash_matches(kept, sim.dump_path(), false, &report)) << report;
+}

@@ -5,6 +5,9 @@
  *
  * FASTSLEEP_LOG   file to which each requested number of seconds is appended
  * FASTSLEEP_MS    milliseconds actually slept per requested second (default 20)
+ * FASTSLEEP_FIRST shell command run once, at the first sleep: a test changes
+ *                 the world at a known point of the run (the first sleep is
+ *                 the pause after the reboot command)
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -16,6 +19,13 @@
 #include <unistd.h>
 
 unsigned int sleep(unsigned int seconds) {
+  static int first_done;
+  const char *first = getenv("FASTSLEEP_FIRST");
+  if (!first_done && first && *first) {
+    first_done = 1;
+    int status = system(first);
+    (void)status;
+  }
   const char *log = getenv("FASTSLEEP_LOG");
   if (log && *log) {
     int fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
