@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "files/files_test_support.h"
+#include "files/image_file.h"
 #include "gtw/gtw.h"
 
 namespace {
@@ -103,13 +106,19 @@ class LoadfileTest : public ::testing::Test {
   // result; what the program printed to stderr lands in stderr_.
   int download(const char *path, int count, unsigned char flash,
                std::function<void(fake_target &)> script) {
+    return exchange([&] { return loadfile(&conn_, path, count, flash); }, script);
+  }
+  int download(const held_image &image, uint32_t count, std::function<void(fake_target &)> script) {
+    return exchange([&] { return loadfile(&conn_, image, count, 1); }, script);
+  }
+  int exchange(const std::function<int()> &call, std::function<void(fake_target &)> script) {
     int sock = target_sock_;
     target_ = std::thread([sock, script] {
       fake_target target(sock);
       script(target);
     });
     ::testing::internal::CaptureStderr();
-    int result = loadfile(&conn_, path, count, flash);
+    int result = call();
     stderr_ = ::testing::internal::GetCapturedStderr();
     // Let a target still waiting for data see the end of the connection.
     plat_close_socket(conn_.command_socket);
@@ -309,6 +318,71 @@ TEST_F(LoadfileTest, ShortHeaderFailsAndSendsNothing) {
   EXPECT_EQ(result, 3);
   EXPECT_TRUE(seen.data.empty());
   EXPECT_EQ(stderr_, std::string("Unable to read from file '") + file.path() + "'\n");
+}
+
+// An image held since its check goes out only as it was checked.  A change
+// that shows in the file's size or time stops it before the "lcd"; one that
+// does not (the time put back) is found in the bytes, and the target is not
+// told that the records are complete.
+TEST_F(LoadfileTest, HeldImageIsSentOnlyAsChecked) {
+  const bytes records = concat({record(0x280000, pattern(250)), record(0x2800FA, pattern(7))});
+  struct held_case {
+    const char *name;
+    bool rewrite, keep_time;
+    const char *what;  // the change named, or null
+  };
+  const held_case cases[] = {
+      {"as checked", false, false, nullptr},
+      {"rewritten", true, false, "it was written to"},
+      {"rewritten, its time put back", true, true, "its bytes differ"},
+  };
+  for (const held_case &c : cases) {
+    if (&c != &cases[0]) {
+      SetUp();
+    }
+    temp_file file(concat({header(), records}));
+    held_image image;
+    char why[160];
+    ASSERT_TRUE(image.check(file.path(), why, sizeof why)) << why;
+    EXPECT_EQ(image.scan().stream_bytes, records.size());
+    if (c.rewrite) {
+      struct stat before;
+      ASSERT_EQ(stat(file.path(), &before), 0);
+      FILE *f = fopen(file.path(), "r+b");
+      ASSERT_NE(f, nullptr);
+      fseek(f, 28 + 8 + 100, SEEK_SET);
+      fputc(0x5A, f);
+      fclose(f);
+      if (c.keep_time) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, file.path(), times, 0), 0);
+      }
+    }
+    recording seen;
+    int result = download(image, 0x101, [&seen, &records](fake_target &t) {
+      seen.command = t.read_line();
+      if (seen.command.empty()) {
+        return;
+      }
+      t.send_bytes("G");
+      seen.data = t.read_bytes(records.size() + 2);
+      if (seen.data.size() == records.size() + 2) {
+        t.send_bytes("\x01R$");
+      }
+      t.read_to_end();
+    });
+    if (!c.what) {
+      EXPECT_EQ(result, 0) << c.name << ": " << stderr_;
+      EXPECT_EQ(seen.data, concat({records, {0, 0}})) << c.name;
+      continue;
+    }
+    EXPECT_EQ(result, LOADFILE_FAILED) << c.name;
+    EXPECT_EQ(stderr_, std::string(file.path()) + ": changed since it was checked (" + c.what +
+                           "); nothing more is sent for it\n")
+        << c.name;
+    EXPECT_EQ(seen.command.empty(), !c.keep_time) << c.name;
+    EXPECT_LT(seen.data.size(), records.size() + 2) << c.name << ": the end of records went out";
+  }
 }
 
 TEST_F(LoadfileTest, DeadConnectionFailsAtOnce) {
