@@ -483,7 +483,8 @@ TEST(Faults, ImageChangedAfterItsCheckIsRefused) {
     EXPECT_EQ(r.status, 1) << c.label << "\n" << r.err;
     EXPECT_FALSE(r.sleeps.empty()) << c.label;  // the change came after the reboot
     EXPECT_TRUE(contains(r.err, "Image 'card.X' changed since it was checked (" + c.what + ")"))
-        << c.label << "\n" << r.err;
+        << c.label << "\n"
+        << r.err;
     for (const std::string &cmd : programming_commands(sim)) {
       for (const char *changing : {"pf -a", "pf -e", "pf -p", "lcd"}) {
         EXPECT_NE(cmd.rfind(changing, 0), 0u) << c.label << ": " << cmd;
@@ -504,13 +505,15 @@ TEST(Faults, ImageOutsideItsRomIsRefused) {
   std::string kept = make_image(dir, "kept.X", "1003C000", "16K", "61");
   make_image(dir, "low.X", "1003F000", "8K", "62");
   dir.write("low.cfg", "romident 38100B\nromstart 10040000\nromsize 40000\nbinname low.X\n");
-  Sim sim(sim_options({"--target", "38100b", "--used", "10000000-1003FFFF", "--flash-image", kept}));
+  Sim sim(
+      sim_options({"--target", "38100b", "--used", "10000000-1003FFFF", "--flash-image", kept}));
   RunOptions o;
   o.cwd = dir.path();
   RunResult r = run({"-v", sim.address(), "low"}, o);
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_TRUE(contains(r.err, "Image 'low.X' does not fit its ROM at 10040000H to 1007FFFFH: "
-                              "the record at offset 28 writes 1003F000H to 1003F0F9H\n"))
+  EXPECT_TRUE(contains(r.err,
+                       "Image 'low.X' does not fit its ROM at 10040000H to 1007FFFFH: "
+                       "the record at offset 28 writes 1003F000H to 1003F0F9H\n"))
       << r.err;
   EXPECT_FALSE(contains(r.err + r.out, "SUCCEEDED"));
   for (const std::string &cmd : sim.commands()) {

@@ -27,9 +27,7 @@ class Reader : public testing::Test {
     // address sanitizer.
     table.reset(new product_config[MAX_CONFIG_ENTRIES]());
   }
-  void TearDown() override {
-    release_entries(0);
-  }
+  void TearDown() override { release_entries(0); }
 
   // The flash card's erase ranges of the first `count` entries, as the
   // programming sequence builds them when all of them are programmed.

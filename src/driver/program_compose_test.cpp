@@ -67,10 +67,10 @@ TEST(ImagePlan, ImageAgainstItsRom) {
     uint32_t lowest, highest, rom_start, rom_size;
     image_fit fit;
   } places[] = {
-      {0x27FFFF, 0x28FFFF, 0x280000, 0x40000, image_fit::leaves_rom},   // one byte below
-      {0x290000, 0x2C0000, 0x280000, 0x40000, image_fit::leaves_rom},   // one byte above
-      {0x290000, 0x2BFFFF, 0x280000, 0x40000, image_fit::ok},           // starts late
-      {0xFFFF0000, 0xFFFFFFFF, 0xFFFF0000, 0x20000, image_fit::ok},     // ROM at the top
+      {0x27FFFF, 0x28FFFF, 0x280000, 0x40000, image_fit::leaves_rom},  // one byte below
+      {0x290000, 0x2C0000, 0x280000, 0x40000, image_fit::leaves_rom},  // one byte above
+      {0x290000, 0x2BFFFF, 0x280000, 0x40000, image_fit::ok},          // starts late
+      {0xFFFF0000, 0xFFFFFFFF, 0xFFFF0000, 0x20000, image_fit::ok},    // ROM at the top
       {0x10000000, 0x1003FFFF, 0x10040000, 0x40000, image_fit::leaves_rom},
   };
   for (const auto &c : places) {

@@ -70,12 +70,13 @@ std::unique_ptr<planned_image> hold_image(const char *path) {
   const image_scan &scan = image.file.scan();
   const image_record_place &record =
       scan.lowest < image.fit.rom_first ? scan.lowest_record : scan.highest_record;
-  fail("Image '%s' does not fit its ROM at %lXH to %lXH: the record at offset %llu writes "
-       "%lXH to %lXH\n",
-       image.file.path(), static_cast<unsigned long>(image.fit.rom_first),
-       static_cast<unsigned long>(image.fit.rom_last),
-       static_cast<unsigned long long>(record.offset), static_cast<unsigned long>(record.first),
-       static_cast<unsigned long>(record.last));
+  fail(
+      "Image '%s' does not fit its ROM at %lXH to %lXH: the record at offset %llu writes "
+      "%lXH to %lXH\n",
+      image.file.path(), static_cast<unsigned long>(image.fit.rom_first),
+      static_cast<unsigned long>(image.fit.rom_last),
+      static_cast<unsigned long long>(record.offset), static_cast<unsigned long>(record.first),
+      static_cast<unsigned long>(record.last));
 }
 
 // The flash programming loader of a 38100A, always from the installation.

@@ -198,12 +198,11 @@ int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *check
     fprintf(stderr, "%s: %s\n", path, walk.reason());
     return LOADFILE_FAILED;
   }
-  if (checked && (sent.bytes() != checked->stream_bytes ||
-                  sent.value() != checked->fingerprint)) {
+  if (checked && (sent.bytes() != checked->stream_bytes || sent.value() != checked->fingerprint)) {
     // What is still in the buffer stays there.
     trace_stream(path, out.sent(), false);
-    return changed(path, sent.bytes() != checked->stream_bytes ? "it is shorter"
-                                                              : "its bytes differ");
+    return changed(path,
+                   sent.bytes() != checked->stream_bytes ? "it is shorter" : "its bytes differ");
   }
 
   static const unsigned char end_of_records[2] = {0, 0};

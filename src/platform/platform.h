@@ -95,7 +95,6 @@ struct plat_file_stamp {
   unsigned long long file;
   unsigned long long size;
   unsigned long long written;
-  bool operator==(const plat_file_stamp &) const = default;
 };
 // The stamp of the file a path names now, or of an open file.  false when
 // the file cannot be looked at (errno set).

@@ -29,9 +29,8 @@ bool fill(HANDLE handle, plat_file_stamp *stamp) {
 bool plat_stamp_path(const char *path, plat_file_stamp *stamp) {
   // Looked at without reading, and without standing in the way of anyone
   // who writes, renames or deletes the file meanwhile.
-  HANDLE handle =
-      CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     errno = ENOENT;
     return false;
