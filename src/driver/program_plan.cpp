@@ -96,21 +96,32 @@ std::unique_ptr<planned_image> plan_loader(const product_config &first) {
   return image;
 }
 
-std::unique_ptr<planned_image> plan_control_image(const product_config &e) {
-  owned_path path = image_path(e.binname, e.local_flag, "Control");
+// The ROM an image is fitted to.  The size error of the control image goes
+// to standard error, that of the LAN image to standard output.
+struct rom_target {
+  const char *kind;      // names the image: "Control", "LAN"
+  const char *rom_name;  // names the ROM in the size error: "Rom", "LAN Rom"
+  uint32_t start;
+  uint32_t size;
+  bool quokka_rule;  // the control ROM on a 38100B
+  FILE *size_error_stream;
+};
+
+std::unique_ptr<planned_image> plan_rom_image(const char *name, unsigned char local_flag,
+                                              const rom_target &rom) {
+  owned_path path = image_path(name, local_flag, rom.kind);
   auto image = hold_image(path.get());
   const image_scan &scan = image->file.scan();
-  image_fit fit =
-      plan_image(scan.lowest, scan.highest, e.romstart, e.romsize, quokka != 0, &image->fit);
-  switch (fit) {
+  switch (
+      plan_image(scan.lowest, scan.highest, rom.start, rom.size, rom.quokka_rule, &image->fit)) {
     case image_fit::ok:
       break;
     case image_fit::no_data:
       refuse_empty_image(path.get());
     case image_fit::too_large:
-      fprintf(stderr, "ERROR:  Code size %lXH > Rom size %lXH\n",
-              static_cast<unsigned long>(shown_size(image->fit.size)),
-              static_cast<unsigned long>(e.romsize));
+      fprintf(rom.size_error_stream, "ERROR:  Code size %lXH > %s size %lXH\n",
+              static_cast<unsigned long>(shown_size(image->fit.size)), rom.rom_name,
+              static_cast<unsigned long>(rom.size));
       exit_romupdate(1);
     case image_fit::ends_below:
       fail("Image '%s' ends below code start %lXH\n", path.get(),
@@ -121,27 +132,14 @@ std::unique_ptr<planned_image> plan_control_image(const product_config &e) {
   return image;
 }
 
+std::unique_ptr<planned_image> plan_control_image(const product_config &e) {
+  return plan_rom_image(e.binname, e.local_flag,
+                        {"Control", "Rom", e.romstart, e.romsize, quokka != 0, stderr});
+}
+
 std::unique_ptr<planned_image> plan_lan_image(const product_config &e) {
-  owned_path path = image_path(e.lan_binname, e.local_flag, "LAN");
-  auto image = hold_image(path.get());
-  const image_scan &scan = image->file.scan();
-  image_fit fit =
-      plan_image(scan.lowest, scan.highest, e.lan_romstart, e.lan_romsize, false, &image->fit);
-  switch (fit) {
-    case image_fit::ok:
-      break;
-    case image_fit::no_data:
-      refuse_empty_image(path.get());
-    case image_fit::leaves_rom:
-      refuse_outside_rom(*image);
-    case image_fit::too_large:
-    case image_fit::ends_below:  // not without the 38100B's rule
-      printf("ERROR:  Code size %lXH > LAN Rom size %lXH\n",
-             static_cast<unsigned long>(shown_size(image->fit.size)),
-             static_cast<unsigned long>(e.lan_romsize));
-      exit_romupdate(1);
-  }
-  return image;
+  return plan_rom_image(e.lan_binname, e.local_flag,
+                        {"LAN", "LAN Rom", e.lan_romstart, e.lan_romsize, false, stdout});
 }
 
 void verify_image(const std::unique_ptr<planned_image> &image) {
