@@ -56,6 +56,12 @@ struct product_config {
 int get_config_data(const char *path, FILE *file, unsigned char local_flag, product_config *table,
                     int count);
 
+// The path of an image that the entry names (`name` is one of its image
+// fields): beside the current directory when its file was found there, else
+// under the installation root.  For the caller to free; nullptr when there is
+// none.
+char *config_image_path(const product_config &entry, const char *name);
+
 // ---- Selection ---------------------------------------------------------------
 
 // Opens the configuration file `name` (nullptr: picked from a menu), here (*local_flag 1)

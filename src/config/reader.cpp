@@ -8,6 +8,7 @@
 #include "config/config.h"
 #include "config/internal.h"
 #include "config/scan.h"
+#include "files/files.h"
 #include "run_state.h"
 #include "platform/platform.h"
 
@@ -101,7 +102,8 @@ int find_key(const char *token) {
 }
 
 // A file found next to the configuration file keeps its images beside it
-// too: only the file name part of the value is kept.
+// too: only the file name part of the value is kept, and config_image_path
+// looks for it in the current directory.
 const char *image_name(const char *value, unsigned char local_flag) {
   if (!local_flag) {
     return value;
@@ -146,6 +148,10 @@ void add_nwirecmd(product_config *e, const char *value) {
 }
 
 }  // namespace
+
+char *config_image_path(const product_config &entry, const char *name) {
+  return entry.local_flag ? strdup(name) : fxrname(name, nullptr);
+}
 
 int read_config_line(FILE *file, int *key, char **value) {
   const int line_size = std::min(plat_text().line_size, CONFIG_LINE_SIZE);

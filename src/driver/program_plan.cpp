@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "driver/driver.h"
@@ -37,11 +36,10 @@ const char *class_excludes(const product_config &e) {
   return nullptr;
 }
 
-// An image name as the entry holds it (found beside the configuration file)
-// or under the installation root.  `kind` names the image in the message
-// when there is no path for it.
-owned_path image_path(const char *name, unsigned char local_flag, const char *kind) {
-  owned_path path(local_flag ? strdup(name) : fxrname(name, nullptr));
+// The path of one of the entry's images.  `kind` names the image in the
+// message when there is no path for it.
+owned_path image_path(const product_config &e, const char *name, const char *kind) {
+  owned_path path(config_image_path(e, name));
   if (!path) {
     fail("Error in getting %s binary path name\n", kind);
   }
@@ -107,9 +105,9 @@ struct rom_target {
   FILE *size_error_stream;
 };
 
-std::unique_ptr<planned_image> plan_rom_image(const char *name, unsigned char local_flag,
+std::unique_ptr<planned_image> plan_rom_image(const product_config &e, const char *name,
                                               const rom_target &rom) {
-  owned_path path = image_path(name, local_flag, rom.kind);
+  owned_path path = image_path(e, name, rom.kind);
   auto image = hold_image(path.get());
   const image_scan &scan = image->file.scan();
   switch (
@@ -133,12 +131,12 @@ std::unique_ptr<planned_image> plan_rom_image(const char *name, unsigned char lo
 }
 
 std::unique_ptr<planned_image> plan_control_image(const product_config &e) {
-  return plan_rom_image(e.binname, e.local_flag,
+  return plan_rom_image(e, e.binname,
                         {"Control", "Rom", e.romstart, e.romsize, quokka != 0, stderr});
 }
 
 std::unique_ptr<planned_image> plan_lan_image(const product_config &e) {
-  return plan_rom_image(e.lan_binname, e.local_flag,
+  return plan_rom_image(e, e.lan_binname,
                         {"LAN", "LAN Rom", e.lan_romstart, e.lan_romsize, false, stdout});
 }
 
