@@ -73,9 +73,7 @@ void release_or_reboot() {
       release();
       break;
     case 2:
-      if (verboseflag) {
-        fputs("\nRebooting Flash Target System...\n", stderr);
-      }
+      say("\nRebooting Flash Target System...\n");
       if (bdm_flag) {
         release();
       } else {
@@ -104,9 +102,7 @@ void exit_romupdate(int status) {
     exiting = true;
     release_or_reboot();
   }
-  if (verboseflag) {
-    fputs(status ? kFailed : kSucceeded, stderr);
-  }
+  say("%s", status ? kFailed : kSucceeded);
   fflush(stdout);
   fflush(stderr);
   trace_exit(status);

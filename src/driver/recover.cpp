@@ -99,9 +99,7 @@ void recover_target(bool reboot) {
   gtw_flush_messages();
   switch (c.result) {
     case lock_clearing::outcome::removed:
-      if (verboseflag) {
-        fprintf(stderr, "Reconnected to %s and removed this run's lock marker\n", target_address);
-      }
+      say("Reconnected to %s and removed this run's lock marker\n", target_address);
       if (!reboot) {
         gtw_close(&gtw, 0);
         return;
