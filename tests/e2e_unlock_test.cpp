@@ -85,6 +85,29 @@ TEST(Unlock, ForeignMarkerIsRemovedOnlyWithForce) {
   EXPECT_EQ(r.out, sim.address() + " is not locked\n");
 }
 
+TEST(Unlock, MarkerFieldsAreShownNotObeyed) {
+  // Anyone on the network can write the marker, and with it what the
+  // operator's terminal does: here, go up a line, erase it and claim that
+  // the target is free, then conceal what follows.
+  Sim sim;
+  RunOptions plant;
+  plant.program = "/bin/bash";
+  plant.env["A"] = sim.address();
+  run({"-c", R"x(exec 3<>"/dev/tcp/$A/3810" && printf '%s\n' 'mac lockinfo={echo )x"
+             R"x("user: 4242" \0A "userinterface: 1 (terminal)" \0A "host name: bench7" )x"
+             R"x(\1B "[1A" \1B "[2K" "'"$A"' is free" \1B "[8m" \0A}' >&3 && )x"
+             R"x(read -r -t 5 -n 2 prompt <&3)x"},
+      plant);
+
+  RunResult r = unlock({sim.address()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, sim.address() +
+                       " is locked by user 4242, user interface 1 (terminal), host "
+                       "bench7\\x1B[1A\\x1B[2K" +
+                       sim.address() + " is free\\x1B[8m\n");
+  EXPECT_FALSE(sent(sim, "mac -d lockinfo"));
+}
+
 TEST(Unlock, FreeTargetIsOnlyProbed) {
   Sim sim;
   RunResult r = unlock({sim.address()});

@@ -10,6 +10,7 @@
 #include "gtw/control.h"
 #include "gtw/trace.h"
 #include "gtw/trace_format.h"
+#include "gtw/visible.h"
 #include "bounds.h"
 
 namespace {
@@ -232,4 +233,6 @@ int gtw_get_status(char *status) {
 
 void ignore_reply_line(const char *, void *) {}
 
-void print_reply_line(const char *line, void *) { fprintf(stderr, "%s\n", line); }
+void print_reply_line(const char *line, void *) {
+  fprintf(stderr, "%s\n", visible_text(line).c_str());
+}

@@ -1,5 +1,7 @@
 #include "gtw/lock_marker.h"
 
+#include "gtw/visible.h"
+
 namespace {
 
 std::string_view trimmed(std::string_view text) {
@@ -45,14 +47,16 @@ bool held_by(const lock_holder &holder, std::string_view user, std::string_view 
          holder.host == host;
 }
 
+// Whoever wrote the marker chose its bytes: they are shown, never obeyed by
+// the terminal that prints the description.
 std::string describe_holder(const lock_holder &holder, const std::vector<std::string> &lines) {
   if (holder.complete) {
-    return "user " + holder.user + ", user interface " + holder.user_interface + ", host " +
-           holder.host;
+    return "user " + visible_text(holder.user) + ", user interface " +
+           visible_text(holder.user_interface) + ", host " + visible_text(holder.host);
   }
   std::string text = "a lock marker that reads:";
   for (const std::string &line : lines) {
-    text += "\n    " + line;
+    text += "\n    " + visible_text(line);
   }
   return text;
 }

@@ -26,5 +26,6 @@ lock_holder read_lock_marker(const std::vector<std::string> &lines);
 bool held_by(const lock_holder &holder, std::string_view user, std::string_view host);
 
 // "user 1000, user interface 4 (gateway), host bench7", or the marker's own
-// lines when it is not complete.
+// lines when it is not complete; ready to print, its control bytes shown as
+// visible_text() shows them.
 std::string describe_holder(const lock_holder &holder, const std::vector<std::string> &lines);

@@ -42,6 +42,17 @@ TEST(LockMarker, DescriptionNamesTheHolderOrQuotesTheMarker) {
   lines_t odd = {"held by the bench", "since Monday"};
   EXPECT_EQ(describe_holder(read_lock_marker(odd), odd),
             "a lock marker that reads:\n    held by the bench\n    since Monday");
+
+  // Whoever wrote the marker cannot write to the terminal through it.
+  lines_t hostile = {"user: 4242", "userinterface: 1 (terminal)",
+                     "host name: b7\x1b[2K\r10.0.0.1 is free\x1b[8m"};
+  EXPECT_EQ(describe_holder(read_lock_marker(hostile), hostile),
+            "user 4242, user interface 1 (terminal), host "
+            "b7\\x1B[2K\\x0D10.0.0.1 is free\\x1B[8m");
+  hostile.push_back("\2331A");  // the one-byte CSI (0x9B): cursor up
+  EXPECT_EQ(describe_holder(read_lock_marker(hostile), hostile).substr(25),
+            "\n    user: 4242\n    userinterface: 1 (terminal)\n    host name: "
+            "b7\\x1B[2K\\x0D10.0.0.1 is free\\x1B[8m\n    \\x9B1A");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "bounds.h"
+#include "gtw/visible.h"
 
 namespace {
 
@@ -117,9 +118,11 @@ void gtw_flush_messages() {
   dropped = 0;
 }
 
+// A message may hold anything the target sent: its control bytes are shown,
+// not obeyed by the operator's terminal.
 void print_messages() {
   while (char *text = gtw_get_message()) {
-    fprintf(stderr, "%s\n", text);
+    fprintf(stderr, "%s\n", visible_text(text).c_str());
     free(text);
   }
   fflush(stderr);

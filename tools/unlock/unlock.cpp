@@ -16,6 +16,7 @@
 #include "bounds.h"
 #include "gtw/gtw.h"
 #include "gtw/lock_clear.h"
+#include "gtw/visible.h"
 #include "romupdate_version.h"
 
 namespace {
@@ -46,13 +47,15 @@ int bad_usage(const char *why) {
 }
 
 // Prints the reasons the connection layer queued, each with the program name.
+// The target's own messages among them are shown, not obeyed, by the
+// terminal.
 void print_reasons() {
   while (char *text = gtw_get_message()) {
     size_t n = strlen(text);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r')) {
       n--;
     }
-    fprintf(stderr, "%s: %.*s\n", program, static_cast<int>(n), text);
+    fprintf(stderr, "%s: %s\n", program, visible_text(std::string_view(text, n)).c_str());
     free(text);
   }
 }
