@@ -35,8 +35,9 @@ bool trace_bench(const paths &p, int repeat) {
   fflush(stdout);
   std::vector<double> off, on;
   auto timed = [&](bool traced, std::vector<double> *into) {
-    if (traced && !trace_start()) {
-      perror(("romupdate-bench: " + trace).c_str());
+    const char *why = nullptr;
+    if (traced && !trace_start("romupdate-bench", &why)) {
+      fprintf(stderr, "romupdate-bench: %s: %s\n", trace.c_str(), why);
       return false;
     }
     double start = now_seconds();

@@ -53,3 +53,12 @@ inline constexpr int WIN32_SOCKET_ERROR_SIZE = 40;  // "WINSOCK ERROR = %d\n"
 // Trace: one event line, escaped text included (a received chunk escapes to
 // at most four times its size); longer lines go out in several writes.
 inline constexpr int TRACE_LINE_SIZE = 4 * GTW_CHUNK_SIZE + 128;
+// A flood of the target's text (reply and control-message lines with no
+// event of the program's in between) is written up to both bounds, and the
+// rest counted in one line.
+inline constexpr int TRACE_FLOOD_MAX_LINES = 512;
+inline constexpr int TRACE_FLOOD_MAX_BYTES = 64 * 1024;  // received bytes
+// The one line that says the trace broke off: the program name, the path
+// (cut when it is longer) and the system's reason.
+inline constexpr int TRACE_NOTICE_SIZE = 1024;
+inline constexpr int TRACE_NOTICE_REASON_SIZE = 128;

@@ -1,6 +1,5 @@
 // The run from the command line to the programming: options, address,
 // connection, identification, configuration, reboot.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,6 +108,9 @@ int parse_options(int argc, char **argv) {
 }
 
 void romupdate_main(int argc, char **argv) {
+  // Output that cannot be written (a reader that quit, a full disk) is lost,
+  // and the run goes on: the target is never left half-programmed for it.
+  plat_ignore_output_signals();
   // Nothing printed may be lost when the interrupt routine ends the process
   // with _exit, and standard output and error must keep their order.
   setvbuf(stdout, nullptr, _IONBF, 0);
@@ -118,11 +120,6 @@ void romupdate_main(int argc, char **argv) {
   prepare_interrupt_texts();
 
   int operand = parse_options(argc, argv);
-  // An operator who asked for a trace must not get a run without one.
-  if (!trace_start()) {
-    warn("Can't create trace file '%s': %s\n", trace_path(), strerror(errno));
-    exit(1);
-  }
 
   const char *address;
   if (operand < argc) {
@@ -134,6 +131,15 @@ void romupdate_main(int argc, char **argv) {
 
   remember_target(address);
   plat_install_interrupts(interrupt_handler);
+
+  // After the handlers: opening a FIFO waits for its reader, and Ctrl+C
+  // must end that wait through the exit routine.  An operator who asked for
+  // a trace must not get a run without one.
+  const char *why = nullptr;
+  if (!trace_start(program_name, &why)) {
+    warn("Can't create trace file '%s': %s\n", trace_path(), why);
+    exit(1);
+  }
 
   int result = gtw_open(&gtw, address, GTW_OPEN_LOCK);
   if (result != 0) {

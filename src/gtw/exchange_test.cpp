@@ -287,7 +287,8 @@ TEST_F(Exchange, TraceMarksACommandThatWasNotSent) {
   ASSERT_GE(fd, 0);
   close(fd);
   setenv("ROMUPDATE_TRACE", path, 1);
-  ASSERT_TRUE(trace_start());
+  const char *why = nullptr;
+  ASSERT_TRUE(trace_start("romupdate", &why)) << why;
   gtw_write_command(&conn, "ver\n");
   command.close_theirs();
   gtw_write_command(&conn, "init -p\n");

@@ -4,10 +4,17 @@
 // or /dev/stderr shows each event the moment it happens.  The writer does
 // not allocate and formats without stdio: the exit event is also written
 // from the interrupt routine.
+//
+// The trace is bounded the way the message queue is: a target that sends
+// without end while the program waits for its prompt gets its first
+// TRACE_FLOOD_MAX_LINES lines written (at most TRACE_FLOOD_MAX_BYTES of
+// them), and the rest of that flood counted in one "omitted" line, written
+// before the program's next event.
 #include "gtw/trace.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -24,8 +31,23 @@ namespace {
 
 int trace_fd = -1;
 const char *path;
+const char *program = "romupdate";
 unsigned session;
 std::chrono::steady_clock::time_point started;
+
+// A write failed (a full disk, a reader gone): said once, and nothing more
+// is written, so that the trace ends where it broke off.
+bool broken;
+// "PROGRAM: trace file 'PATH' could not be written to its end: ", composed
+// when the trace starts; the reason is added when it happens.
+char failure_text[TRACE_NOTICE_SIZE];
+size_t failure_prefix;
+
+// The target's text in a row, with nothing of the program's in between:
+// its first lines are written, the rest only counted.
+unsigned long flood_lines;
+size_t flood_bytes;
+unsigned long omitted;
 
 unsigned long elapsed_millis() {
   auto d = std::chrono::steady_clock::now() - started;
@@ -33,14 +55,34 @@ unsigned long elapsed_millis() {
       std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
-// One event line: the start, the escaped text in as many writes as it
-// needs, the line feed.  errno is left as it was, since callers print the
-// error of the call they trace after tracing it.
-void write_event(const char *kind, const char *text, size_t size) {
-  if (trace_fd < 0) {
-    return;
+bool is_target_text(const char *kind) {
+  return strcmp(kind, trace_kind::reply) == 0 || strcmp(kind, trace_kind::control_message) == 0;
+}
+
+size_t append(char *out, size_t n, size_t room, const char *text) {
+  while (*text && n < room - 1) {
+    out[n++] = *text++;
   }
-  int saved = errno;
+  out[n] = '\0';
+  return n;
+}
+
+void report_failure(int error) {
+  broken = true;
+  size_t n = append(failure_text, failure_prefix, sizeof failure_text - 1, plat_errno_text(error));
+  append(failure_text, n, sizeof failure_text, "\n");
+  plat_write_stderr(failure_text);
+}
+
+void put(const char *data, size_t size) {
+  if (!broken && !plat_trace_write(trace_fd, data, size)) {
+    report_failure(errno);
+  }
+}
+
+// One event line: the start, the escaped text in as many writes as it
+// needs, the line feed.
+void write_line(const char *kind, const char *text, size_t size) {
   char line[TRACE_LINE_SIZE];
   size_t n = trace_line_start(line, sizeof line, session, elapsed_millis(), kind);
   size_t pos = 0;
@@ -51,11 +93,44 @@ void write_event(const char *kind, const char *text, size_t size) {
     if (pos >= size) {
       break;
     }
-    plat_trace_write(trace_fd, line, n);
+    put(line, n);
     n = 0;
   }
   line[n++] = '\n';
-  plat_trace_write(trace_fd, line, n);
+  put(line, n);
+}
+
+void write_omitted() {
+  char text[64];
+  size_t n = trace_put_unsigned(text, omitted);
+  n = append(text, n, sizeof text, " further lines from the target were left out");
+  omitted = 0;
+  write_line(trace_kind::omitted, text, n);
+}
+
+// One event, unless the target is flooding.  errno is left as it was, since
+// callers print the error of the call they trace after tracing it.
+void write_event(const char *kind, const char *text, size_t size) {
+  if (trace_fd < 0 || broken) {
+    return;
+  }
+  int saved = errno;
+  if (!is_target_text(kind)) {
+    if (omitted > 0) {
+      write_omitted();
+    }
+    flood_lines = 0;
+    flood_bytes = 0;
+  } else if (omitted > 0 || flood_lines >= static_cast<unsigned long>(TRACE_FLOOD_MAX_LINES) ||
+             flood_bytes + size > static_cast<size_t>(TRACE_FLOOD_MAX_BYTES)) {
+    ++omitted;
+    errno = saved;
+    return;
+  } else {
+    ++flood_lines;
+    flood_bytes += size;
+  }
+  write_line(kind, text, size);
   errno = saved;
 }
 
@@ -64,23 +139,38 @@ void write_number(const char *kind, unsigned long value) {
   write_event(kind, digits, trace_put_unsigned(digits, value));
 }
 
+void say_waiting(const char *name) {
+  fprintf(stderr, "%s: trace file '%s' is a FIFO: waiting for a reader\n", program, name);
+}
+
 }  // namespace
 
-bool trace_start() {
+bool trace_start(const char *program_name, const char **why) {
   const char *name = getenv("ROMUPDATE_TRACE");
   if (!name || !*name) {
     return true;
   }
   path = name;
-  trace_fd = plat_trace_create(name);
+  program = program_name;
+  const char *refusal = nullptr;
+  trace_fd = plat_trace_create(name, &refusal, say_waiting);
   if (trace_fd < 0) {
+    *why = refusal ? refusal : strerror(errno);
     return false;
   }
+  broken = false;
+  flood_lines = 0;
+  flood_bytes = 0;
+  omitted = 0;
+  // Room is left for the reason however long the name.
+  int n = snprintf(failure_text, sizeof failure_text - TRACE_NOTICE_REASON_SIZE,
+                   "%s: trace file '%s' could not be written to its end: ", program, name);
+  failure_prefix = n < 0 ? 0 : strlen(failure_text);
   started = std::chrono::steady_clock::now();
   char text[GTW_TEXT_SIZE];
-  size_t n = trace_header_text(text, sizeof text, "romupdate", ROMUPDATE_VERSION, plat_name(),
-                               std::time(nullptr));
-  write_event(trace_kind::header, text, n);
+  size_t size = trace_header_text(text, sizeof text, "romupdate", ROMUPDATE_VERSION, plat_name(),
+                                  std::time(nullptr));
+  write_event(trace_kind::header, text, size);
   return true;
 }
 
@@ -92,6 +182,7 @@ void trace_stop() {
   }
   trace_fd = -1;
   session = 0;
+  broken = false;
 }
 const char *trace_path() { return path ? path : ""; }
 

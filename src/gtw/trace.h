@@ -7,8 +7,11 @@
 #include <cstddef>
 
 // Creates the trace when ROMUPDATE_TRACE asks for one and writes its header.
-// false (errno set) when the file cannot be created.
-bool trace_start();
+// false, with *why saying why, when the file cannot be created or is
+// refused.  `program` begins what the trace says on standard error: that it
+// waits for the reader of a FIFO, or (once) that it could not be written to
+// its end, after which the run goes on without it.
+bool trace_start(const char *program, const char **why);
 bool trace_on();
 // Closes the trace; later events go nowhere until the next trace_start.
 void trace_stop();

@@ -52,6 +52,8 @@
 //   lost    -  romupdate: the command connection ended under it: "closed by
 //              target", "error on recv: TEXT" or "error on send: TEXT"
 //   close   -  romupdate closes the connection: "release" or "no release"
+//   omitted -  romupdate: the target's text went on past the trace's bound;
+//              TEXT "N further lines from the target were left out"
 //   sleep   -  romupdate waits; TEXT the seconds
 //   exit    -  romupdate ends; TEXT the exit status
 //   reboot  -  romupdate-sim: "init -r" or "init -p" rebooted the target
@@ -87,6 +89,7 @@ inline constexpr const char *exit = "exit";
 inline constexpr const char *reboot = "reboot";
 inline constexpr const char *drop = "drop";
 inline constexpr const char *diverge = "diverge";
+inline constexpr const char *omitted = "omitted";
 }  // namespace trace_kind
 
 // Escapes text[0..size) into out (room bytes, no terminator written) as far

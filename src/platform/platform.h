@@ -68,6 +68,13 @@ unsigned plat_sleep(unsigned seconds);
 // Installs the interrupt routine for the signals the build handles, leaving
 // any signal that was ignored at start ignored.
 void plat_install_interrupts(void (*handler)(int));
+// A write to a closed pipe, or past the file size limit, fails with an
+// error instead of ending the process: output that goes away must never
+// leave a target half-programmed.  (The Windows build raises no signal for
+// either.)
+void plat_ignore_output_signals();
+// The system's text for an errno value; safe in the interrupt routine.
+const char *plat_errno_text(int error);
 // Async-signal-safe output to standard error / standard output, and exit.
 void plat_write_stderr(const char *text);
 void plat_write_stdout(const char *text);
@@ -79,10 +86,15 @@ void plat_write_stdout(const char *text);
 const char *plat_name();
 // Creates (or empties) the trace file for appending; on Unix with mode 0600.
 // A terminal, a pipe or the file behind standard error is written without
-// being emptied.  Returns the descriptor, or -1 with errno set.
-int plat_trace_create(const char *path);
-// Writes all bytes, without buffering; safe in the interrupt routine.
-void plat_trace_write(int fd, const char *data, size_t size);
+// being emptied.  A symbolic link at the name is not followed to a file,
+// and on Unix a file that is not the user's alone is refused: -1 with
+// *refusal saying why.  Otherwise -1 with *refusal null and errno set when
+// the system refuses.  `waiting` is called with the path before the open
+// waits for the reader of a FIFO.  Returns the descriptor.
+int plat_trace_create(const char *path, const char **refusal, void (*waiting)(const char *path));
+// Writes all bytes, without buffering; safe in the interrupt routine.  false
+// (errno set) when they could not all be written.
+bool plat_trace_write(int fd, const char *data, size_t size);
 void plat_trace_close(int fd);
 
 // ---- File identity ---------------------------------------------------------

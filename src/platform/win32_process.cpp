@@ -2,6 +2,7 @@
 // output to the standard handles, and the immediate exit.
 #include "platform/win32_platform.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -22,22 +23,33 @@ void plat_install_interrupts(void (*handler)(int)) {
   }
 }
 
+// A closed pipe or a full disk makes the write fail; no signal is raised.
+void plat_ignore_output_signals() {}
+
+// The interrupt routine runs on the console's own thread, where strerror's
+// per-thread buffer is safe.
+const char *plat_errno_text(int error) { return strerror(error); }
+
 // The handle is written directly, without the stream buffers, so that the
 // interrupt routine on the console's thread can write while the main flow
 // is inside a stream call.
-static void write_all(int fd, const char *text, size_t len) {
+static bool write_all(int fd, const char *text, size_t len) {
   while (len > 0) {
     unsigned chunk = len > 0x7fffffffu ? 0x7fffffffu : static_cast<unsigned>(len);
     int n = _write(fd, text, chunk);
     if (n <= 0) {
-      return;
+      if (n == 0) {
+        errno = ENOSPC;
+      }
+      return false;
     }
     text += n;
     len -= static_cast<size_t>(n);
   }
+  return true;
 }
 
 void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
 void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
-void plat_trace_write(int fd, const char *data, size_t size) { write_all(fd, data, size); }
+bool plat_trace_write(int fd, const char *data, size_t size) { return write_all(fd, data, size); }
 void plat_exit_now(int status) { _exit(status); }

@@ -116,6 +116,9 @@ int unlock(const char *address, bool force) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // A reader of the output that quits must not end the tool half-way
+  // through the removal, with the target's LAN lock still taken.
+  plat_ignore_output_signals();
   bool force = false;
   const char *address = nullptr;
   bool options_done = false;
