@@ -131,8 +131,7 @@ TEST(TraceFile, WhatTheNameLeadsToIsCheckedBeforeItIsWritten) {
 
   // Once it has a reader, the trace goes there whole.
   r = shell(R"(cat "$T" >"$T.out" & ROMUPDATE_TRACE="$T" "$R" "$A" T5806; echo "status $?"; wait)",
-            sim.address(),
-            {{"T", dir.file("fifo")}});
+            sim.address(), {{"T", dir.file("fifo")}});
   EXPECT_TRUE(contains(r.out, "status 0\n")) << r.out << r.err;
   expect_whole_update(sim, "fifo with a reader");
   std::string trace = read_file(dir.file("fifo.out"));

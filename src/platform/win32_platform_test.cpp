@@ -545,3 +545,76 @@ TEST(Win32Process, TextsOfTheWindowsBuild) {
 }
 
 }  // namespace
+
+// ---- Trace file ------------------------------------------------------------
+
+std::string contents_of(const char *path) {
+  std::string text;
+  if (FILE *f = fopen(path, "rb")) {
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+      text.append(buf, n);
+    }
+    fclose(f);
+  }
+  return text;
+}
+
+// An old trace starts empty, and line ends stay single line feeds.
+TEST(Win32Trace, OldFileIsEmptiedAndWrittenAsBytes) {
+  const char *path = "win32-trace-test.trace";
+  FILE *f = fopen(path, "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("an older and much longer trace\n", f);
+  fclose(f);
+  const char *refusal = "unset";
+  int fd = plat_trace_create(path, &refusal, nullptr);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(refusal, nullptr);
+  EXPECT_TRUE(plat_trace_write(fd, "0\ttrace\n", 8));
+  plat_trace_close(fd);
+  EXPECT_EQ(contents_of(path), "0\ttrace\n");
+  remove(path);
+}
+
+// A link planted at the name is refused, and what it names is left alone.
+TEST(Win32Trace, SymbolicLinkIsRefused) {
+  const char *victim = "win32-trace-victim.txt";
+  const char *link = "win32-trace-link.trace";
+  FILE *f = fopen(victim, "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("not a trace\n", f);
+  fclose(f);
+  remove(link);
+  // Creating one takes a privilege, and some systems only pretend to.
+  DWORD attributes =
+      CreateSymbolicLinkA(link, victim, 0) ? GetFileAttributesA(link) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    remove(victim);
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  const char *refusal = nullptr;
+  int fd = plat_trace_create(link, &refusal, nullptr);
+  EXPECT_LT(fd, 0);
+  if (fd >= 0) {
+    plat_trace_close(fd);
+  }
+  EXPECT_STREQ(refusal, "it is a symbolic link");
+  EXPECT_EQ(contents_of(victim), "not a trace\n");
+  DeleteFileA(link);
+  remove(victim);
+}
+
+// The writer learns that its trace could not be written, to say so.
+TEST(Win32Trace, FailedWriteIsReported) {
+  const char *path = "win32-trace-test.trace";
+  FILE *f = fopen(path, "wb");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  int fd = _open(path, _O_RDONLY | _O_BINARY);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(plat_trace_write(fd, "0\ttrace\n", 8));
+  _close(fd);
+  remove(path);
+}

@@ -8,12 +8,13 @@
 // or overwrite the file it names.  Files carry no owner the way the Unix
 // build checks one, and a pipe without a server fails at once instead of
 // waiting, so neither needs a check of its own here.
+// platform.h brings winsock2.h, which must come before windows.h.
+#include "platform/platform.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-
-#include "platform/platform.h"
 
 const char *plat_name() { return "windows"; }
 
