@@ -9,7 +9,7 @@
 // without end while the program waits for its prompt gets its first
 // TRACE_FLOOD_MAX_LINES lines written (at most TRACE_FLOOD_MAX_BYTES of
 // them), and the rest of that flood counted in one "omitted" line, written
-// before the program's next event.
+// with the flood's last line before the program's next event.
 #include "gtw/trace.h"
 
 #include <cerrno>
@@ -44,10 +44,15 @@ char failure_text[TRACE_NOTICE_SIZE];
 size_t failure_prefix;
 
 // The target's text in a row, with nothing of the program's in between:
-// its first lines are written, the rest only counted.
+// its first lines are written, the rest only counted, except the last one,
+// which is kept to be written after the count: it shows how the flood
+// ended (as a rule with the prompt), and a replay can end the reply there.
 unsigned long flood_lines;
 size_t flood_bytes;
 unsigned long omitted;
+const char *last_kind;
+char last_text[GTW_CHUNK_SIZE];
+size_t last_size;
 
 unsigned long elapsed_millis() {
   auto d = std::chrono::steady_clock::now() - started;
@@ -100,12 +105,26 @@ void write_line(const char *kind, const char *text, size_t size) {
   put(line, n);
 }
 
+// Keeps the end of the line: a prompt comes last.
+void keep_last(const char *kind, const char *text, size_t size) {
+  if (size > sizeof last_text) {
+    text += size - sizeof last_text;
+    size = sizeof last_text;
+  }
+  memcpy(last_text, text, size);
+  last_size = size;
+  last_kind = kind;
+}
+
 void write_omitted() {
-  char text[64];
-  size_t n = trace_put_unsigned(text, omitted);
-  n = append(text, n, sizeof text, " further lines from the target were left out");
+  if (omitted > 1) {
+    char text[64];
+    size_t n = trace_put_unsigned(text, omitted - 1);
+    n = append(text, n, sizeof text, " further lines from the target were left out");
+    write_line(trace_kind::omitted, text, n);
+  }
   omitted = 0;
-  write_line(trace_kind::omitted, text, n);
+  write_line(last_kind, last_text, last_size);
 }
 
 // One event, unless the target is flooding.  errno is left as it was, since
@@ -124,6 +143,7 @@ void write_event(const char *kind, const char *text, size_t size) {
   } else if (omitted > 0 || flood_lines >= static_cast<unsigned long>(TRACE_FLOOD_MAX_LINES) ||
              flood_bytes + size > static_cast<size_t>(TRACE_FLOOD_MAX_BYTES)) {
     ++omitted;
+    keep_last(kind, text, size);
     errno = saved;
     return;
   } else {

@@ -53,7 +53,8 @@
 //              target", "error on recv: TEXT" or "error on send: TEXT"
 //   close   -  romupdate closes the connection: "release" or "no release"
 //   omitted -  romupdate: the target's text went on past the trace's bound;
-//              TEXT "N further lines from the target were left out"
+//              TEXT "N further lines from the target were left out"; the
+//              flood's last line (as a rule the prompt) follows it
 //   sleep   -  romupdate waits; TEXT the seconds
 //   exit    -  romupdate ends; TEXT the exit status
 //   reboot  -  romupdate-sim: "init -r" or "init -p" rebooted the target

@@ -59,7 +59,8 @@ class Trace : public ::testing::Test {
 
 // A target that sends without end while its prompt is awaited: the first
 // lines of each flood are written, the rest counted in one line before the
-// program's next event, and the next flood is bounded afresh.
+// program's next event, followed by the flood's last line (the prompt), and
+// the next flood is bounded afresh.
 TEST_F(Trace, FloodsOfTheTargetsTextAreCutAndCounted) {
   struct {
     const char *name;
@@ -79,27 +80,31 @@ TEST_F(Trace, FloodsOfTheTargetsTextAreCutAndCounted) {
         trace_bytes(i % 2 ? trace_kind::reply : trace_kind::control_message, f.line.data(),
                     f.line.size());
       }
+      trace_bytes(trace_kind::reply, "R$", 2);
     }
     trace_exit(1);
     trace_stop();
 
     auto lines = events(read_all(path));
-    ASSERT_EQ(lines.size(), 2 * (1 + f.kept + 1) + 1) << f.name;
+    ASSERT_EQ(lines.size(), 2 * (1 + f.kept + 2) + 1) << f.name;
     const std::string counted =
         std::to_string(f.sent - f.kept) + " further lines from the target were left out";
     for (size_t round = 0; round < 2; ++round) {
-      size_t first = round * (f.kept + 2);
+      size_t first = round * (f.kept + 3);
       EXPECT_EQ(lines[first].first, "cmd") << f.name;
       EXPECT_EQ(lines[first + 1].second, trace_escape(f.line)) << f.name;
       EXPECT_EQ(lines[first + f.kept + 1],
                 (std::pair<std::string, std::string>{"omitted", counted}))
+          << f.name;
+      EXPECT_EQ(lines[first + f.kept + 2], (std::pair<std::string, std::string>{"reply", "R$"}))
           << f.name;
     }
     EXPECT_EQ(lines.back(), (std::pair<std::string, std::string>{"exit", "1"})) << f.name;
   }
 }
 
-// A reply of ordinary size is written whole, however many commands come.
+// A reply of ordinary size is written whole, however many commands come,
+// and so is a flood one line over the bound: it needs no count.
 TEST_F(Trace, OrdinaryRepliesAreWrittenWhole) {
   const std::string path = dir_ + "/trace";
   start(path);
@@ -107,9 +112,14 @@ TEST_F(Trace, OrdinaryRepliesAreWrittenWhole) {
     trace_command("m -a2 -d2 0a6c\n", true);
     trace_bytes(trace_kind::reply, "0a6c  7b3f\r\nR$", 14);
   }
+  trace_command("pf -p\n", true);
+  for (int i = 0; i <= TRACE_FLOOD_MAX_LINES; ++i) {
+    trace_bytes(trace_kind::reply, "!x\n", 3);
+  }
+  trace_exit(0);
   trace_stop();
   std::string trace = read_all(path);
-  EXPECT_EQ(events(trace).size(), 3u * 3 * TRACE_FLOOD_MAX_LINES);
+  EXPECT_EQ(events(trace).size(), 3u * 3 * TRACE_FLOOD_MAX_LINES + 1 + TRACE_FLOOD_MAX_LINES + 2);
   EXPECT_EQ(trace.find("omitted"), std::string::npos);
 }
 
