@@ -108,6 +108,22 @@ TEST(Unlock, MarkerFieldsAreShownNotObeyed) {
   EXPECT_FALSE(sent(sim, "mac -d lockinfo"));
 }
 
+TEST(Unlock, OutputThatGoesAwayDoesNotStopTheRemoval) {
+  // Standard output is a pipe whose reader is gone before the first line:
+  // the lines are lost, the lock is removed all the same and the LAN lock
+  // of the probe given back.
+  Sim sim({"--locked"});
+  RunOptions o;
+  o.program = "/bin/bash";
+  o.env["U"] = ROMUPDATE_UNLOCK_BIN;
+  o.env["A"] = sim.address();
+  RunResult r =
+      run({"-c", R"(exec 5> >(exec true); wait $!; "$U" --force "$A" >&5; echo "status $?")"}, o);
+  EXPECT_EQ(r.out, "status 0\n") << r.err;
+  EXPECT_TRUE(sent(sim, "mac -d lockinfo"));
+  EXPECT_EQ(sim.commands().back(), "lanlk -d");
+}
+
 TEST(Unlock, FreeTargetIsOnlyProbed) {
   Sim sim;
   RunResult r = unlock({sim.address()});
