@@ -129,17 +129,19 @@ void romupdate_main(int argc, char **argv) {
     address = prompt_line("IP address of product to update (cntl C to abort)? ");
   }
 
-  remember_target(address);
   plat_install_interrupts(interrupt_handler);
 
   // After the handlers: opening a FIFO waits for its reader, and Ctrl+C
-  // must end that wait through the exit routine.  An operator who asked for
-  // a trace must not get a run without one.
+  // must end that wait through the exit routine.  Before the target is
+  // named to the exit routine: an interrupt here has touched no target.  An
+  // operator who asked for a trace must not get a run without one.
   const char *why = nullptr;
   if (!trace_start(program_name, &why)) {
     warn("Can't create trace file '%s': %s\n", trace_path(), why);
     exit(1);
   }
+
+  remember_target(address);
 
   int result = gtw_open(&gtw, address, GTW_OPEN_LOCK);
   if (result != 0) {
