@@ -95,11 +95,16 @@ int main(int argc, char **argv) {
       std::printf(", the run of user %s on host %s", script.user().c_str(), script.host().c_str());
     }
     std::printf("\n");
+    // What the kernel decides and the target cannot: how far a client gets
+    // into a connection that is already gone before it notices.
     if (size_t line = script.broken_stream_line()) {
-      std::printf(
-          "romupdate-sim: the download at trace line %zu broke off in the client's send; how many "
-          "bytes the client gets to send before it sees that is the kernel's choice\n",
-          line);
+      std::printf("romupdate-sim: the kernel chooses how far the download at trace line %zu gets "
+                  "and whether its end shows on a send or a receive\n",
+                  line);
+    } else if (size_t line = script.dead_send_line()) {
+      std::printf("romupdate-sim: the kernel chooses whether the command at trace line %zu, sent "
+                  "into a connection already ended, fails on its send or its receive\n",
+                  line);
     }
     model = std::make_unique<replay_target>(script, log, options.stall_time);
   }

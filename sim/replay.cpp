@@ -84,8 +84,10 @@ bool replay_script::load(const std::string &path, std::string &error) {
 
   // The first pass: checks every line, and notes the attempts.
   trace_record e;
-  double previous = 0;
   size_t line = 1;
+  unsigned lost_session = 0;
+  unsigned probe = 0;  // commands seen in the latest connection
+  double previous = 0;
   while (in_.peek() != std::char_traits<char>::eof()) {
     ++line;
     if (!read_one(e, why)) {
@@ -107,7 +109,8 @@ bool replay_script::load(const std::string &path, std::string &error) {
         }
       }
     } else if (e.kind == trace_kind::open) {
-      attempts_.push_back({e.session, replay_attempt::outcome::none, e.time - previous});
+      attempts_.push_back({e.session, replay_attempt::outcome::none, e.time - previous, false});
+      probe = 0;
     } else if (!attempts_.empty() && attempts_.back().session == e.session &&
                attempts_.back().result == replay_attempt::outcome::none) {
       if (e.kind == trace_kind::control) {
@@ -120,11 +123,26 @@ bool replay_script::load(const std::string &path, std::string &error) {
         attempts_.back().result = replay_attempt::outcome::control_refused;
       }
     }
+    // The reply to the first command of a connection: the lock probe.
+    if (!attempts_.empty() && attempts_.back().session == e.session &&
+        attempts_.back().result == replay_attempt::outcome::connected) {
+      probe += e.kind == trace_kind::command;
+      if (probe == 1 && e.kind == trace_kind::reply && !e.text.empty() && e.text.back() == '\n' &&
+          e.text.front() != '!') {
+        attempts_.back().locked = true;
+      }
+    }
+    previous = e.time;
+    if (e.kind == trace_kind::lost) {
+      lost_session = e.session;
+    } else if (!dead_send_line_ && lost_session == e.session &&
+               (e.kind == trace_kind::command || e.kind == trace_kind::unsent)) {
+      dead_send_line_ = line;
+    }
     if (e.kind == trace_kind::data && !broken_line_ &&
         e.text.find(", send failed") != std::string::npos) {
       broken_line_ = line;
     }
-    previous = e.time;
   }
   in_.clear();
   in_.seekg(events);

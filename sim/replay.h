@@ -25,6 +25,9 @@ struct replay_attempt {
   outcome result = outcome::none;
   // The client's pause before it: seconds since its previous event.
   double pause = 0;
+  // It got in, and the lock probe found the target held by another user
+  // interface (the reasons of the refusals before it are then printed).
+  bool locked = false;
 };
 
 // Whether a command line reached the target, judged from what followed it.
@@ -48,6 +51,9 @@ class replay_script {
   // The first download whose stream broke off in the client's send, and
   // its trace line (0: none).
   size_t broken_stream_line() const { return broken_line_; }
+  // The first command the client sent into a connection the target had
+  // ended, and its trace line (0: none).
+  size_t dead_send_line() const { return dead_send_line_; }
 
   // The event `ahead` places after the next one, or nullptr at the end.
   const trace_record *peek(size_t ahead = 0);
@@ -64,6 +70,7 @@ class replay_script {
   std::vector<replay_attempt> attempts_;
   std::string user_, host_;
   size_t broken_line_ = 0;
+  size_t dead_send_line_ = 0;
   std::deque<trace_record> ahead_;
   size_t next_line_ = 2;  // of ahead_.front()
   std::string raw_;

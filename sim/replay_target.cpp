@@ -12,13 +12,13 @@ namespace {
 
 std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'"; }
 
-sim_clock::duration seconds(double s) {
-  return std::chrono::duration_cast<sim_clock::duration>(std::chrono::duration<double>(s));
-}
-
 bool is_output(const trace_record &e) {
   return e.kind == trace_kind::reply || e.kind == trace_kind::control_message ||
          e.kind == trace_kind::go_ahead || e.kind == trace_kind::status;
+}
+
+sim_clock::duration seconds(double s) {
+  return std::chrono::duration_cast<sim_clock::duration>(std::chrono::duration<double>(s));
 }
 
 }  // namespace
@@ -70,6 +70,9 @@ class replay_session : public responder {
   // send whole.
   std::optional<unsigned long long> stop_;
 };
+
+replay_target::replay_target(replay_script &script, transcript &log, double stall_time)
+    : script_(script), log_(log), stall_time_(stall_time) {}
 
 bool replay_target::at(const char *kind, size_t ahead) {
   const trace_record *e = script_.peek(ahead);
@@ -127,14 +130,13 @@ std::unique_ptr<responder> replay_target::on_connect(unsigned) {
   // target; the refused ones before it were played by the ports.
   const auto &attempts = script_.attempts();
   while (next_attempt_ < attempts.size() &&
-         (attempts[next_attempt_].result == replay_attempt::outcome::none ||
-          attempts[next_attempt_].result == replay_attempt::outcome::command_refused)) {
+         attempts[next_attempt_].result == replay_attempt::outcome::none) {
     ++next_attempt_;
   }
   bool refused = false;
   if (next_attempt_ < attempts.size()) {
     const replay_attempt &a = attempts[next_attempt_++];
-    refused = a.result == replay_attempt::outcome::control_refused;
+    refused = a.result != replay_attempt::outcome::connected;
     session_ = a.session;
     while (script_.peek() && !(at(trace_kind::open) && in_session())) {
       script_.take();
@@ -148,10 +150,14 @@ std::unique_ptr<responder> replay_target::on_connect(unsigned) {
   return std::make_unique<replay_session>(*this, refused);
 }
 
-// A refused attempt never reaches the target, so it cannot be counted as it
-// happens: the ports stay closed for as many of the client's pauses as the
-// recorded client made refused attempts, each as long as its recorded
-// pause, and open halfway through the pause before the attempt that got in.
+// A refused attempt never reaches the target, so a closed port cannot
+// count them.  Refusals that an attempt finding the target free follows
+// (their reasons are dropped unseen) are played on the control port: the
+// command connection is taken and counted, the control port refuses, and
+// the client gives the attempt up as it would at the command port.  Other
+// refusals close both ports: for good when nothing follows them, else for
+// as many of the client's pauses as the recorded client made refused
+// attempts, each as long as its recorded pause.
 port_state replay_target::ports(sim_clock::time_point now) {
   if (diverged_) {
     return {};
@@ -165,28 +171,38 @@ port_state replay_target::ports(sim_clock::time_point now) {
   const auto &attempts = script_.attempts();
   while (next_attempt_ < attempts.size()) {
     const replay_attempt &a = attempts[next_attempt_];
-    switch (a.result) {
-      case replay_attempt::outcome::none:
-        ++next_attempt_;
-        continue;
-      case replay_attempt::outcome::command_refused: {
-        sim_clock::time_point at = paced_from_ + seconds(a.pause);
-        if (now < at) {
-          return {false, false, at};
-        }
-        paced_from_ = at;
-        ++next_attempt_;
-        continue;
-      }
-      case replay_attempt::outcome::control_refused:
-        return {true, false, std::nullopt};
-      case replay_attempt::outcome::connected: {
-        // The run's first attempt finds the ports as they are at start.
-        sim_clock::time_point at = paced_from_ + seconds(a.pause / 2);
-        if (next_attempt_ > 0 && now < at) {
-          return {false, false, at};
-        }
-        return {};
+    if (a.result == replay_attempt::outcome::none) {
+      ++next_attempt_;
+      continue;
+    }
+    if (a.result == replay_attempt::outcome::control_refused) {
+      return {true, false, std::nullopt};
+    }
+    if (a.result == replay_attempt::outcome::connected) {
+      return {};
+    }
+    size_t after = next_attempt_;
+    while (after < attempts.size() &&
+           attempts[after].result != replay_attempt::outcome::connected) {
+      ++after;
+    }
+    if (after == attempts.size()) {
+      return {false, false, std::nullopt};
+    }
+    if (!attempts[after].locked) {
+      return {true, false, std::nullopt};
+    }
+    sim_clock::time_point at = paced_from_ + seconds(a.pause);
+    if (now < at) {
+      return {false, false, at};
+    }
+    paced_from_ = at;
+    ++next_attempt_;
+    if (next_attempt_ == after) {
+      // Open halfway through the pause before the attempt that got in.
+      at = paced_from_ + seconds(attempts[after].pause / 2);
+      if (now < at) {
+        return {false, false, at};
       }
     }
   }
@@ -271,7 +287,8 @@ sim_result replay_session::answer(session &s) {
         (e.text.back() == '$' || e.text.back() == '>')) {
       t_.prompt_ = e.text.substr(e.text.size() - 2);
     }
-    bool go_ahead = e.kind == trace_kind::go_ahead;
+    // A "!" in place of the go-ahead is the start of a refusal: no stream.
+    bool go_ahead = e.kind == trace_kind::go_ahead && e.text != "!";
     script.take();
     if (go_ahead) {
       // A stream the client could not send whole got that far because the

@@ -15,8 +15,7 @@
 
 class replay_target : public target_model {
  public:
-  replay_target(replay_script &script, transcript &log, double stall_time)
-      : script_(script), log_(log), stall_time_(stall_time) {}
+  replay_target(replay_script &script, transcript &log, double stall_time);
 
   std::unique_ptr<responder> on_connect(unsigned id) override;
   void on_reboot() override { session_ended(); }

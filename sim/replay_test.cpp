@@ -27,7 +27,7 @@ struct trace_file {
 }  // namespace
 
 // How each recorded connection attempt ended decides which port the
-// replayed target refuses, and the client's pause before it how long.
+// replayed target refuses.
 TEST(ReplayScript, AttemptsAndTheirOutcomes) {
   trace_file t(
       "1\t0.000\topen\th\n"

@@ -29,6 +29,7 @@ bool server::listen(std::string &error) {
   }
   command_listener_ = std::move(command);
   control_listener_ = std::move(control);
+  follow_ports();  // a port the target refuses from the start
   return true;
 }
 

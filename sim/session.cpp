@@ -66,9 +66,14 @@ bool session::flush() {
     if (!send_pending(command_.get(), out_)) {
       return false;
     }
-    // Sent all there is, or the client is not reading for now.
-    if (!out_.empty() || !has_output()) {
-      return true;
+    if (!out_.empty()) {
+      return true;  // the client is not reading for now
+    }
+    if (!has_output()) {
+      target_->on_output_low(*this);  // the rest of a long answer, if any
+      if (!has_output()) {
+        return true;
+      }
     }
   }
 }
