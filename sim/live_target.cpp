@@ -49,8 +49,7 @@ class live_session : public responder {
 
  private:
   sim_result run_pending(session &s);
-  sim_result begin_download(session &s, const command_outcome &outcome,
-                            const std::string &command);
+  sim_result begin_download(session &s, const command_outcome &outcome, const std::string &command);
   void finish_download(session &s);
 
   live_target &t_;

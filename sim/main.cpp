@@ -89,8 +89,9 @@ int main(int argc, char **argv) {
       return 1;
     }
     const trace_header &h = script.header();
-    std::printf("romupdate-sim: replaying %zu commands recorded by %s %s (%s) at %s", script.command_count(),
-                h.program.c_str(), h.version.c_str(), h.platform.c_str(), h.start.c_str());
+    std::printf("romupdate-sim: replaying %zu commands recorded by %s %s (%s) at %s",
+                script.command_count(), h.program.c_str(), h.version.c_str(), h.platform.c_str(),
+                h.start.c_str());
     if (!script.user().empty()) {
       std::printf(", the run of user %s on host %s", script.user().c_str(), script.host().c_str());
     }
@@ -98,13 +99,15 @@ int main(int argc, char **argv) {
     // What the kernel decides and the target cannot: how far a client gets
     // into a connection that is already gone before it notices.
     if (size_t line = script.broken_stream_line()) {
-      std::printf("romupdate-sim: the kernel chooses how far the download at trace line %zu gets "
-                  "and whether its end shows on a send or a receive\n",
-                  line);
+      std::printf(
+          "romupdate-sim: the kernel chooses how far the download at trace line %zu gets "
+          "and whether its end shows on a send or a receive\n",
+          line);
     } else if (size_t line = script.dead_send_line()) {
-      std::printf("romupdate-sim: the kernel chooses whether the command at trace line %zu, sent "
-                  "into a connection already ended, fails on its send or its receive\n",
-                  line);
+      std::printf(
+          "romupdate-sim: the kernel chooses whether the command at trace line %zu, sent "
+          "into a connection already ended, fails on its send or its receive\n",
+          line);
     }
     model = std::make_unique<replay_target>(script, log, options.stall_time);
   }

@@ -172,7 +172,9 @@ const option_spec options_table[] = {
      },
      "  --version-text TEXT    any version text; \\n separates lines\n"},
     {"--locked", false,
-     [](sim_options &o, parse_state &, std::string_view, const char *&) { return set(o.locked, true); },
+     [](sim_options &o, parse_state &, std::string_view, const char *&) {
+       return set(o.locked, true);
+     },
      "  --locked               start locked by another user interface\n"},
     {"--come-back-locked", false,
      [](sim_options &o, parse_state &, std::string_view, const char *&) {
@@ -347,10 +349,14 @@ const option_spec options_table[] = {
      "                         and on standard error, answered with a \"!ERROR\"\n"
      "                         line and a prompt\n"},
     {"--help", false,
-     [](sim_options &o, parse_state &, std::string_view, const char *&) { return set(o.help, true); },
+     [](sim_options &o, parse_state &, std::string_view, const char *&) {
+       return set(o.help, true);
+     },
      "  --help                 this text\n"},
     {"-h", false,
-     [](sim_options &o, parse_state &, std::string_view, const char *&) { return set(o.help, true); },
+     [](sim_options &o, parse_state &, std::string_view, const char *&) {
+       return set(o.help, true);
+     },
      ""},
     {"--version", false,
      [](sim_options &o, parse_state &, std::string_view, const char *&) {

@@ -35,8 +35,9 @@ void control_pairing::remove(unsigned key) {
 }
 
 void control_pairing::retry(const matcher &match) {
-  std::erase_if(waiting_,
-                [&](waiting &c) { return c.got == 6 && match(c.address(), c.port(), c.fd, c.noted); });
+  std::erase_if(waiting_, [&](waiting &c) {
+    return c.got == 6 && match(c.address(), c.port(), c.fd, c.noted);
+  });
 }
 
 void control_pairing::read(unsigned key, const matcher &match,

@@ -91,9 +91,9 @@ bool replay_script::load(const std::string &path, std::string &error) {
   while (in_.peek() != std::char_traits<char>::eof()) {
     ++line;
     if (!read_one(e, why)) {
-      error = why.rfind("cut off", 0) == 0 ? "cut off: line " + std::to_string(line) +
-                                                 " has no line end"
-                                           : "line " + std::to_string(line) + ": " + why;
+      error = why.rfind("cut off", 0) == 0
+                  ? "cut off: line " + std::to_string(line) + " has no line end"
+                  : "line " + std::to_string(line) + ": " + why;
       return false;
     }
     if (e.kind == trace_kind::command) {

@@ -372,9 +372,9 @@ void replay_session::diverge_in_stream(session &s) {
     if (data && t_.in_session() && data->kind == trace_kind::data) {
       expected = std::to_string(std::strtoull(data->text.c_str(), nullptr, 10)) + " bytes";
     }
-    t_.diverge("in the download after command " + std::to_string(t_.matched_) + ": expected " +
-                   expected,
-               data ? script.line() : 0, std::to_string(got));
+    t_.diverge(
+        "in the download after command " + std::to_string(t_.matched_) + ": expected " + expected,
+        data ? script.line() : 0, std::to_string(got));
   }
   // The client waits for a status byte and the one after a failure.
   s.queue_output(std::string(2, '\0'));

@@ -22,8 +22,7 @@ bool server::listen(std::string &error) {
   if (!command) {
     return false;
   }
-  unique_fd control =
-      listen_tcp(options_.address, static_cast<uint16_t>(options_.port + 1), error);
+  unique_fd control = listen_tcp(options_.address, static_cast<uint16_t>(options_.port + 1), error);
   if (!control) {
     return false;
   }
@@ -50,8 +49,7 @@ void server::follow_ports() {
   std::string error;
   for (auto [want, listener, port] :
        {std::tuple{ports_.command, &command_listener_, options_.port},
-        std::tuple{ports_.control, &control_listener_,
-                   static_cast<uint16_t>(options_.port + 1)}}) {
+        std::tuple{ports_.control, &control_listener_, static_cast<uint16_t>(options_.port + 1)}}) {
     if (want && !*listener) {
       *listener = listen_tcp(options_.address, port, error);
       if (!*listener) {

@@ -136,8 +136,8 @@ std::optional<sim_clock::time_point> session::stall_deadline() const {
   if (!streaming_ || !stall_) {
     return std::nullopt;
   }
-  return last_data_ + std::chrono::duration_cast<sim_clock::duration>(
-                          std::chrono::duration<double>(*stall_));
+  return last_data_ +
+         std::chrono::duration_cast<sim_clock::duration>(std::chrono::duration<double>(*stall_));
 }
 
 sim_result session::stalled() {

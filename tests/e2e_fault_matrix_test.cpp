@@ -553,8 +553,8 @@ void run_matrix(const target_class &tc) {
   std::vector<fault_case> cases = build_cases(tc, baseline);
   std::vector<case_result> results(cases.size());
   in_parallel(cases.size(), [&](size_t i) {
-    results[i] = run_case(tc, cases[i].fault, cases[i].expected == outcome::harmless,
-                          cases[i].traced);
+    results[i] =
+        run_case(tc, cases[i].fault, cases[i].expected == outcome::harmless, cases[i].traced);
   });
   for (size_t i = 0; i < cases.size(); ++i) {
     check(cases[i], results[i]);

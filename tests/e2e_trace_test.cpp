@@ -266,9 +266,9 @@ namespace {
 
 // A trace edited line by line: `edit` gets the kind and the text of each
 // event and may change the text or the time; the header stays.
-std::string edited(const std::string &trace,
-                   const std::function<void(const std::string &kind, std::string &text,
-                                            double &shift)> &edit) {
+std::string edited(
+    const std::string &trace,
+    const std::function<void(const std::string &kind, std::string &text, double &shift)> &edit) {
   std::istringstream in(trace);
   std::string line, out;
   double shift = 0;
@@ -323,8 +323,8 @@ TEST(Trace, FieldRunsOfEveryShapeReplay) {
        {},
        0,
        [](const std::string &kind, std::string &text, double &) {
-         for (auto [from, to] : {std::pair<std::string, std::string>{"user: ", "4242"},
-                                 {"host name: ", "bench7"}}) {
+         for (auto [from, to] :
+              {std::pair<std::string, std::string>{"user: ", "4242"}, {"host name: ", "bench7"}}) {
            size_t at = text.find(from);
            if (kind == "cmd" && text.rfind("mac lockinfo=", 0) == 0 && at != std::string::npos) {
              at += from.size();
@@ -338,8 +338,8 @@ TEST(Trace, FieldRunsOfEveryShapeReplay) {
     SCOPED_TRACE(s.name);
     for (int n = 0; n < s.runs; ++n) {
       TempDir dir;
-      std::vector<std::string> options = {"--reboot-time", "0.2", "--target", "38100a", "--hwid",
-                                          "2FFFF0=5806"};
+      std::vector<std::string> options = {"--reboot-time", "0.2",    "--target",
+                                          "38100a",        "--hwid", "2FFFF0=5806"};
       options.insert(options.end(), s.sim.begin(), s.sim.end());
       Sim field(options);
       std::vector<std::string> args = {"-v", field.address(), "T5806"};
@@ -350,9 +350,9 @@ TEST(Trace, FieldRunsOfEveryShapeReplay) {
       if (s.edit) {
         dir.write("field.trace", edited(read_file(dir.file("field.trace")), s.edit));
       }
-      EXPECT_EQ(replay_differences(args, field.address(), dir.file("field.trace"), recorded,
-                                   received),
-                "")
+      EXPECT_EQ(
+          replay_differences(args, field.address(), dir.file("field.trace"), recorded, received),
+          "")
           << "run " << n + 1;
     }
   }
@@ -365,9 +365,11 @@ TEST(Trace, ReplaySaysWhoseRunAndRefusesTheControlPort) {
   std::string address = reserve_loopback();
   dir.write("field.trace",
             "0\t0.000\ttrace\tformat=1 program=romupdate version=1 platform=unix start=x\n"
-            "1\t0.000\topen\t" + address + "\n"
-            "1\t0.001\topenfail\tcontrol port connected failed Connection refused\n"
-            "1\t0.001\texit\t1\n");
+            "1\t0.000\topen\t" +
+                address +
+                "\n"
+                "1\t0.001\topenfail\tcontrol port connected failed Connection refused\n"
+                "1\t0.001\texit\t1\n");
   Sim replay({"--replay", dir.file("field.trace")}, address);
   RunResult r = run({"-v", address, "T5806"});
   EXPECT_EQ(r.status, 1);
@@ -436,8 +438,8 @@ TEST(Trace, ReplayMemoryFollowsTheLongestEventNotTheFile) {
   size_t ver = trace.find("\tcmd\tver\n");
   ASSERT_NE(ver, std::string::npos);
   size_t after = trace.find('\n', ver) + 1;
-  std::string line = "1\t0.010\treply\tXR emulation system detail " + std::string(100, 'x') +
-                     "\\x0D\\x0A\n";
+  std::string line =
+      "1\t0.010\treply\tXR emulation system detail " + std::string(100, 'x') + "\\x0D\\x0A\n";
   {
     std::ofstream out(dir.file("long.trace"), std::ios::binary);
     out << trace.substr(0, after);
@@ -451,6 +453,6 @@ TEST(Trace, ReplayMemoryFollowsTheLongestEventNotTheFile) {
   replay.stop();
   rusage usage{};
   getrusage(RUSAGE_CHILDREN, &usage);
-  EXPECT_LT(usage.ru_maxrss, 48 * 1024) << "kilobytes at most, for a trace of "
-                                         << (96u << 20) / 1024 << " KiB";
+  EXPECT_LT(usage.ru_maxrss, 48 * 1024)
+      << "kilobytes at most, for a trace of " << (96u << 20) / 1024 << " KiB";
 }

@@ -91,7 +91,8 @@ inline std::string replay_differences(const std::vector<std::string> &args,
   replay.stop();
   auto differ = [&why](const char *what, const std::string &want, const std::string &got) {
     if (want != got) {
-      why += std::string(what) + " differs:\n--- recorded\n" + want + "\n--- replayed\n" + got + "\n";
+      why +=
+          std::string(what) + " differs:\n--- recorded\n" + want + "\n--- replayed\n" + got + "\n";
     }
   };
   auto joined = [](const auto &items) {
