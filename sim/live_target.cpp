@@ -39,9 +39,7 @@ class live_session : public responder {
   void on_end(session &s, bool by_client) override {
     // A download in progress is discarded and noted in the transcript.
     if (download_) {
-      s.log().event(s.id(), trace_kind::data,
-                    (by_client ? "client closed after " : "dropped after ") +
-                        std::to_string(download_->stream_bytes()) + " bytes");
+      s.note_broken_stream(by_client, download_->stream_bytes());
       download_.reset();
     }
   }
@@ -138,8 +136,7 @@ sim_result live_session::begin_download(session &s, const command_outcome &outco
 sim_result live_session::on_stream(session &s, std::string &in) {
   for (;;) {
     if (drop_after_ && download_->stream_bytes() >= *drop_after_) {
-      s.log().event(s.id(), trace_kind::data,
-                    "dropped after " + std::to_string(download_->stream_bytes()) + " bytes");
+      s.note_broken_stream(false, download_->stream_bytes());
       return sim_result::close;
     }
     if (in.empty()) {

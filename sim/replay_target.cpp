@@ -36,9 +36,7 @@ class replay_session : public responder {
   }
   void on_end(session &s, bool by_client) override {
     if (stream_) {
-      s.log().event(s.id(), trace_kind::data,
-                    (by_client ? "client closed after " : "dropped after ") +
-                        std::to_string(stream_->stream_bytes()) + " bytes");
+      s.note_broken_stream(by_client, stream_->stream_bytes());
       stream_.reset();
     }
     if (!ended_) {
@@ -334,8 +332,7 @@ sim_result replay_session::on_stream(session &s, std::string &in) {
   in.erase(0, stream_->feed(reinterpret_cast<const uint8_t *>(in.data()), room));
   replay_script &script = t_.script_;
   if (stop_ && stream_->stream_bytes() >= *stop_) {
-    s.log().event(s.id(), trace_kind::data,
-                  "dropped after " + std::to_string(stream_->stream_bytes()) + " bytes");
+    s.note_broken_stream(false, stream_->stream_bytes());
     stream_.reset();
     s.end_stream();
     in.clear();

@@ -132,6 +132,12 @@ sim_result session::process() {
   }
 }
 
+void session::note_broken_stream(bool by_client, size_t bytes) {
+  log_.event(
+      id_, trace_kind::data,
+      (by_client ? "client closed after " : "dropped after ") + std::to_string(bytes) + " bytes");
+}
+
 std::optional<sim_clock::time_point> session::stall_deadline() const {
   if (!streaming_ || !stall_) {
     return std::nullopt;

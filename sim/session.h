@@ -65,6 +65,8 @@ class session {
   std::optional<sim_clock::time_point> stall_deadline() const;
   sim_result stalled();
   void abandon(bool by_client) { target_->on_end(*this, by_client); }
+  // Notes in the transcript a record stream that ended unfinished.
+  void note_broken_stream(bool by_client, size_t bytes);
 
  private:
   sim_result process();

@@ -285,6 +285,18 @@ std::string edited(
   return out;
 }
 
+// The trace of a good update (empty when the update failed), and the
+// simulator's address it ran against.
+std::string good_update_trace(const TempDir &dir, std::string &address) {
+  Sim field({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806"});
+  address = field.address();
+  if (traced_run({address, "T5806"}, dir.file("field.trace")).status != 0) {
+    return "";
+  }
+  field.stop();
+  return read_file(dir.file("field.trace"));
+}
+
 }  // namespace
 
 // Field runs of every shape replay as they ran: status, output, waits and
@@ -376,20 +388,18 @@ TEST(Trace, ReplaySaysWhoseRunAndRefusesTheControlPort) {
   EXPECT_EQ(r.err, "control port connected failed Connection refused\n");
   replay.stop();
 
-  Sim field({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806"});
-  ASSERT_EQ(traced_run({field.address(), "T5806"}, dir.file("other.trace")).status, 0);
-  field.stop();
-  std::string trace = read_file(dir.file("other.trace"));
+  std::string field, trace = good_update_trace(dir, field);
+  ASSERT_FALSE(trace.empty());
   size_t at = trace.find("user: ");
   ASSERT_NE(at, std::string::npos);
   trace.replace(at + 6, trace.find('"', at) - at - 6, "4242");
-  dir.write("other.trace", trace);
+  dir.write("other.trace", trace);  // another user
   RunOptions o;
   o.program = sim_path();
   o.fast_sleep = false;
   o.signal_when_output = "listening on";
   o.signal = SIGTERM;
-  r = run({"--address", field.address(), "--replay", dir.file("other.trace")}, o);
+  r = run({"--address", field, "--replay", dir.file("other.trace")}, o);
   EXPECT_TRUE(contains(r.out, ", the run of user 4242 on host ")) << r.out;
 }
 
@@ -398,11 +408,8 @@ TEST(Trace, ReplaySaysWhoseRunAndRefusesTheControlPort) {
 // none of its bytes reaches the transcript.
 TEST(Trace, ReplayOfAnInterruptedDownloadReadsNoImageAsCommands) {
   TempDir dir;
-  Sim field({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806"});
-  std::string address = field.address();
-  ASSERT_EQ(traced_run({address, "T5806"}, dir.file("field.trace")).status, 0);
-  field.stop();
-  std::string trace = read_file(dir.file("field.trace"));
+  std::string address, trace = good_update_trace(dir, address);
+  ASSERT_FALSE(trace.empty());
   size_t go = trace.find("\tgo\t", trace.find("lcd -qfb"));
   ASSERT_NE(go, std::string::npos);
   dir.write("field.trace", trace.substr(0, trace.find('\n', go) + 1) + "2\t9.000\texit\t1\n");
@@ -430,11 +437,8 @@ TEST(Trace, ReplayOfAnInterruptedDownloadReadsNoImageAsCommands) {
 // replay's memory, most of it one long answer, is played in bounded memory.
 TEST(Trace, ReplayMemoryFollowsTheLongestEventNotTheFile) {
   TempDir dir;
-  Sim field({"--reboot-time", "0.2", "--target", "38100a", "--hwid", "2FFFF0=5806"});
-  std::string address = field.address();
-  ASSERT_EQ(traced_run({address, "T5806"}, dir.file("field.trace")).status, 0);
-  field.stop();
-  std::string trace = read_file(dir.file("field.trace"));
+  std::string address, trace = good_update_trace(dir, address);
+  ASSERT_FALSE(trace.empty());
   size_t ver = trace.find("\tcmd\tver\n");
   ASSERT_NE(ver, std::string::npos);
   size_t after = trace.find('\n', ver) + 1;
