@@ -1,17 +1,26 @@
 #include "replay.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-
 #include "interpreter.h"
 #include "words.h"
 
 namespace {
 
-// A recorded line reboots the target when one of its commands does.
-bool is_reboot(std::string_view line) {
+constexpr std::string_view MARKER = "mac lockinfo={echo \"user: ";
+
+// The text between `key` and the next double quote, from `from` on.
+size_t value_at(std::string_view line, std::string_view key, size_t &end) {
+  size_t at = line.find(key);
+  if (at == std::string_view::npos) {
+    return at;
+  }
+  at += key.size();
+  end = line.find('"', at);
+  return end == std::string_view::npos ? end : at;
+}
+
+}  // namespace
+
+bool replay_is_reboot(std::string_view line) {
   for (const std::string &command : split_commands(line)) {
     if (is_reboot_command(command)) {
       return true;
@@ -20,37 +29,49 @@ bool is_reboot(std::string_view line) {
   return false;
 }
 
-std::string quoted(std::string_view text) { return "'" + trace_escape(text) + "'"; }
-
-// How the client saw its connection end tells how the target ended it: an
-// orderly end read as such, a send into a connection the target had closed
-// (a broken pipe; the Windows build's 10053 and 10058), or a reset.
-replay_step::ending ending_for(std::string_view lost) {
-  if (lost.rfind("closed", 0) == 0) {
-    return replay_step::ending::hangup;
+std::string replay_shape(std::string_view line) {
+  std::string shape(line);
+  if (!starts_with(line, MARKER)) {
+    return shape;
   }
-  for (const char *text : {"Broken pipe", "= 10053", "= 10058"}) {
-    if (lost.find(text) != std::string_view::npos) {
-      return replay_step::ending::drop;
+  for (std::string_view key : {"host name: ", "user: "}) {
+    size_t end = 0;
+    size_t at = value_at(shape, key, end);
+    if (at != std::string::npos) {
+      shape.replace(at, end - at, "*");
     }
   }
-  return replay_step::ending::reset;
+  return shape;
 }
 
-// The client streams a download in pieces of this size.
-constexpr unsigned long long CLIENT_PIECE = 1024;
-
-}  // namespace
+bool replay_script::read_one(trace_record &event, std::string &error) {
+  if (!std::getline(in_, raw_)) {
+    return false;
+  }
+  if (in_.eof()) {
+    error = "cut off: line " + std::to_string(next_line_ + ahead_.size()) + " has no line end";
+    return false;
+  }
+  return trace_parse_line(raw_, event, error);
+}
 
 bool replay_script::load(const std::string &path, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  in_.open(path, std::ios::binary);
+  if (!in_) {
     error = "cannot read it";
     return false;
   }
-  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<trace_record> events;
-  if (!trace_parse(contents, header_, events, error)) {
+  trace_record first;
+  std::string why;
+  if (!std::getline(in_, raw_)) {
+    error = "not a trace (empty file)";
+    return false;
+  }
+  if (in_.eof() || !trace_parse_line(raw_, first, why) ||
+      !trace_parse_header(first, header_, error)) {
+    if (error.empty()) {
+      error = "not a trace (no header line)";
+    }
     return false;
   }
   if (header_.program != "romupdate") {
@@ -59,142 +80,92 @@ bool replay_script::load(const std::string &path, std::string &error) {
             "ROMUPDATE_TRACE asks romupdate for)";
     return false;
   }
+  std::streampos events = in_.tellg();
 
-  // The connection attempts after a reboot decide when the target comes
-  // back: between the last refused attempt and the first that connected.
-  // The step of the last reboot whose return is not settled yet, or none.
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t rebooted = kNone;
-  double reboot_time = 0, last_refusal = 0, last_attempt = 0;
-  bool first_attempt_open = false, seen_attempt = false;
-
-  for (size_t i = 0; i < events.size(); ++i) {
-    const trace_record &e = events[i];
-    replay_step *current = steps_.empty() ? nullptr : &steps_.back();
+  // The first pass: checks every line, and notes the attempts.
+  trace_record e;
+  size_t line = 1;
+  unsigned lost_session = 0;
+  unsigned probe = 0;  // commands seen in the latest connection
+  double previous = 0;
+  while (in_.peek() != std::char_traits<char>::eof()) {
+    ++line;
+    if (!read_one(e, why)) {
+      error = why.rfind("cut off", 0) == 0
+                  ? "cut off: line " + std::to_string(line) + " has no line end"
+                  : "line " + std::to_string(line) + ": " + why;
+      return false;
+    }
     if (e.kind == trace_kind::command) {
-      replay_step step;
-      step.command = e.text;
-      step.line = i + 2;
-      if (is_reboot(e.text)) {
-        step.end = replay_step::ending::reboot;
-        rebooted = steps_.size();
-        reboot_time = last_refusal = e.time;
-      }
-      steps_.push_back(std::move(step));
-    } else if (e.kind == trace_kind::data) {
-      replay_step step;
-      step.what = replay_step::expect::stream;
-      step.stream_bytes = std::strtoull(e.text.c_str(), nullptr, 10);
-      step.stream_broken = e.text.find(", send failed") != std::string::npos;
-      step.line = i + 2;
-      steps_.push_back(std::move(step));
-    } else if (e.kind == trace_kind::reply || e.kind == trace_kind::go_ahead ||
-               e.kind == trace_kind::status) {
-      if (current) {
-        current->output += e.text;
-      }
-    } else if (e.kind == trace_kind::control_message) {
-      if (current) {
-        current->control_output += e.text;
-      }
-    } else if (e.kind == trace_kind::lost) {
-      if (current && current->end == replay_step::ending::answer) {
-        current->end = ending_for(e.text);
+      ++commands_;
+      if (user_.empty() && starts_with(e.text, MARKER)) {
+        size_t end = 0, at = value_at(e.text, "user: ", end);
+        if (at != std::string::npos) {
+          user_ = e.text.substr(at, end - at);
+        }
+        at = value_at(e.text, "host name: ", end);
+        if (at != std::string::npos) {
+          host_ = e.text.substr(at, end - at);
+        }
       }
     } else if (e.kind == trace_kind::open) {
-      last_attempt = e.time;
-      if (!seen_attempt) {
-        first_attempt_open = seen_attempt = true;
-      }
-    } else if (e.kind == trace_kind::open_failed) {
-      if (first_attempt_open) {
-        reachable_ = false;
-      }
-      first_attempt_open = false;
-      if (rebooted != kNone) {
-        last_refusal = e.time;
-      }
-    } else if (e.kind == trace_kind::control) {
-      first_attempt_open = false;
-      if (rebooted != kNone) {
-        steps_[rebooted].back_after =
-            std::max(0.0, (last_refusal + last_attempt) / 2 - reboot_time);
-        rebooted = kNone;
+      attempts_.push_back({e.session, replay_attempt::outcome::none, e.time - previous, false});
+      probe = 0;
+    } else if (!attempts_.empty() && attempts_.back().session == e.session &&
+               attempts_.back().result == replay_attempt::outcome::none) {
+      if (e.kind == trace_kind::control) {
+        attempts_.back().result = replay_attempt::outcome::connected;
+      } else if (e.kind == trace_kind::open_failed &&
+                 starts_with(e.text, "command port connect failed")) {
+        attempts_.back().result = replay_attempt::outcome::command_refused;
+      } else if (e.kind == trace_kind::open_failed &&
+                 starts_with(e.text, "control port connected failed")) {
+        attempts_.back().result = replay_attempt::outcome::control_refused;
       }
     }
+    // The reply to the first command of a connection: the lock probe.
+    if (!attempts_.empty() && attempts_.back().session == e.session &&
+        attempts_.back().result == replay_attempt::outcome::connected) {
+      probe += e.kind == trace_kind::command;
+      if (probe == 1 && e.kind == trace_kind::reply && !e.text.empty() && e.text.back() == '\n' &&
+          e.text.front() != '!') {
+        attempts_.back().locked = true;
+      }
+    }
+    previous = e.time;
+    if (e.kind == trace_kind::lost) {
+      lost_session = e.session;
+    } else if (!dead_send_line_ && lost_session == e.session &&
+               (e.kind == trace_kind::command || e.kind == trace_kind::unsent)) {
+      dead_send_line_ = line;
+    }
+    if (e.kind == trace_kind::data && !broken_line_ &&
+        e.text.find(", send failed") != std::string::npos) {
+      broken_line_ = line;
+    }
   }
+  in_.clear();
+  in_.seekg(events);
   return true;
 }
 
-size_t replay_script::command_count() const {
-  return static_cast<size_t>(std::count_if(steps_.begin(), steps_.end(), [](const replay_step &s) {
-    return s.what == replay_step::expect::command;
-  }));
+const trace_record *replay_script::peek(size_t ahead) {
+  while (ahead_.size() <= ahead) {
+    trace_record e;
+    std::string why;
+    if (!read_one(e, why)) {
+      return nullptr;
+    }
+    ahead_.push_back(std::move(e));
+  }
+  return &ahead_[ahead];
 }
 
-void replay_script::took(const replay_step &step) {
-  ++next_;
-  back_after_ = step.back_after;
-  const std::string &out = step.output;
-  if (out.size() >= 2 && (out.back() == '$' || out.back() == '>')) {
-    prompt_ = out.substr(out.size() - 2);
-  }
-}
+size_t replay_script::line(size_t ahead) { return next_line_ + ahead; }
 
-const replay_step *replay_script::take_command(std::string_view line, std::string &divergence) {
-  if (diverged_) {
-    return nullptr;
+void replay_script::take() {
+  if (peek()) {
+    ahead_.pop_front();
+    ++next_line_;
   }
-  ++commands_taken_;
-  if (next_ < steps_.size() && steps_[next_].what == replay_step::expect::command &&
-      steps_[next_].command == line) {
-    took(steps_[next_]);
-    return &steps_[next_ - 1];
-  }
-  diverged_ = true;
-  std::string expected = "the end of the trace";
-  if (next_ < steps_.size()) {
-    const replay_step &s = steps_[next_];
-    expected = s.what == replay_step::expect::command ? quoted(s.command) : "download data";
-    expected += " (trace line " + std::to_string(s.line) + ")";
-  }
-  divergence = "at command " + std::to_string(commands_taken_) + ": expected " + expected +
-               ", received " + quoted(line);
-  return nullptr;
-}
-
-const replay_step *replay_script::expected_stream() const {
-  if (diverged_ || next_ >= steps_.size() || steps_[next_].what != replay_step::expect::stream) {
-    return nullptr;
-  }
-  return &steps_[next_];
-}
-
-const replay_step *replay_script::take_stream() {
-  const replay_step *step = expected_stream();
-  if (step) {
-    took(*step);
-  }
-  return step;
-}
-
-void replay_script::diverge_in_stream(const replay_step &step, unsigned long long received,
-                                      std::string &divergence) {
-  diverged_ = true;
-  divergence = "in the download after command " + std::to_string(commands_taken_) + ": expected " +
-               std::to_string(step.stream_bytes) + " bytes (trace line " +
-               std::to_string(step.line) + "), received " + std::to_string(received);
-}
-
-// A client that could send only part of its data got that far because the
-// target had stopped reading about one piece earlier; a client that sent it
-// all and only then lost the connection had it broken after the whole stream.
-unsigned long long replay_script::stream_stop(const replay_step &step) {
-  if (step.end == replay_step::ending::answer || step.end == replay_step::ending::hangup) {
-    return step.stream_bytes;
-  }
-  if (!step.stream_broken) {
-    return step.stream_bytes;
-  }
-  return step.stream_bytes > CLIENT_PIECE ? step.stream_bytes - CLIENT_PIECE : 0;
 }

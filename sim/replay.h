@@ -1,79 +1,77 @@
-// Replay (--replay TRACE): the simulator plays the target that a trace of
-// romupdate recorded.  Each command line the client sends must be the next
-// one of the trace; it is answered with the recorded bytes, and the target
-// drops, resets or reboots where the recording shows it.  Anything else is
-// a divergence: noted, and answered with a message line and a prompt so that
-// the run fails visibly.
+// The trace that --replay plays, read as the replay goes: one event at a
+// time (with a short look ahead), so that memory follows the longest event
+// and not the file.  A first pass over the file checks it and notes what
+// the replay must know before the client gets there: the connection
+// attempts and their outcomes, whose run it was, the commands it holds.
 #pragma once
 
-#include <optional>
+#include <deque>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "gtw/trace_format.h"
 
-struct replay_step {
-  enum class expect { command, stream };
-  enum class ending {
-    answer,  // go on with the session
-    hangup,  // the target ended the connection (the client read its end)
-    drop,    // the target closed it while data was coming (a broken pipe)
-    reset,   // the connection broke (the client saw a reset)
-    reboot,  // the target rebooted
+// One connection attempt of the recorded client.
+struct replay_attempt {
+  enum class outcome {
+    none,             // it never reached the network (a name or a socket failed)
+    command_refused,  // the command port refused it
+    control_refused,  // the command port took it, the control port refused it
+    connected,
   };
-
-  expect what = expect::command;
-  std::string command;                  // expect::command: the line, without its line end
-  unsigned long long stream_bytes = 0;  // expect::stream: bytes after the go-ahead
-  bool stream_broken = false;           // the client could not send them all
-  std::string output;                   // the target's bytes on the command connection
-  std::string control_output;           // and on the control connection
-  ending end = ending::answer;
-  // A reboot: seconds until the target listens again (none: never).
-  std::optional<double> back_after;
-  size_t line = 0;  // in the trace
+  unsigned session = 0;
+  outcome result = outcome::none;
+  // The client's pause before it: seconds since its previous event.
+  double pause = 0;
+  // It got in, and the lock probe found the target held by another user
+  // interface (the reasons of the refusals before it are then printed).
+  bool locked = false;
 };
+
+// Whether a command line reached the target, judged from what followed it.
+bool replay_is_reboot(std::string_view line);
+// The lock marker's definition with the user and host it names left out,
+// so that a run of another user or host matches it; other lines as they are.
+std::string replay_shape(std::string_view line);
 
 class replay_script {
  public:
-  // Reads a trace of romupdate.  false with `error` set when it is not one,
-  // is cut off or comes from a newer format.
+  // Opens and checks a trace of romupdate.  false with `error` set when it
+  // is not one, is cut off or comes from a newer format.
   bool load(const std::string &path, std::string &error);
 
   const trace_header &header() const { return header_; }
-  size_t command_count() const;
-  // Whether the recorded run reached the target at its first attempt.
-  bool reachable_at_start() const { return reachable_; }
+  size_t command_count() const { return commands_; }
+  const std::vector<replay_attempt> &attempts() const { return attempts_; }
+  // The user and host of the recorded run's lock marker (empty when none).
+  const std::string &user() const { return user_; }
+  const std::string &host() const { return host_; }
+  // The first download whose stream broke off in the client's send, and
+  // its trace line (0: none).
+  size_t broken_stream_line() const { return broken_line_; }
+  // The first command the client sent into a connection the target had
+  // ended, and its trace line (0: none).
+  size_t dead_send_line() const { return dead_send_line_; }
 
-  // The step that `line` matches, taken; nullptr when the client diverged
-  // (then `divergence` says how, the first time only).
-  const replay_step *take_command(std::string_view line, std::string &divergence);
-  // The data step expected after a download's go-ahead, or nullptr.
-  const replay_step *expected_stream() const;
-  const replay_step *take_stream();
-  // How many bytes of the expected stream the target takes before it ends
-  // the connection as recorded.
-  static unsigned long long stream_stop(const replay_step &step);
-  // The client's download did not match `step`.
-  void diverge_in_stream(const replay_step &step, unsigned long long received,
-                         std::string &divergence);
-
-  bool diverged() const { return diverged_; }
-  // The prompt the target last gave, for answers the trace does not hold.
-  const std::string &prompt() const { return prompt_; }
-  // The back_after of the last step taken.
-  std::optional<double> back_after() const { return back_after_; }
+  // The event `ahead` places after the next one, or nullptr at the end.
+  const trace_record *peek(size_t ahead = 0);
+  // Its line in the trace.
+  size_t line(size_t ahead = 0);
+  void take();
 
  private:
-  void took(const replay_step &step);
+  bool read_one(trace_record &event, std::string &error);
 
+  std::ifstream in_;
   trace_header header_;
-  std::vector<replay_step> steps_;
-  size_t next_ = 0;
-  unsigned commands_taken_ = 0;
-  bool reachable_ = true;
-  bool diverged_ = false;
-  std::string prompt_ = "R>";
-  std::optional<double> back_after_;
+  size_t commands_ = 0;
+  std::vector<replay_attempt> attempts_;
+  std::string user_, host_;
+  size_t broken_line_ = 0;
+  size_t dead_send_line_ = 0;
+  std::deque<trace_record> ahead_;
+  size_t next_line_ = 2;  // of ahead_.front()
+  std::string raw_;
 };

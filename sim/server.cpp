@@ -1,6 +1,5 @@
 #include "server.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,7 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "gtw/trace_format.h"
 
 namespace {
 
@@ -18,33 +18,52 @@ constexpr auto RELISTEN_RETRY = std::chrono::seconds(1);
 }  // namespace
 
 bool server::listen(std::string &error) {
-  unique_fd command = listen_tcp(ctx_.options.address, ctx_.options.port, error);
+  unique_fd command = listen_tcp(options_.address, options_.port, error);
   if (!command) {
     return false;
   }
-  unique_fd control =
-      listen_tcp(ctx_.options.address, static_cast<uint16_t>(ctx_.options.port + 1), error);
+  unique_fd control = listen_tcp(options_.address, static_cast<uint16_t>(options_.port + 1), error);
   if (!control) {
     return false;
   }
   command_listener_ = std::move(command);
   control_listener_ = std::move(control);
+  follow_ports();  // a port the target refuses from the start
   return true;
+}
+
+// The listeners follow what the target model says: closed ports refuse.
+void server::follow_ports() {
+  sim_clock::time_point now = sim_clock::now();
+  ports_ = model_.ports(now);
+  if (!ports_.command) {
+    command_listener_.reset();
+  }
+  if (!ports_.control) {
+    control_listener_.reset();
+  }
+  if (retry_at_ && now < *retry_at_) {
+    return;
+  }
+  retry_at_.reset();
+  std::string error;
+  for (auto [want, listener, port] :
+       {std::tuple{ports_.command, &command_listener_, options_.port},
+        std::tuple{ports_.control, &control_listener_, static_cast<uint16_t>(options_.port + 1)}}) {
+    if (want && !*listener) {
+      *listener = listen_tcp(options_.address, port, error);
+      if (!*listener) {
+        std::fprintf(stderr, "romupdate-sim: %s (retrying)\n", error.c_str());
+        retry_at_ = now + RELISTEN_RETRY;
+      }
+    }
+  }
 }
 
 session *server::find_session(unsigned id) {
   for (auto &s : sessions_) {
     if (s->id() == id) {
       return s.get();
-    }
-  }
-  return nullptr;
-}
-
-server::pending_control *server::find_control(unsigned key) {
-  for (auto &c : controls_) {
-    if (c.key == key) {
-      return &c;
     }
   }
   return nullptr;
@@ -59,12 +78,12 @@ void server::accept_commands() {
     if (!fd) {
       return;
     }
-    sessions_.push_back(std::make_unique<session>(next_session_++, std::move(fd), peer));
+    unsigned id = next_session_++;
+    sessions_.push_back(
+        std::make_unique<session>(id, std::move(fd), peer, log_, model_.on_connect(id)));
   }
 }
 
-// A control connection that never introduces itself must not keep the next
-// one out: at the limit the oldest that has not yet matched goes.
 void server::accept_controls() {
   while (control_listener_) {
     sockaddr_in peer{};
@@ -72,79 +91,26 @@ void server::accept_controls() {
     if (!fd) {
       return;
     }
-    if (controls_.size() >= SIM_MAX_PENDING_CONTROLS) {
-      controls_.erase(controls_.begin());
-    }
-    pending_control c;
-    c.key = next_control_++;
-    c.fd = std::move(fd);
-    controls_.push_back(std::move(c));
+    controls_.add(std::move(fd));
   }
-}
-
-uint32_t server::pending_control::address() const {
-  uint32_t a;
-  std::memcpy(&a, opening, 4);
-  return a;
-}
-
-uint16_t server::pending_control::port() const {
-  uint16_t p;
-  std::memcpy(&p, opening + 4, 2);
-  return p;
 }
 
 // Matches a control connection that has sent its six opening bytes with the
 // command connection whose far end they name.
-bool server::pair(pending_control &c) {
+bool server::pair(uint32_t address, uint16_t port, unique_fd &control, bool noted) {
+  // The command connection may still sit in the listener's backlog.
+  accept_commands();
   for (auto &s : sessions_) {
-    if (s->control_fd() >= 0 || s->peer().sin_addr.s_addr != c.address() ||
-        s->peer().sin_port != c.port()) {
+    if (s->has_control() || s->peer().sin_addr.s_addr != address || s->peer().sin_port != port) {
       continue;
     }
-    if (!c.logged) {
-      ctx_.log.event(s->id(), "ctl", format_endpoint(c.address(), c.port()));
+    if (!noted) {
+      log_.event(s->id(), trace_kind::control, format_endpoint(address, port));
     }
-    s->attach_control(std::move(c.fd));
+    s->attach_control(std::move(control));
     return true;
   }
   return false;
-}
-
-void server::pair_waiting_controls() {
-  std::erase_if(controls_, [&](pending_control &c) { return c.got == 6 && pair(c); });
-}
-
-void server::read_control(unsigned key) {
-  pending_control *c = find_control(key);
-  if (!c) {
-    return;
-  }
-  char buffer[256];
-  ssize_t n = recv(c->fd.get(), buffer, c->got < 6 ? 6 - c->got : sizeof buffer, 0);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-    return;
-  }
-  if (n <= 0) {
-    std::erase_if(controls_, [key](const pending_control &p) { return p.key == key; });
-    return;
-  }
-  if (c->got == 6) {
-    return;  // nothing but the opening is meaningful
-  }
-  std::memcpy(c->opening + c->got, buffer, static_cast<size_t>(n));
-  c->got += static_cast<size_t>(n);
-  if (c->got < 6) {
-    return;
-  }
-  // The command connection may still sit in the listener's backlog.
-  accept_commands();
-  if (pair(*c)) {
-    std::erase_if(controls_, [key](const pending_control &p) { return p.key == key; });
-    return;
-  }
-  ctx_.log.event(0, "ctl", format_endpoint(c->address(), c->port()));
-  c->logged = true;
 }
 
 void server::close_session(session &s) {
@@ -152,23 +118,23 @@ void server::close_session(session &s) {
   std::erase_if(sessions_, [&](const std::unique_ptr<session> &p) { return p.get() == &s; });
 }
 
-void server::apply(session &s, session::result r) {
+void server::apply(session &s, sim_result r) {
   switch (r) {
-    case session::result::keep:
+    case sim_result::keep:
       if (!s.flush()) {
-        s.abandon(ctx_, true);
+        s.abandon(true);
         close_session(s);
       }
       break;
-    case session::result::close:
+    case sim_result::close:
       close_session(s);
       break;
-    case session::result::hangup:
+    case sim_result::hangup:
       s.flush();
       shutdown(s.command_fd(), SHUT_WR);
       close_session(s);
       break;
-    case session::result::reset:
+    case sim_result::reset:
       s.flush();
       set_abortive_close(s.command_fd());
       if (s.control_fd() >= 0) {
@@ -176,7 +142,7 @@ void server::apply(session &s, session::result r) {
       }
       close_session(s);
       break;
-    case session::result::reboot:
+    case sim_result::reboot:
       reboot();
       break;
   }
@@ -194,15 +160,34 @@ void server::serve_session(unsigned id, short revents) {
       return;
     }
     if (n <= 0) {
-      s->abandon(ctx_, true);
+      s->abandon(true);
       close_session(*s);
       return;
     }
-    apply(*s, s->received(ctx_, buffer, static_cast<size_t>(n)));
+    apply(*s, s->received(buffer, static_cast<size_t>(n)));
     return;
   }
   if (revents & POLLOUT) {
-    apply(*s, session::result::keep);
+    apply(*s, sim_result::keep);
+  }
+}
+
+void server::serve_control(unsigned id, int fd, short revents) {
+  session *s = find_session(id);
+  if (!s || s->control_fd() != fd) {
+    return;
+  }
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    // The client only ever sends the opening on it; anything more is read
+    // and dropped, and its end only ends the control connection.
+    char buffer[256];
+    ssize_t got = recv(s->control_fd(), buffer, sizeof buffer, 0);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      s->detach_control();
+    }
+  }
+  if (s->control_fd() >= 0 && (revents & POLLOUT)) {
+    apply(*s, sim_result::keep);
   }
 }
 
@@ -214,51 +199,19 @@ void server::reboot() {
   command_listener_.reset();
   control_listener_.reset();
   for (auto &s : sessions_) {
-    s->abandon(ctx_, false);
+    s->abandon(false);
   }
   sessions_.clear();
   controls_.clear();
-  ctx_.target.reboot(ctx_.options.come_back_locked);
-  rebooting_ = true;
-  back_at_.reset();
-  std::optional<double> back_after;
-  if (ctx_.replay) {
-    back_after = ctx_.replay->back_after();
-  } else if (!ctx_.options.never_return) {
-    back_after = ctx_.options.reboot_time;
-  }
-  if (back_after) {
-    back_at_ = sim_clock::now() + std::chrono::duration_cast<sim_clock::duration>(
-                                      std::chrono::duration<double>(*back_after));
-  }
-}
-
-void server::stay_unreachable() {
-  command_listener_.reset();
-  control_listener_.reset();
-  rebooting_ = true;
-  back_at_.reset();
-}
-
-void server::come_back() {
-  std::string error;
-  if (!listen(error)) {
-    std::fprintf(stderr, "romupdate-sim: %s (retrying)\n", error.c_str());
-    back_at_ = sim_clock::now() + RELISTEN_RETRY;
-    return;
-  }
-  rebooting_ = false;
-  back_at_.reset();
+  model_.on_reboot();
+  follow_ports();
 }
 
 void server::check_deadlines() {
   sim_clock::time_point now = sim_clock::now();
-  if (rebooting_ && back_at_ && now >= *back_at_) {
-    come_back();
-  }
   std::vector<unsigned> stalled;
   for (auto &s : sessions_) {
-    if (auto deadline = s->stall_deadline(ctx_); deadline && now >= *deadline) {
+    if (auto deadline = s->stall_deadline(); deadline && now >= *deadline) {
       stalled.push_back(s->id());
     }
   }
@@ -268,18 +221,18 @@ void server::check_deadlines() {
       return;
     }
     if (session *s = find_session(id)) {
-      apply(*s, s->stalled(ctx_));
+      apply(*s, s->stalled());
     }
   }
 }
 
 int server::poll_timeout() const {
-  std::optional<sim_clock::time_point> first;
-  if (rebooting_ && back_at_) {
-    first = back_at_;
+  std::optional<sim_clock::time_point> first = ports_.until;
+  if (retry_at_ && (!first || *retry_at_ < *first)) {
+    first = retry_at_;
   }
   for (auto &s : sessions_) {
-    if (auto deadline = s->stall_deadline(ctx_); deadline && (!first || *deadline < *first)) {
+    if (auto deadline = s->stall_deadline(); deadline && (!first || *deadline < *first)) {
       first = deadline;
     }
   }
@@ -305,8 +258,15 @@ int server::run(int stop_fd) {
   };
   std::vector<pollfd> fds;
   std::vector<slot> slots;
+  auto match = [this](uint32_t a, uint16_t p, unique_fd &fd, bool noted) {
+    return pair(a, p, fd, noted);
+  };
+  auto unmatched = [this](uint32_t a, uint16_t p) {
+    log_.event(0, trace_kind::control, format_endpoint(a, p));
+  };
 
   for (;;) {
+    follow_ports();
     fds.clear();
     slots.clear();
     auto watch = [&](int fd, short events, what kind, unsigned key) {
@@ -318,9 +278,7 @@ int server::run(int stop_fd) {
     // sessions, and only then the listeners, so that connections that ended
     // free their places before new ones are accepted.
     watch(stop_fd, POLLIN, what::stop, 0);
-    for (auto &c : controls_) {
-      watch(c.fd.get(), POLLIN, what::control, c.key);
-    }
+    controls_.each([&](int fd, unsigned key) { watch(fd, POLLIN, what::control, key); });
     for (auto &s : sessions_) {
       watch(s->command_fd(), static_cast<short>(POLLIN | (s->has_output() ? POLLOUT : 0)),
             what::session_command, s->id());
@@ -356,42 +314,25 @@ int server::run(int stop_fd) {
       switch (slots[i].kind) {
         case what::command_listener:
           accept_commands();
-          pair_waiting_controls();
+          controls_.retry(match);
           break;
         case what::control_listener:
           accept_controls();
           break;
         case what::control:
-          read_control(slots[i].key);
+          controls_.read(slots[i].key, match, unmatched);
           break;
         case what::session_command:
           serve_session(slots[i].key, revents);
           break;
-        case what::session_control: {
-          session *s = find_session(slots[i].key);
-          if (!s || s->control_fd() != fds[i].fd) {
-            break;
-          }
-          if (revents & (POLLIN | POLLHUP | POLLERR)) {
-            // The client only ever sends the opening on it; anything more is
-            // read and dropped, and its end only ends the control connection.
-            char buffer[256];
-            ssize_t got = recv(s->control_fd(), buffer, sizeof buffer, 0);
-            if (got == 0 ||
-                (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-              s->detach_control();
-            }
-          }
-          if (s->control_fd() >= 0 && (revents & POLLOUT)) {
-            apply(*s, session::result::keep);
-          }
+        case what::session_control:
+          serve_control(slots[i].key, fds[i].fd, revents);
           break;
-        }
         case what::stop:
           break;
       }
     }
     check_deadlines();
-    ctx_.dump_flash();
+    model_.settle();
   }
 }

@@ -191,6 +191,24 @@ bool trace_parse_line(std::string_view line, trace_record &event, std::string &e
   return true;
 }
 
+bool trace_parse_header(const trace_record &first, trace_header &header, std::string &error) {
+  header.format = atoi(field_of(first.text, "format").c_str());
+  header.program = field_of(first.text, "program");
+  header.version = field_of(first.text, "version");
+  header.platform = field_of(first.text, "platform");
+  header.start = field_of(first.text, "start");
+  if (first.kind != trace_kind::header || header.format < 1 || header.program.empty()) {
+    error = "not a trace (no header line)";
+    return false;
+  }
+  if (header.format > TRACE_FORMAT) {
+    error = "trace format " + std::to_string(header.format) +
+            " is newer than this program reads (" + std::to_string(TRACE_FORMAT) + ")";
+    return false;
+  }
+  return true;
+}
+
 bool trace_parse(std::string_view contents, trace_header &header, std::vector<trace_record> &events,
                  std::string &error) {
   events.clear();
@@ -212,18 +230,7 @@ bool trace_parse(std::string_view contents, trace_header &header, std::vector<tr
       return false;
     }
     if (number == 1) {
-      header.format = atoi(field_of(event.text, "format").c_str());
-      header.program = field_of(event.text, "program");
-      header.version = field_of(event.text, "version");
-      header.platform = field_of(event.text, "platform");
-      header.start = field_of(event.text, "start");
-      if (event.kind != trace_kind::header || header.format < 1 || header.program.empty()) {
-        error = "not a trace (no header line)";
-        return false;
-      }
-      if (header.format > TRACE_FORMAT) {
-        error = "trace format " + std::to_string(header.format) +
-                " is newer than this program reads (" + std::to_string(TRACE_FORMAT) + ")";
+      if (!trace_parse_header(event, header, error)) {
         return false;
       }
     } else {

@@ -131,6 +131,9 @@ struct trace_header {
 // One line without its line feed.  false with `error` set when it is not an
 // event line.
 bool trace_parse_line(std::string_view line, trace_record &event, std::string &error);
+// The header line's fields.  false with `error` set when it is not a
+// header, or one of a newer format.
+bool trace_parse_header(const trace_record &first, trace_header &header, std::string &error);
 // Reads a whole trace.  false with `error` set when it is not a trace, is
 // cut off, or comes from a newer format.
 bool trace_parse(std::string_view contents, trace_header &header, std::vector<trace_record> &events,
