@@ -67,6 +67,11 @@ class replay_session : public responder {
   // Where the recorded target stopped reading a stream the client could not
   // send whole.
   std::optional<unsigned long long> stop_;
+  // A flood that the trace cut short: the lines it left out are played as
+  // copies of the last line it kept, so that the client counts as many.
+  const char *repeat_kind_ = nullptr;
+  std::string repeat_text_;
+  unsigned long repeat_left_ = 0;
 };
 
 replay_target::replay_target(replay_script &script, transcript &log, double stall_time)
@@ -270,16 +275,38 @@ sim_result replay_session::on_line(session &s, const std::string &line) {
 sim_result replay_session::answer(session &s) {
   replay_script &script = t_.script_;
   answering_ = false;
-  while (t_.in_session() && is_output(*script.peek())) {
+  while (t_.in_session() &&
+         (repeat_left_ > 0 || is_output(*script.peek()) || t_.at(trace_kind::omitted))) {
     if (s.pending_output() >= SIM_OUTPUT_LOW) {
       answering_ = true;
       return sim_result::keep;
     }
+    if (repeat_left_ > 0) {
+      --repeat_left_;
+      if (repeat_kind_ == trace_kind::control_message) {
+        s.queue_control(repeat_text_);
+      } else {
+        s.queue_output(repeat_text_);
+      }
+      continue;
+    }
     const trace_record &e = *script.peek();
+    if (e.kind == trace_kind::omitted) {
+      repeat_left_ = repeat_kind_ ? std::strtoul(e.text.c_str(), nullptr, 10) : 0;
+      script.take();
+      continue;
+    }
     if (e.kind == trace_kind::control_message) {
       s.queue_control(e.text);
     } else {
       s.queue_output(e.text);
+    }
+    // Only a whole line is copied: the piece of a line that came in two
+    // receives joins the first copy, and the count of lines stays right.
+    if (!e.text.empty() && e.text.back() == '\n') {
+      repeat_kind_ = e.kind == trace_kind::control_message ? trace_kind::control_message
+                                                            : trace_kind::reply;
+      repeat_text_ = e.text;
     }
     if (e.kind == trace_kind::reply && e.text.size() >= 2 &&
         (e.text.back() == '$' || e.text.back() == '>')) {

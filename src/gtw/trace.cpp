@@ -49,7 +49,10 @@ size_t failure_prefix;
 // ended (as a rule with the prompt), and a replay can end the reply there.
 unsigned long flood_lines;
 size_t flood_bytes;
+// Pieces held back (the kept last one included), and the whole lines among
+// those written over: a line that came in two receives counts once.
 unsigned long omitted;
+unsigned long omitted_lines;
 const char *last_kind;
 char last_text[GTW_CHUNK_SIZE];
 size_t last_size;
@@ -117,13 +120,14 @@ void keep_last(const char *kind, const char *text, size_t size) {
 }
 
 void write_omitted() {
-  if (omitted > 1) {
+  if (omitted_lines > 0) {
     char text[64];
-    size_t n = trace_put_unsigned(text, omitted - 1);
+    size_t n = trace_put_unsigned(text, omitted_lines);
     n = append(text, n, sizeof text, " further lines from the target were left out");
     write_line(trace_kind::omitted, text, n);
   }
   omitted = 0;
+  omitted_lines = 0;
   write_line(last_kind, last_text, last_size);
 }
 
@@ -142,6 +146,9 @@ void write_event(const char *kind, const char *text, size_t size) {
     flood_bytes = 0;
   } else if (omitted > 0 || flood_lines >= static_cast<unsigned long>(TRACE_FLOOD_MAX_LINES) ||
              flood_bytes + size > static_cast<size_t>(TRACE_FLOOD_MAX_BYTES)) {
+    if (omitted > 0 && last_size > 0 && last_text[last_size - 1] == '\n') {
+      ++omitted_lines;
+    }
     ++omitted;
     keep_last(kind, text, size);
     errno = saved;
@@ -182,6 +189,7 @@ bool trace_start(const char *program_name, const char **why) {
   flood_lines = 0;
   flood_bytes = 0;
   omitted = 0;
+  omitted_lines = 0;
   // Room is left for the reason however long the name.
   int n = snprintf(failure_text, sizeof failure_text - TRACE_NOTICE_REASON_SIZE,
                    "%s: trace file '%s' could not be written to its end: ", program, name);
