@@ -19,7 +19,8 @@ RunResult tool(const std::string &path, const std::vector<std::string> &args) {
 }  // namespace
 
 TEST(Version, EveryToolButRomupdateSaysTheProjectVersion) {
-  for (const std::string &path : {sim_path(), abs_path(), std::string(ROMUPDATE_UNLOCK_BIN)}) {
+  for (const std::string &path : {sim_path(), abs_path(), std::string(ROMUPDATE_UNLOCK_BIN),
+                                  std::string(ROMUPDATE_INVENTORY_BIN)}) {
     std::string name = path.substr(path.rfind('/') + 1);
     RunResult r = tool(path, {"--version"});
     EXPECT_EQ(r.status, 0) << name;

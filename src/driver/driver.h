@@ -17,6 +17,9 @@ void reboot_and_reconnect(const product_config *table, const char *address);
 // run may write, and holds it open, so that a bad one ends the run before
 // anything on the target has changed.  Prints nothing when all is well.
 run_plan check_images(const product_config *table, int count);
+// Why the target's class (the flags of identify_target) rules the entry out
+// whatever its hardware says, as a progress message; null when it may apply.
+const char *class_excludes(const product_config &e);
 // Step 11: program the entries of the plan and finish.
 [[noreturn]] void program_entries(product_config *table, const run_plan &plan);
 

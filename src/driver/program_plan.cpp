@@ -20,8 +20,8 @@ struct free_deleter {
 };
 using owned_path = std::unique_ptr<char, free_deleter>;
 
-// Why the target's class rules an entry out whatever its hardware says, or
-// null when it may apply.
+}  // namespace
+
 const char *class_excludes(const product_config &e) {
   if (e.for_38100a && quokka) {
     return "Skipping executable for 38100A\n";
@@ -35,6 +35,8 @@ const char *class_excludes(const product_config &e) {
   }
   return nullptr;
 }
+
+namespace {
 
 // The path of one of the entry's images.  `kind` names the image in the
 // message when there is no path for it.
