@@ -5,8 +5,8 @@
 #                                 completion, the operator's guide and the
 #                                 sample installation
 #   build/win32$   cpack -G ZIP   romupdate-<version>-windows.zip:
-#                                 romupdate.exe, romupdate-unlock.exe and
-#                                 README.txt
+#                                 romupdate.exe, romupdate-unlock.exe,
+#                                 romupdate-inventory.exe and README.txt
 #
 # The programs' own install rules live beside them; this file adds the
 # operator's files and the package metadata.
@@ -25,8 +25,9 @@ holds romupdate-sim, which plays a target on a loopback address so that an
 update can be rehearsed without hardware, romupdate-abs, which looks at,
 makes and compares absolute images, romupdate-fleet, which updates a whole
 list of targets several at a time with GNU parallel, romupdate-unlock, which
-clears the lock that an interrupted update leaves on a target, and a sample
-installation.")
+clears the lock that an interrupted update leaves on a target,
+romupdate-inventory, which tells the class, firmware revision and lock of
+every target of a lab without changing any, and a sample installation.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 
@@ -59,7 +60,8 @@ else()
     set(packaged_files ${packaged_files} ${dir}/${name}.gz PARENT_SCOPE)
   endfunction()
 
-  set(man_pages romupdate romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock)
+  set(man_pages romupdate romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock
+                romupdate-inventory)
   foreach(page IN LISTS man_pages)
     romupdate_gzip(${PROJECT_SOURCE_DIR}/docs/${page}.1 ${packaged}/man)
     install(FILES ${packaged}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -85,7 +87,7 @@ else()
           DESTINATION ${completion_dir} RENAME romupdate)
   set(completion_links ${CMAKE_BINARY_DIR}/completion-links)
   file(MAKE_DIRECTORY ${completion_links})
-  foreach(command romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock)
+  foreach(command romupdate-sim romupdate-abs romupdate-fleet romupdate-unlock romupdate-inventory)
     file(CREATE_LINK romupdate ${completion_links}/${command} SYMBOLIC)
     install(FILES ${completion_links}/${command} DESTINATION ${completion_dir})
   endforeach()

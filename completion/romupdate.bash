@@ -1,5 +1,5 @@
-# Bash completion for romupdate, romupdate-sim, romupdate-abs and
-# romupdate-fleet and romupdate-unlock.
+# Bash completion for romupdate, romupdate-sim, romupdate-abs,
+# romupdate-fleet, romupdate-unlock and romupdate-inventory.
 #
 # Installed as bash-completion/completions/romupdate, with the other
 # commands linked to it, so that loading any one of the names registers all
@@ -276,8 +276,31 @@ _romupdate_unlock() {
   return 0
 }
 
+# romupdate-inventory [--tsv] [--product NAME]... ADDRESS...: options up to
+# "--", products named as romupdate takes them, any number of addresses.
+_romupdate_inventory() {
+  local cur prev prefix
+  _romupdate_current
+  if [[ $prev == --product ]]; then
+    _romupdate_products
+  else
+    local operands options_done
+    _romupdate_operands anywhere --product
+    if ((!options_done)) && [[ $cur == -* ]]; then
+      _romupdate_matching --tsv --product --help --version
+    else
+      mapfile -t COMPREPLY < <(compgen -A hostname -- "$cur")
+    fi
+  fi
+  if [[ -n $prefix ]]; then
+    COMPREPLY=("${COMPREPLY[@]/#/$prefix}")
+  fi
+  return 0
+}
+
 complete -F _romupdate romupdate
 complete -F _romupdate_sim romupdate-sim
 complete -F _romupdate_abs romupdate-abs
 complete -F _romupdate_fleet romupdate-fleet
 complete -F _romupdate_unlock romupdate-unlock
+complete -F _romupdate_inventory romupdate-inventory

@@ -189,4 +189,14 @@ TEST_F(Completion, UnlockTakesOptionsAndOneAddress) {
   EXPECT_EQ(complete({"romupdate-unlock", "bench7", "-"}), words_t{});
 }
 
+TEST_F(Completion, InventoryTakesProductsAndAddresses) {
+  EXPECT_EQ(complete({"romupdate-inventory", "--"}),
+            (words_t{"--tsv", "--product", "--help", "--version"}));
+  EXPECT_EQ(complete({"romupdate-inventory", "--product", "T5"}), (words_t{"T5806", "T5850"}));
+  EXPECT_EQ(complete({"romupdate-inventory", "--product=lo"}), words_t{"--product=local"});
+  EXPECT_EQ(complete({"romupdate-inventory", "--product", "T5806", "bench7", "la"}),
+            words_t{"lab9"});
+  EXPECT_EQ(complete({"romupdate-inventory", "--", "-"}), words_t{});
+}
+
 }  // namespace
