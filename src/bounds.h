@@ -45,6 +45,9 @@ inline constexpr int LOAD_BUFFER_SIZE = 1024;
 inline constexpr int ABS_WALK_BUFFER_SIZE = 64 * 1024;
 inline constexpr int ABS_WALK_REASON_SIZE = 160;
 
+// The progress line on a terminal, without its carriage return.
+inline constexpr int PROGRESS_LINE_SIZE = 96;
+
 // Windows build: the directory listing and the socket error text.
 inline constexpr int WIN32_DIR_PATH_SIZE = 264;     // path, and the pattern path + "\*.*"
 inline constexpr int WIN32_DIR_NAME_SIZE = 260;     // one entry's name + terminator

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "driver/driver.h"
+#include "driver/progress.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"
@@ -111,6 +112,7 @@ void exit_romupdate(int status) {
 
 void interrupt_handler(int sig) {
   interrupted = 1;
+  clear_progress_on_interrupt();
   if (sig == SIGINT) {
     plat_write_stderr(interrupt_text);
   } else if (sig == SIGTERM) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/driver.h"
+#include "driver/progress.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"
@@ -82,6 +83,7 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
 
     bool back = false;
     for (int attempt = 0; attempt < kReconnectAttempts && !back; ++attempt) {
+      reconnect_progress(attempt + 1, kReconnectAttempts);
       trace_sleep(kReconnectPause);
       plat_sleep(kReconnectPause);
       int result = gtw_open(&gtw, address, GTW_OPEN_LOCK);
@@ -96,6 +98,7 @@ void reboot_and_reconnect(const product_config *table, const char *address) {
         gtw_close(&gtw, 1);
       }
     }
+    clear_progress();
     if (!back) {
       fail_with_messages();
     }

@@ -10,6 +10,7 @@
 #include "driver/program_compose.h"
 #include "driver/program_hardware.h"
 #include "driver/program_plan.h"
+#include "driver/progress.h"
 #include "driver/romupdate.h"
 #include "files/files.h"
 #include "gtw/gtw.h"
@@ -27,7 +28,7 @@ void require_composed(bool composed) {
 // Sends the image from the file held since its check, and only as it was
 // checked.
 void download(const planned_image &image, unsigned char flash) {
-  if (loadfile(&gtw, image.file, image.fit.count, flash) != 0) {
+  if (loadfile(&gtw, image.file, image.fit.count, flash, download_progress) != 0) {
     fail_with_messages();
   }
 }

@@ -32,16 +32,24 @@ int range_x(const char *path, uint32_t *lowest, uint32_t *highest, char *why, si
 // it has printed itself.
 inline constexpr int LOADFILE_FAILED = 3;
 
+// Told how a download goes: the data bytes of the records handed to the
+// connection so far, of the count announced; `done` once when the stream
+// has ended or broken off, before anything about it is printed.
+using load_progress = void (*)(unsigned long long sent, unsigned long long total, bool done);
+
 // Downloads an absolute file ("lcd -qfb" when flash is non-zero, else
 // "lcd -qb", announcing `count` bytes): the records as the walk reads them,
 // a missing last fill byte supplied, then the end of records.  0 on success,
 // LOADFILE_FAILED, or else the gtw_ result bits of the final prompt read (or
 // of the refusal the target sent instead of its go-ahead, with GTW_FAILED
 // set), reasons queued.
-int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash);
+// `progress`, when given, follows the record stream.
+int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash,
+             load_progress progress = nullptr);
 // The same for an image held open since its check (image_file.h): it is sent
 // from that open file, and only as it was checked.  A file that changed is
 // named on standard error and nothing more is sent for it: before the "lcd"
 // when the change shows already, else without the end of records, so that
 // the target never takes other bytes for a whole image.  LOADFILE_FAILED.
-int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash);
+int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash,
+             load_progress progress = nullptr);

@@ -90,6 +90,33 @@ bool recv_byte(plat_socket sock, const char *path, unsigned char *out, const cha
   return true;
 }
 
+// Tells the progress routine, if any, how far the record stream has got,
+// and once that it is over.
+class stream_progress {
+ public:
+  stream_progress(load_progress routine, uint32_t count) : routine_(routine), total_(count) {}
+  ~stream_progress() { end(); }
+  stream_progress(const stream_progress &) = delete;
+  stream_progress &operator=(const stream_progress &) = delete;
+  void add(unsigned data_bytes) {
+    sent_ += data_bytes;
+    if (routine_) {
+      routine_(sent_, total_, false);
+    }
+  }
+  void end() {
+    if (routine_) {
+      routine_(sent_, total_, true);
+      routine_ = nullptr;
+    }
+  }
+
+ private:
+  load_progress routine_;
+  unsigned long long total_;
+  unsigned long long sent_ = 0;
+};
+
 // The record stream goes out in chunks of the download buffer; their
 // boundaries mean nothing to the target.
 class chunked_sender {
@@ -162,7 +189,8 @@ int changed(const char *path, const char *what) {
 // The records of the open file, the end of records, and the target's
 // answer.  With `checked` the bytes must be the ones checked: more of them,
 // or other ones, and the end of records is not sent.
-int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *checked) {
+int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *checked,
+           uint32_t count, load_progress progress) {
   abs_walk walk(file);
   if (!walk.header()) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
@@ -170,6 +198,7 @@ int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *check
   }
 
   chunked_sender out(conn->command_socket);
+  stream_progress shown(progress, count);
   stream_fingerprint sent;
   abs_record_view record;
   int step;
@@ -180,17 +209,21 @@ int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *check
       sent.add(&fill_byte, 1);
     }
     if (checked && sent.bytes() > checked->stream_bytes) {
+      shown.end();
       trace_stream(path, out.sent(), false);
       return changed(path, "it is longer");
     }
     bool ok =
         out.add(record.bytes, record.size) && (!record.fill_missing || out.add(&fill_byte, 1));
     if (!ok) {
+      shown.end();
       trace_stream(path, out.sent(), true);
       socket_error(path);
       return LOADFILE_FAILED;
     }
+    shown.add(record.count);
   }
+  shown.end();
   // A read error part way, or a file that changed since its scan, would end
   // the records early or put bytes on the wire that the target reads
   // differently: the target must not be told the data is complete.
@@ -235,7 +268,8 @@ int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *check
 
 }  // namespace
 
-int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
+int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash,
+             load_progress progress) {
   int result = announce(conn, path, static_cast<uint32_t>(count), flash);
   if (result >= 0) {
     return result;
@@ -247,10 +281,11 @@ int loadfile(gtw_conn *conn, const char *path, int count, unsigned char flash) {
     file_error(path);
     return LOADFILE_FAILED;
   }
-  return stream(conn, path, file.get(), nullptr);
+  return stream(conn, path, file.get(), nullptr, static_cast<uint32_t>(count), progress);
 }
 
-int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash) {
+int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned char flash,
+             load_progress progress) {
   // A file that changed since its check is not announced at all.
   if (const char *what = image.change(false)) {
     return changed(image.path(), what);
@@ -263,5 +298,5 @@ int loadfile(gtw_conn *conn, const held_image &image, uint32_t count, unsigned c
   if (result >= 0) {
     return result;
   }
-  return stream(conn, image.path(), image.file(), &image.scan());
+  return stream(conn, image.path(), image.file(), &image.scan(), count, progress);
 }

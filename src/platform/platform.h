@@ -79,6 +79,10 @@ const char *plat_errno_text(int error);
 void plat_write_stderr(const char *text);
 void plat_write_stdout(const char *text);
 [[noreturn]] void plat_exit_now(int status);
+// Whether standard error is an interactive terminal (on Windows, a console),
+// where a line may be rewritten in place; a file, a pipe or a null device is
+// not.
+bool plat_stderr_is_terminal();
 
 // ---- Trace file ------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 // Process services of the Unix build: the interrupt signals, the signals of
-// failed output, unbuffered output to the standard descriptors, and the
-// immediate exit.
+// failed output, unbuffered output to the standard descriptors, the
+// immediate exit, and whether standard error is a terminal.
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -77,3 +77,5 @@ void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
 void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
 bool plat_trace_write(int fd, const char *data, size_t size) { return write_all(fd, data, size); }
 void plat_exit_now(int status) { _exit(status); }
+
+bool plat_stderr_is_terminal() { return isatty(2) == 1; }

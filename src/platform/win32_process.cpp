@@ -1,5 +1,6 @@
 // Process services of the Windows build: the console interrupt, unbuffered
-// output to the standard handles, and the immediate exit.
+// output to the standard handles, the immediate exit, and whether standard
+// error is a console.
 #include "platform/win32_platform.h"
 
 #include <cerrno>
@@ -53,3 +54,9 @@ void plat_write_stderr(const char *text) { write_all(2, text, strlen(text)); }
 void plat_write_stdout(const char *text) { write_all(1, text, strlen(text)); }
 bool plat_trace_write(int fd, const char *data, size_t size) { return write_all(fd, data, size); }
 void plat_exit_now(int status) { _exit(status); }
+
+// _isatty also holds for the null device; only a console has a mode.
+bool plat_stderr_is_terminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
