@@ -86,5 +86,6 @@ bool image_memory_bench(const paths &p, int repeat);
 // The image path alone, run in a child whose peak memory is measured.
 int image_path_child(const std::string &image);
 bool trace_bench(const paths &p, int repeat);
+bool progress_bench(const paths &p, int repeat);
 
 }  // namespace bench

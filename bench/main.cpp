@@ -17,7 +17,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace]...\n"
+    "usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace|progress]...\n"
     "  --repeat N   measured runs of each figure (default 5); medians are reported\n"
     "  --only WHAT  only the named measurement (repeatable)\n";
 
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
 
   int repeat = 5;
   bool want_download = false, want_scan = false, want_memory = false, chosen = false;
-  bool want_trace = false;
+  bool want_trace = false, want_progress = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--repeat" && i + 1 < argc) {
@@ -51,6 +51,8 @@ int main(int argc, char **argv) {
         want_memory = true;
       } else if (what == "trace") {
         want_trace = true;
+      } else if (what == "progress") {
+        want_progress = true;
       } else {
         fprintf(stderr, "romupdate-bench: unknown measurement '%s'\n%s", what.c_str(), kUsage);
         return 1;
@@ -61,7 +63,7 @@ int main(int argc, char **argv) {
     }
   }
   if (!chosen) {
-    want_download = want_scan = want_memory = want_trace = true;
+    want_download = want_scan = want_memory = want_trace = want_progress = true;
   }
 
   // A simulator that goes away must show as a failed send, not end us.
@@ -108,6 +110,10 @@ int main(int argc, char **argv) {
   }
   if (want_trace) {
     ok = bench::trace_bench(p, repeat) && ok;
+  }
+  fflush(stdout);
+  if (want_progress) {
+    ok = bench::progress_bench(p, repeat) && ok;
   }
   fflush(stdout);
 
