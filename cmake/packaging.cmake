@@ -108,7 +108,9 @@ else()
   else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, parallel")
   endif()
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+  # The completion is loaded on first use by bash-completion; without it,
+  # the guide tells how to source the file from ~/.bashrc.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 endif()
 
 include(CPack)

@@ -139,7 +139,7 @@ TEST(Inventory, AConnectionLostDuringTheQueryIsNoAnswerAndLeavesNoLock) {
     Sim sim(c.sim);
     RunResult r = inventory({"--tsv", "--product", "T5806", sim.address()});
     EXPECT_EQ(r.status, 1) << c.sim[1];
-    EXPECT_TRUE(contains(r.out, "\n" + sim.address() + "\tlost\t-\t")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\n" + sim.address() + "\tlost\t-\t-\t-\t-\t-\t-\t-\n")) << r.out;
     EXPECT_TRUE(contains(r.err, sim.address() + ": the connection failed during the query\n"))
         << r.err;
     EXPECT_EQ(sim.commands(), c.sent) << c.sim[1];

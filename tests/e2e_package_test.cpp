@@ -98,8 +98,7 @@ std::string tool_missing(const std::string &command, const std::string &package)
 
 // The shell blocks of the guide's rehearsal that practise on the sample
 // installation, in order, as one script: the copy of a real installation
-// and the source tree's settings are left out, and the simulator gets the
-// test's own address.  An operator waits for the simulator's "listening"
+// is left out, and the simulator gets the test's own address.  An operator waits for the simulator's "listening"
 // line before going on; the script waits a second.
 std::string rehearsal_script(const std::string &guide, const std::string &address) {
   size_t begin = guide.find("## Rehearse before you touch hardware");
@@ -109,7 +108,7 @@ std::string rehearsal_script(const std::string &guide, const std::string &addres
   }
   std::string script = "trap 'kill $(jobs -p) 2>/dev/null' EXIT\nset -x\n";
   for (std::string block : e2e::code_blocks(guide.substr(begin, end - begin), "sh")) {
-    if (contains(block, "/usr/xr52000") || contains(block, "build/default")) {
+    if (contains(block, "/usr/xr52000")) {
       continue;
     }
     for (size_t at; (at = block.find("127.0.0.2")) != std::string::npos;) {
@@ -150,8 +149,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   ASSERT_EQ(debs.size(), 1u) << cpack.out;
   const std::string deb = debs[0];
 
-  RunResult fields =
-      run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Maintainer"});
+  RunResult fields = run_program(
+      "/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Recommends", "Maintainer"});
   ASSERT_EQ(fields.status, 0) << fields.err;
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n"))
@@ -162,6 +161,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   EXPECT_TRUE(
       contains(fields.out, "Maintainer: romupdate developers <maintainers@romupdate.invalid>\n"))
       << fields.out;
+  // apt installs what loads the completion along with the package.
+  EXPECT_TRUE(contains(fields.out, "Recommends: bash-completion\n")) << fields.out;
 
   {
     SCOPED_TRACE("lintian finds no error");
@@ -190,7 +191,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     RunResult abs = run_program(usr + "/bin/romupdate-abs", {"--help"});
     EXPECT_EQ(abs.status, 0) << abs.err;
     EXPECT_TRUE(contains(abs.out, "verify [--exact] IMAGE DUMP")) << abs.out;
-    for (const char *tool : {"romupdate-sim", "romupdate-abs", "romupdate-unlock"}) {
+    for (const char *tool :
+         {"romupdate-sim", "romupdate-abs", "romupdate-unlock", "romupdate-inventory"}) {
       RunResult version = run_program(usr + "/bin/" + tool, {"--version"});
       EXPECT_EQ(version.out, std::string(tool) + " " + ROMUPDATE_VERSION + "\n") << version.err;
     }
@@ -214,22 +216,68 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
       EXPECT_TRUE(contains(guide.out, section)) << section;
     }
     EXPECT_FALSE(contains(guide.out, "## Building and testing"));
+    // The guide speaks of the installed package, never of a source tree,
+    // and every installed path it names is in the package.
+    for (const char *source_only : {"build/", "scripts/", "source tree", "<!--"}) {
+      EXPECT_FALSE(contains(guide.out, source_only)) << source_only;
+    }
+    for (const char *path : {"/usr/share/doc/romupdate/examples/xr52000",
+                             "/usr/share/bash-completion/completions/romupdate"}) {
+      EXPECT_TRUE(contains(guide.out, path)) << path;
+      EXPECT_TRUE(fs::exists(root + path)) << path;
+    }
+    for (const char *program : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-unlock",
+                                "romupdate-inventory", "romupdate-fleet"}) {
+      EXPECT_TRUE(contains(guide.out, std::string("`") + program + "`")) << program;
+      EXPECT_TRUE(fs::exists(usr + "/bin/" + program)) << program;
+    }
+    // The Windows ZIP's text agrees with the README on the exit status, and
+    // tells how to trace on Windows.
+    auto words = [](std::string text) {
+      std::string out;
+      for (char c : text) {
+        if (c == '\r') {
+          continue;
+        }
+        if (c == '\n' || c == ' ') {
+          if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+          }
+        } else {
+          out += c;
+        }
+      }
+      return out;
+    };
+    const std::string readme = words(e2e::read_file(ROMUPDATE_SOURCE_DIR "/README.md"));
+    const std::string zip_text =
+        words(e2e::read_file(ROMUPDATE_SOURCE_DIR "/packaging/windows/README.txt"));
+    for (const char *said : {"0 when the programming sequence ran to its end",
+                             "so 0 does not mean that every entry named was programmed",
+                             "set ROMUPDATE_TRACE=field.trace", "romupdate-inventory"}) {
+      EXPECT_TRUE(contains(readme, said)) << said;
+      EXPECT_TRUE(contains(zip_text, said)) << said;
+    }
+    EXPECT_FALSE(contains(zip_text, "every product was programmed"));
   }
 
   {
     SCOPED_TRACE("the completion registers every command");
     const std::string dir = usr + "/share/bash-completion/completions/";
-    for (const char *name :
-         {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
+    for (const char *name : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet",
+                             "romupdate-unlock", "romupdate-inventory"}) {
       std::error_code ec;
       EXPECT_TRUE(fs::equivalent(dir + name, dir + "romupdate", ec))
           << name << ": " << ec.message();
-      RunResult loaded =
-          run_program("/bin/bash", {"-c", std::string("source '") + dir + name +
-                                              "' && complete -p romupdate romupdate-sim "
-                                              "romupdate-abs romupdate-fleet romupdate-unlock"});
+      // A bash without bash-completion, as the guide's ~/.bashrc line
+      // loads it.
+      RunResult loaded = run_program(
+          "/bin/bash", {"--norc", "--noprofile", "-c",
+                        std::string(". '") + dir + name +
+                            "' && complete -p romupdate romupdate-sim romupdate-abs "
+                            "romupdate-fleet romupdate-unlock romupdate-inventory"});
       EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
-      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 5) << loaded.out;
+      EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 6) << loaded.out;
     }
   }
 
@@ -322,8 +370,15 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     o.env["FASTSLEEP_MS"] = "100";
     RunResult r = e2e::run({"-c", script}, o);
     EXPECT_EQ(r.status, 0) << script << r.out << r.err;
-    EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED")) << r.err;
-    EXPECT_TRUE(contains(r.out, "exit status 0\n")) << r.out;
+    // The 38100B of the rehearsal, then one of each other class.
+    EXPECT_EQ(e2e::count_of(r.err, "Flash programming SUCCEEDED"), 3) << r.err;
+    EXPECT_EQ(e2e::count_of(r.out, "exit status 0\n"), 3) << r.out;
+    EXPECT_TRUE(contains(r.err, "Mainframe is a 38100A\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "Mainframe is a processor probe\n")) << r.err;
+    // The inventory of the rehearsal's target, before the update.
+    EXPECT_TRUE(contains(r.out, "  38100B  A.03.10   XR 38100B Emulation System / System firmware "
+                                "A.03.10\n"))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "match: 65536 bytes\n")) << r.out << r.err;
   }
 
@@ -332,8 +387,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   if (std::string why = tool_missing("man", "man-db"); !why.empty()) {
     GTEST_SKIP() << "manual pages not rendered: " << why;
   }
-  for (const char *page :
-       {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet", "romupdate-unlock"}) {
+  for (const char *page : {"romupdate", "romupdate-sim", "romupdate-abs", "romupdate-fleet",
+                           "romupdate-unlock", "romupdate-inventory"}) {
     std::string path = usr + "/share/man/man1/" + page + ".1";
     if (!fs::exists(path)) {
       path += ".gz";

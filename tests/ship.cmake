@@ -9,6 +9,7 @@ target_compile_definitions(e2e_fleet_test PRIVATE
 target_compile_definitions(e2e_completion_test PRIVATE
   ROMUPDATE_COMPLETION="${PROJECT_SOURCE_DIR}/completion/romupdate.bash")
 target_compile_definitions(e2e_package_test PRIVATE
+  ROMUPDATE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   ROMUPDATE_BUILD_DIR="${CMAKE_BINARY_DIR}"
   ROMUPDATE_CPACK="${CMAKE_CPACK_COMMAND}"
   ROMUPDATE_VERSION="${PROJECT_VERSION}")

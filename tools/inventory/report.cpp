@@ -70,7 +70,7 @@ std::vector<std::vector<std::string>> inventory_rows(const std::vector<instrumen
   for (const instrument_report &r : reports) {
     std::vector<std::string> row = {cell(r.address), reach_text(r.reachable)};
     row.push_back(!r.lock_known ? "-" : r.locked ? "locked" : "free");
-    row.push_back(r.locked ? cell(r.holder) : "-");
+    row.push_back(r.lock_known && r.locked ? cell(r.holder) : "-");
     std::string shown;
     const int revision = r.asked ? revision_of(r.version, &shown) : -1;
     row.push_back(r.asked ? class_text(r) : "-");
