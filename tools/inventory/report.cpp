@@ -19,7 +19,12 @@ const char *reach_text(instrument_report::reach reach) {
 
 std::string class_text(const instrument_report &r) {
   std::string text;
-  auto add = [&text](const char *name) { text += (text.empty() ? "" : "+") + std::string(name); };
+  auto add = [&text](const char *name) {
+    if (!text.empty()) {
+      text += '+';
+    }
+    text += name;
+  };
   if (r.yak) {
     add("probe");
   }
@@ -49,7 +54,10 @@ std::string cell(const std::string &text) {
 std::string joined(const std::vector<std::string> &lines) {
   std::string text;
   for (const std::string &line : lines) {
-    text += (text.empty() ? "" : " / ") + cell(line);
+    if (!text.empty()) {
+      text += " / ";
+    }
+    text += cell(line);
   }
   return text;
 }
