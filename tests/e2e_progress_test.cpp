@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <regex>
 
@@ -25,8 +26,10 @@ struct TerminalRun {
 };
 
 // romupdate with standard error on a pseudo-terminal that passes bytes
-// unchanged (no line-end translation), standard output on a pipe.
-TerminalRun run_on_terminal(const std::vector<std::string> &args) {
+// unchanged (no line-end translation), standard output on a pipe; with
+// `interrupt_when` it gets SIGINT once the terminal shows that text.
+TerminalRun run_on_terminal(const std::vector<std::string> &args,
+                            const std::string &interrupt_when = "") {
   TerminalRun r;
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);
@@ -65,7 +68,12 @@ TerminalRun run_on_terminal(const std::vector<std::string> &args) {
   pollfd fds[2] = {{master, POLLIN, 0}, {out[0], POLLIN, 0}};
   std::string *into[2] = {&r.tty, &r.out};
   int open_streams = 2;
+  bool interrupted = interrupt_when.empty();
   for (int rounds = 0; open_streams > 0 && rounds < 6000; rounds++) {
+    if (!interrupted && contains(r.tty, interrupt_when)) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
     if (poll(fds, 2, 10) < 0) {
       break;
     }
@@ -121,6 +129,13 @@ TEST(Progress, OnATerminalOnlyAndTheSpecifiedLinesIntact) {
   EXPECT_EQ(without_progress(t.tty), p.err);
   EXPECT_EQ(t.out, p.out);
   EXPECT_TRUE(contains(p.err, "Flash programming SUCCEEDED\n")) << p.err;
+
+  // An interrupt takes the line off before its own message.
+  Sim gone({"--target", "38100b", "--never-return"});
+  TerminalRun i = run_on_terminal({"-v", gone.address(), "T5806"}, "Waiting for the target");
+  EXPECT_EQ(i.status, 1) << i.tty;
+  EXPECT_TRUE(contains(without_progress(i.tty), "\n" + romupdate_path() + ": Interrupt\n"))
+      << i.tty;
 
   // Without -v nothing is shown, terminal or not.
   Sim quiet({"--target", "38100b", "--reboot-time", "0.3"});
