@@ -36,8 +36,7 @@ bool progress_bench(const paths &p, int repeat) {
     return false;
   }
 
-  printf("Progress line: loadfile of the 64 MiB image without and with it, median of %d\n",
-         repeat);
+  printf("Progress line: loadfile of the 64 MiB image without and with it, median of %d\n", repeat);
   fflush(stdout);
   fflush(stderr);
   const int saved_stderr = dup(2);

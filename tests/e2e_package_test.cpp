@@ -98,8 +98,8 @@ std::string tool_missing(const std::string &command, const std::string &package)
 
 // The shell blocks of the guide's rehearsal that practise on the sample
 // installation, in order, as one script: the copy of a real installation
-// is left out, and the simulator gets the test's own address.  An operator waits for the simulator's "listening"
-// line before going on; the script waits a second.
+// is left out, and the simulator gets the test's own address.  An operator waits for the
+// simulator's "listening" line before going on; the script waits a second.
 std::string rehearsal_script(const std::string &guide, const std::string &address) {
   size_t begin = guide.find("## Rehearse before you touch hardware");
   size_t end = guide.find("### Rehearse failures too");
@@ -149,8 +149,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
   ASSERT_EQ(debs.size(), 1u) << cpack.out;
   const std::string deb = debs[0];
 
-  RunResult fields = run_program(
-      "/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends", "Recommends", "Maintainer"});
+  RunResult fields = run_program("/usr/bin/dpkg-deb", {"-f", deb, "Package", "Version", "Depends",
+                                                       "Recommends", "Maintainer"});
   ASSERT_EQ(fields.status, 0) << fields.err;
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
   EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n"))
@@ -271,11 +271,11 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
           << name << ": " << ec.message();
       // A bash without bash-completion, as the guide's ~/.bashrc line
       // loads it.
-      RunResult loaded = run_program(
-          "/bin/bash", {"--norc", "--noprofile", "-c",
-                        std::string(". '") + dir + name +
-                            "' && complete -p romupdate romupdate-sim romupdate-abs "
-                            "romupdate-fleet romupdate-unlock romupdate-inventory"});
+      RunResult loaded =
+          run_program("/bin/bash", {"--norc", "--noprofile", "-c",
+                                    std::string(". '") + dir + name +
+                                        "' && complete -p romupdate romupdate-sim romupdate-abs "
+                                        "romupdate-fleet romupdate-unlock romupdate-inventory"});
       EXPECT_EQ(loaded.status, 0) << name << ": " << loaded.err;
       EXPECT_EQ(e2e::count_of(loaded.out, "complete -F"), 6) << loaded.out;
     }
@@ -376,8 +376,9 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     EXPECT_TRUE(contains(r.err, "Mainframe is a 38100A\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "Mainframe is a processor probe\n")) << r.err;
     // The inventory of the rehearsal's target, before the update.
-    EXPECT_TRUE(contains(r.out, "  38100B  A.03.10   XR 38100B Emulation System / System firmware "
-                                "A.03.10\n"))
+    EXPECT_TRUE(contains(r.out,
+                         "  38100B  A.03.10   XR 38100B Emulation System / System firmware "
+                         "A.03.10\n"))
         << r.out;
     EXPECT_TRUE(contains(r.out, "match: 65536 bytes\n")) << r.out << r.err;
   }

@@ -103,8 +103,8 @@ TerminalRun run_on_terminal(const std::vector<std::string> &args,
 // return and the line) and each clearing (a carriage return, blanks, a
 // carriage return) taken out.
 std::string without_progress(const std::string &tty) {
-  std::string text = std::regex_replace(
-      tty, std::regex("\r(Downloading|Waiting for the target): [^\r\n]*"), "");
+  std::string text =
+      std::regex_replace(tty, std::regex("\r(Downloading|Waiting for the target): [^\r\n]*"), "");
   return std::regex_replace(text, std::regex("\r +\r"), "");
 }
 
@@ -115,7 +115,8 @@ TEST(Progress, OnATerminalOnlyAndTheSpecifiedLinesIntact) {
   TerminalRun t = run_on_terminal({"-v", on_terminal.address(), "T5806"});
   EXPECT_EQ(t.status, 0) << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rDownloading: ")) << t.tty;
-  EXPECT_TRUE(std::regex_search(t.tty, std::regex("\rDownloading: [0-9]+ of 65536 bytes \\([0-9]+%\\)")))
+  EXPECT_TRUE(
+      std::regex_search(t.tty, std::regex("\rDownloading: [0-9]+ of 65536 bytes \\([0-9]+%\\)")))
       << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rWaiting for the target: attempt 1 of 60, 0 s")) << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rWaiting for the target: attempt 2 of 60, ")) << t.tty;

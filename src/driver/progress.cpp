@@ -98,8 +98,8 @@ void reconnect_progress(int attempt, int attempts) {
     started = progress_clock::now();
   }
   char text[PROGRESS_LINE_SIZE];
-  snprintf(text, sizeof text, "Waiting for the target: attempt %d of %d, %.0f s", attempt,
-           attempts, seconds_since(started));
+  snprintf(text, sizeof text, "Waiting for the target: attempt %d of %d, %.0f s", attempt, attempts,
+           seconds_since(started));
   draw(text);
 }
 
