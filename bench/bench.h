@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ run_result run_measured(const std::vector<std::string> &argv,
                         const std::string &out_path, const std::string &err_path, double timeout);
 
 double now_seconds();  // a monotonic clock
+// Times a download without and with an option, taking turns: `download`
+// runs once with the option off and once on, returns its seconds, or a
+// negative value when it failed.  Round 0 warms up and is not counted; the
+// two take turns at going first.  false when a download failed.
+bool take_turns(int repeat, const std::function<double(bool on)> &download,
+                std::vector<double> *off, std::vector<double> *on);
 double median(std::vector<double> values);
 inline double to_mib(double bytes) { return bytes / (1024.0 * 1024.0); }
 std::string read_file(const std::string &path);

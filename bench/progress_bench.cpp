@@ -44,33 +44,27 @@ bool progress_bench(const paths &p, int repeat) {
   verboseflag = 1;
   std::vector<double> off, on;
   size_t drawn = 0;
+  int drawn_downloads = 0;
   auto drain = [&] {
     char buf[4096];
     for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) {
       drawn += static_cast<size_t>(n);
     }
   };
-  auto timed = [&](bool shown, std::vector<double> *into) {
+  auto download = [&](bool shown) {
     double start = now_seconds();
     int result = loadfile(&conn, image.c_str(), static_cast<int>(count), 1,
                           shown ? download_progress : nullptr);
     double took = now_seconds() - start;
     drain();
+    drawn_downloads += shown ? 1 : 0;
     if (result != 0) {
       gtw_flush_messages();
-      return false;
+      return -1.0;
     }
-    if (into) {
-      into->push_back(took);
-    }
-    return true;
+    return took;
   };
-  bool ok = true;
-  for (int round = 0; ok && round <= repeat; ++round) {
-    bool keep = round > 0;
-    ok = round % 2 ? timed(true, keep ? &on : nullptr) && timed(false, keep ? &off : nullptr)
-                   : timed(false, keep ? &off : nullptr) && timed(true, keep ? &on : nullptr);
-  }
+  bool ok = take_turns(repeat, download, &off, &on);
   verboseflag = 0;
   dup2(saved_stderr, 2);
   close(saved_stderr);
@@ -85,7 +79,7 @@ bool progress_bench(const paths &p, int repeat) {
   }
   printf("  %-22s median %.3f s\n", "no progress", median(off));
   printf("  %-22s median %.3f s, %.0f bytes to the terminal per download\n", "progress line",
-         median(on), static_cast<double>(drawn) / (repeat + (repeat + 1) / 2));
+         median(on), static_cast<double>(drawn) / drawn_downloads);
   printf("  %-22s %+8.1f %%  (with / without - 1)\n\n", "cost",
          (median(on) / median(off) - 1) * 100);
   return true;

@@ -21,4 +21,22 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+bool take_turns(int repeat, const std::function<double(bool on)> &download,
+                std::vector<double> *off, std::vector<double> *on) {
+  auto timed = [&](bool option, bool keep) {
+    double took = download(option);
+    if (took >= 0 && keep) {
+      (option ? on : off)->push_back(took);
+    }
+    return took >= 0;
+  };
+  bool ok = true;
+  for (int round = 0; ok && round <= repeat; ++round) {
+    bool keep = round > 0;
+    ok = round % 2 ? timed(true, keep) && timed(false, keep)
+                   : timed(false, keep) && timed(true, keep);
+  }
+  return ok;
+}
+
 }  // namespace bench

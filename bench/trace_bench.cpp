@@ -34,11 +34,11 @@ bool trace_bench(const paths &p, int repeat) {
       repeat);
   fflush(stdout);
   std::vector<double> off, on;
-  auto timed = [&](bool traced, std::vector<double> *into) {
+  auto download = [&](bool traced) {
     const char *why = nullptr;
     if (traced && !trace_start("romupdate-bench", &why)) {
       fprintf(stderr, "romupdate-bench: %s: %s\n", trace.c_str(), why);
-      return false;
+      return -1.0;
     }
     double start = now_seconds();
     int result = loadfile(&conn, image.c_str(), static_cast<int>(count), 1);
@@ -47,20 +47,11 @@ bool trace_bench(const paths &p, int repeat) {
     if (result != 0) {
       fprintf(stderr, "romupdate-bench: loadfile returned %d\n", result);
       gtw_flush_messages();
-      return false;
+      return -1.0;
     }
-    if (into) {
-      into->push_back(took);
-    }
-    return true;
+    return took;
   };
-  // Round 0 warms up and is not counted; the two take turns at going first.
-  bool ok = true;
-  for (int round = 0; ok && round <= repeat; ++round) {
-    bool keep = round > 0;
-    ok = round % 2 ? timed(true, keep ? &on : nullptr) && timed(false, keep ? &off : nullptr)
-                   : timed(false, keep ? &off : nullptr) && timed(true, keep ? &on : nullptr);
-  }
+  bool ok = take_turns(repeat, download, &off, &on);
   unsetenv("ROMUPDATE_TRACE");
   gtw_close(&conn, 1);
   gtw_flush_messages();
