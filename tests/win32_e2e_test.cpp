@@ -63,6 +63,7 @@ using Usage = Win32;
 using Lock = Win32;
 using Program = Win32;
 using Unlock = Win32;
+using Inventory = Win32;
 using Trace = Win32;
 
 TEST_F(Usage, UnknownOptionPrintsOnlyTheUsage) {
@@ -141,6 +142,30 @@ TEST_F(Unlock, MarkerOfAKilledRunIsRemovedAsUserMsdos) {
 
 // With -b the run has no reboot and no waits.  The Windows build's trace is
 // read by the Unix simulator and replayed to the same Windows program.
+TEST_F(Inventory, ClassesLockAndProductFitFromTheWindowsBuild) {
+  if (!getenv("ROMUPDATE_WIN32_INVENTORY_EXE")) {
+    GTEST_SKIP() << "romupdate-inventory.exe not given";
+  }
+  Sim a({"--target", "38100a"});
+  Sim locked({"--locked"});
+  const std::string nobody = reserve_loopback();
+  RunResult r = run_exe({"--tsv", "--product", "T5806", a.address(), locked.address(), nobody}, 120,
+                        {}, "ROMUPDATE_WIN32_INVENTORY_EXE");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(
+      r.out,
+      "address\treachable\tlock\tholder\tclass\trevision\tT5806 applies\tT5806 genrev\t"
+      "version\n" +
+          a.address() +
+          "\tyes\tfree\t-\t38100A\tA.03.10\tyes\tyes A.03.05\tXR 38100 Series Emulation "
+          "System / System firmware A.03.10\n" +
+          locked.address() +
+          "\tyes\tlocked\tuser 4242, user interface 1 (terminal), host bench7\t-\t-\t-\t-\t-\n" +
+          nobody + "\tno\t-\t-\t-\t-\t-\t-\t-\n");
+  EXPECT_TRUE(contains(r.err, nobody + ": target not reached\n")) << r.err;
+  EXPECT_EQ(a.commands(), (std::vector<std::string>{"lanlk -e;lockinfo", "ver", "lanlk -d"}));
+}
+
 TEST_F(Trace, WindowsTraceReplaysAgainstTheUnixSimulator) {
   TempDir dir;
   std::vector<std::string> args;
