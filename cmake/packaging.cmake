@@ -8,6 +8,10 @@
 #                                 romupdate.exe, romupdate-unlock.exe,
 #                                 romupdate-inventory.exe and README.txt
 #
+# cpack builds its whole build tree first.  The presets "package" and
+# "package-win32" (build/package, build/package-win32) leave the tests out,
+# so that making a package builds only what it holds.
+#
 # The programs' own install rules live beside them; this file adds the
 # operator's files and the package metadata.
 
