@@ -19,9 +19,10 @@ using namespace e2e;
 
 namespace {
 
-RunResult inventory(const std::vector<std::string> &args) {
+RunResult inventory(const std::vector<std::string> &args, const std::string &cwd = "") {
   RunOptions o;
   o.program = ROMUPDATE_INVENTORY_BIN;
+  o.cwd = cwd;
   o.timeout = 60;
   return run(args, o);
 }
@@ -230,4 +231,13 @@ TEST(Inventory, ProductsFitByClassAndWrongOnesAreUsageErrors) {
   }
   // A product that cannot be read costs no connection.
   EXPECT_EQ(b.commands(), kFreeQuery);
+
+  // A product file from the current directory, read for each kind of board,
+  // complains once.
+  TempDir here;
+  here.write("P.cfg", "romident 5806\nromident #x\nbinname lib/p.X\n");
+  r = inventory({"--tsv", "--product", "P", b.address()}, here.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "romupdate-inventory: No value for 'romident': skipping\n");
+  EXPECT_TRUE(contains(r.out, "\t38100B\tA.03.01\tyes\tyes A.03.00\t")) << r.out;
 }

@@ -83,6 +83,11 @@ void plat_write_stdout(const char *text);
 // where a line may be rewritten in place; a file, a pipe or a null device is
 // not.
 bool plat_stderr_is_terminal();
+// Sends standard error to the null device until plat_restore_stderr is
+// given the returned value (-1 when it could not; restoring that does
+// nothing).  For a pass that would only repeat messages already shown.
+int plat_silence_stderr();
+void plat_restore_stderr(int saved);
 
 // ---- Trace file ------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 
 #include "driver/driver.h"
 #include "driver/romupdate.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -95,7 +96,10 @@ std::vector<product_entries> read_products(const std::vector<std::string> &names
     product_entries p;
     p.name = name;
     p.for_others = read_for_board(name, 0, &p.lan);
+    // The same file again: any complaint about it has been made once.
+    const int saved = plat_silence_stderr();
     p.for_quokka = read_for_board(name, 1, &p.lan);
+    plat_restore_stderr(saved);
     products.push_back(std::move(p));
   }
   reading_status = -1;
