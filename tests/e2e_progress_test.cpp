@@ -111,7 +111,8 @@ std::string without_progress(const std::string &tty) {
 }  // namespace
 
 TEST(Progress, OnATerminalOnlyAndTheSpecifiedLinesIntact) {
-  Sim on_terminal({"--target", "38100b", "--reboot-time", "0.3"});
+  // Long enough for several reconnection attempts however busy the machine.
+  Sim on_terminal({"--target", "38100b", "--reboot-time", "1"});
   TerminalRun t = run_on_terminal({"-v", on_terminal.address(), "T5806"});
   EXPECT_EQ(t.status, 0) << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rDownloading: ")) << t.tty;

@@ -49,6 +49,10 @@ void draw(const char *text) {
     memset(line + n, ' ', before - width);
     n += before - width;
   }
+  // An interrupt during the write clears as much as may be on the line.
+  if (width > before) {
+    shown_width = static_cast<sig_atomic_t>(width);
+  }
   fwrite(line, 1, n, stderr);
   fflush(stderr);
   shown_width = static_cast<sig_atomic_t>(width);

@@ -15,17 +15,6 @@ void collect_line(const char *line, void *arg) {
   }
 }
 
-// Ordinary reply lines are the marker of whoever holds the target; a free
-// target only complains in message lines.  The probe's own result says
-// nothing (the complaint may read "ERROR"); the command that follows it
-// tells whether the connection is still there.
-std::vector<std::string> probe(gtw_conn *conn) {
-  std::vector<std::string> lines;
-  gtw_send_command(conn, GTW_LOCK_PROBE, collect_line, &lines);
-  gtw_flush_messages();
-  return lines;
-}
-
 // A failed command keeps its reasons queued for the caller.
 bool command(gtw_conn *conn, const char *text) {
   if (gtw_send_command(conn, text, nullptr, nullptr) & GTW_FAILED) {
@@ -37,9 +26,18 @@ bool command(gtw_conn *conn, const char *text) {
 
 }  // namespace
 
+// Ordinary reply lines are the marker of whoever holds the target; a free
+// target only complains in message lines.
+std::vector<std::string> gtw_probe_lock(gtw_conn *conn) {
+  std::vector<std::string> lines;
+  gtw_send_command(conn, GTW_LOCK_PROBE, collect_line, &lines);
+  gtw_flush_messages();
+  return lines;
+}
+
 lock_clearing gtw_clear_lock(gtw_conn *conn, bool force) {
   lock_clearing c;
-  c.lines = probe(conn);
+  c.lines = gtw_probe_lock(conn);
   if (c.lines.empty()) {
     c.result =
         command(conn, GTW_LOCK_END) ? lock_clearing::outcome::free : lock_clearing::outcome::lost;
@@ -62,7 +60,7 @@ lock_clearing gtw_clear_lock(gtw_conn *conn, bool force) {
       !command(conn, GTW_LOCK_END)) {
     return c;
   }
-  bool marker_left = !probe(conn).empty();
+  bool marker_left = !gtw_probe_lock(conn).empty();
   if (!command(conn, GTW_LOCK_END)) {
     return c;
   }

@@ -23,6 +23,13 @@ struct lock_clearing {
   std::vector<std::string> lines;  // the marker as the probe showed it
 };
 
+// The lock probe on a connection made with gtw_connect in lock mode: the
+// marker's lines, none when the target is free.  It opens the "lanlk -e"
+// bracket, which the caller ends with GTW_LOCK_END.  The probe's own result
+// says nothing (a free target's complaint may read "ERROR"), so its messages
+// are dropped; the command after it tells whether the connection is there.
+std::vector<std::string> gtw_probe_lock(gtw_conn *conn);
+
 // On a connection made with gtw_connect in lock mode: probes the lock and
 // removes the marker when it is ours, or anyone's with `force`.  The probe
 // and the removal are bracketed by "lanlk -e" ... "lanlk -d" like an

@@ -12,12 +12,13 @@
 #include "bounds.h"
 #include "driver/romupdate.h"
 #include "gtw/gtw.h"
+#include "gtw/lock_clear.h"
 #include "gtw/lock_marker.h"
 #include "platform/platform.h"
 
 namespace {
 
-// A marker is a few lines; a reply of thousands is not one worth keeping.
+// A version text is a few lines; a reply of thousands is not worth keeping.
 constexpr size_t MAX_KEPT_LINES = 64;
 
 // Set while the probe's LAN lock may be held on gtw's command connection.
@@ -105,11 +106,7 @@ instrument_report query_instrument(const char *address) {
   report.reachable = instrument_report::reach::lost;
 
   holding_lan_lock = 1;
-  std::vector<std::string> marker;
-  // The probe's own result says nothing (a free target's complaint may read
-  // "ERROR"); the command after it tells whether the connection is there.
-  gtw_send_command(&gtw, GTW_LOCK_PROBE, collect_line, &marker);
-  gtw_flush_messages();
+  const std::vector<std::string> marker = gtw_probe_lock(&gtw);
 
   if (!marker.empty()) {
     report.locked = true;
