@@ -31,6 +31,7 @@ struct plat_texts {
   const char *update_dir;        // update directory, as resolved to be listed
   const char *dir_separators;    // separators of a file name's directory part
   const char *user;              // user identity sent to the target
+  const char *null_device;       // the file that swallows what is written to it
 };
 const plat_texts &plat_text();
 

@@ -3,13 +3,10 @@
 // immediate exit, and whether standard error is a terminal.
 #include "platform/platform.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 void plat_install_interrupts(void (*handler)(int)) {
   static const int signals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
@@ -82,29 +79,3 @@ bool plat_trace_write(int fd, const char *data, size_t size) { return write_all(
 void plat_exit_now(int status) { _exit(status); }
 
 bool plat_stderr_is_terminal() { return isatty(2) == 1; }
-
-int plat_silence_stderr() {
-  fflush(stderr);
-  int saved = dup(2);
-  int null = open("/dev/null", O_WRONLY);
-  if (saved < 0 || null < 0 || dup2(null, 2) < 0) {
-    if (null >= 0) {
-      close(null);
-    }
-    if (saved >= 0) {
-      close(saved);
-    }
-    return -1;
-  }
-  close(null);
-  return saved;
-}
-
-void plat_restore_stderr(int saved) {
-  if (saved < 0) {
-    return;
-  }
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-}

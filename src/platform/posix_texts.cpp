@@ -20,6 +20,7 @@ const plat_texts &plat_text() {
     t.update_dir = "inst/update/";
     t.dir_separators = "/";
     t.user = user;
+    t.null_device = "/dev/null";
     return t;
   }();
   return texts;

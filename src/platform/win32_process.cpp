@@ -1,13 +1,10 @@
 // Process services of the Windows build: the console interrupt, unbuffered
-// output to the standard handles, the immediate exit, and what standard
-// error is: a console or not, and the null device for a while.
+// output to the standard handles, the immediate exit, and whether standard
+// error is a console.
 #include "platform/win32_platform.h"
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <io.h>
@@ -62,30 +59,4 @@ void plat_exit_now(int status) { _exit(status); }
 bool plat_stderr_is_terminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
-int plat_silence_stderr() {
-  fflush(stderr);
-  int saved = dup(2);
-  int null = open("NUL", O_WRONLY);
-  if (saved < 0 || null < 0 || dup2(null, 2) < 0) {
-    if (null >= 0) {
-      close(null);
-    }
-    if (saved >= 0) {
-      close(saved);
-    }
-    return -1;
-  }
-  close(null);
-  return saved;
-}
-
-void plat_restore_stderr(int saved) {
-  if (saved < 0) {
-    return;
-  }
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
 }

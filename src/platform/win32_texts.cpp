@@ -15,6 +15,7 @@ const plat_texts &plat_text() {
     t.update_dir = "update";
     t.dir_separators = "/\\";
     t.user = "msdos";
+    t.null_device = "NUL";
     return t;
   }();
   return texts;
