@@ -110,7 +110,7 @@ std::string without_progress(const std::string &tty) {
 
 }  // namespace
 
-TEST(Progress, OnATerminalOnlyAndTheSpecifiedLinesIntact) {
+TEST(Progress, OnATerminalOnlyAndTheMessagesIntact) {
   // Long enough for several reconnection attempts however busy the machine.
   Sim on_terminal({"--target", "38100b", "--reboot-time", "1"});
   TerminalRun t = run_on_terminal({"-v", on_terminal.address(), "T5806"});
@@ -121,7 +121,7 @@ TEST(Progress, OnATerminalOnlyAndTheSpecifiedLinesIntact) {
       << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rWaiting for the target: attempt 1 of 60, 0 s")) << t.tty;
   EXPECT_TRUE(contains(t.tty, "\rWaiting for the target: attempt 2 of 60, ")) << t.tty;
-  // Every drawing is cleared before the next specified line.
+  // Every drawing is cleared before the next message.
   EXPECT_FALSE(std::regex_search(t.tty, std::regex("\r(Downloading|Waiting)[^\r]*\n"))) << t.tty;
 
   Sim on_pipe({"--target", "38100b", "--reboot-time", "0.3"});
