@@ -204,7 +204,8 @@ TEST(Inventory, AnInterruptGivesTheLanLockBack) {
 
 TEST(Inventory, ProductsFitByClassAndWrongOnesAreUsageErrors) {
   Sim b({"--target", "38100b", "--version-text", "XR 38100B Emulation System\nSystem A.03.01"});
-  Sim probe({"--target", "probe", "--version-text", "XR T5821 processor probe"});
+  // A version text that would retitle the operator's terminal.
+  Sim probe({"--target", "probe", "--version-text", "XR T5821 processor probe\x1b]0;owned\x07\tx"});
   RunResult r =
       inventory({"--tsv", "--product", "T5806", "--product=38126", b.address(), probe.address()});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -215,9 +216,9 @@ TEST(Inventory, ProductsFitByClassAndWrongOnesAreUsageErrors) {
   EXPECT_TRUE(
       contains(r.out, b.address() + "\tyes\tfree\t-\t38100B\tA.03.01\tyes\tno A.03.05\tno\t-\t"))
       << r.out;
-  EXPECT_TRUE(contains(
-      r.out,
-      probe.address() + "\tyes\tfree\t-\tprobe\t?\tyes\tunknown A.03.05\tyes\tunknown A.03.00\t"))
+  EXPECT_TRUE(contains(r.out, probe.address() +
+                                  "\tyes\tfree\t-\tprobe\t?\tyes\tunknown A.03.05\tyes\tunknown "
+                                  "A.03.00\tXR T5821 processor probe\\x1B]0;owned\\x07\\x09x\n"))
       << r.out;
 
   for (const std::vector<std::string> &args : {std::vector<std::string>{},

@@ -13,7 +13,7 @@
 #include "report.h"
 #include "romupdate_version.h"
 #include "run_state.h"
-#include "visible_text.h"
+#include "gtw/visible.h"
 
 namespace {
 

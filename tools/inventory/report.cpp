@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "visible_text.h"
+#include "gtw/visible.h"
 
 namespace {
 
@@ -37,13 +37,17 @@ std::string class_text(const instrument_report &r) {
   return text.empty() ? "unknown" : text;
 }
 
-// A cell of target text: control bytes shown as \xHH, and the tab too, so
-// that a column never splits.
+// A cell of target text: control bytes shown as \xHH, and the tab and a
+// line end too, so that a cell never splits a row or a column.
 std::string cell(const std::string &text) {
   std::string shown = visible_text(text), out;
   for (char c : shown) {
     if (c == '\t') {
       out += "\\x09";
+    } else if (c == '\n') {
+      out += "\\x0A";
+    } else if (c == '\r') {
+      out += "\\x0D";
     } else {
       out += c;
     }
