@@ -189,8 +189,8 @@ int changed(const char *path, const char *what) {
 // The records of the open file, the end of records, and the target's
 // answer.  With `checked` the bytes must be the ones checked: more of them,
 // or other ones, and the end of records is not sent.
-int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *checked,
-           uint32_t count, load_progress progress) {
+int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *checked, uint32_t count,
+           load_progress progress) {
   abs_walk walk(file);
   if (!walk.header()) {
     fprintf(stderr, "Unable to read from file '%s'\n", path);
