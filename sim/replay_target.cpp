@@ -304,8 +304,8 @@ sim_result replay_session::answer(session &s) {
     // Only a whole line is copied: the piece of a line that came in two
     // receives joins the first copy, and the count of lines stays right.
     if (!e.text.empty() && e.text.back() == '\n') {
-      repeat_kind_ = e.kind == trace_kind::control_message ? trace_kind::control_message
-                                                            : trace_kind::reply;
+      repeat_kind_ =
+          e.kind == trace_kind::control_message ? trace_kind::control_message : trace_kind::reply;
       repeat_text_ = e.text;
     }
     if (e.kind == trace_kind::reply && e.text.size() >= 2 &&
