@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -34,7 +35,9 @@ using lines_t = std::vector<std::string>;
 
 constexpr int FLEET_SIZE = 16;
 constexpr int BAD_TARGET = 5;
-const char *const RESULTS_HEADER = "target\tstatus\tseconds\tlast_line\tlog\thost";
+const std::string BAD_TARGET_WHY = "Hardware ID 5806 or 5807 required--this system contains 5821";
+const char *const RESULTS_HEADER = "target\tstatus\tattempts\tseconds\tlog\thost\twhy";
+constexpr size_t RESULTS_FIELDS = 7;
 
 lines_t lines_of(const std::string &text) {
   lines_t lines;
@@ -132,6 +135,7 @@ class Job {
   Job &operator=(const Job &) = delete;
 
   void interrupt() { kill(-pid_, SIGINT); }
+  int pid() const { return pid_; }
   // The exit status, or -1 when it did not end by itself within `seconds`.
   int wait(double seconds) {
     for (auto start = std::chrono::steady_clock::now();
@@ -258,14 +262,16 @@ class Fleet : public ::testing::Test {
     }
     EXPECT_EQ(lines[0], RESULTS_HEADER);
     std::map<std::string, lines_t> by_target;
+    size_t next_sim = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
       lines_t f = fields_of(lines[i]);
-      EXPECT_EQ(f.size(), 6u) << lines[i];
-      if (f.size() != 6) {
+      EXPECT_EQ(f.size(), RESULTS_FIELDS) << lines[i];
+      if (f.size() != RESULTS_FIELDS) {
         continue;
       }
-      if (i - 1 < sims.size()) {
-        EXPECT_EQ(f[0], address(static_cast<int>(i - 1))) << "out of list order";
+      // The simulators are listed in their order, other targets between them.
+      if (next_sim < sims.size() && f[0].rfind("127.", 0) == 0) {
+        EXPECT_EQ(f[0], address(static_cast<int>(next_sim++))) << "out of list order";
       }
       EXPECT_TRUE(by_target.emplace(f[0], f).second) << "twice: " << lines[i];
     }
@@ -328,8 +334,10 @@ TEST_F(Fleet, UpdatesSixteenTargetsAndNamesTheOneFailure) {
     const std::string result =
         i == BAD_TARGET ? "Flash programming FAILED" : "Flash programming SUCCEEDED";
     EXPECT_EQ(row[1], i == BAD_TARGET ? "1" : "0") << address(i);
-    EXPECT_GT(std::stod(row[2]), 0.0) << address(i);
-    EXPECT_EQ(row[3], result) << address(i);
+    EXPECT_EQ(row[2], "1") << address(i);
+    EXPECT_GT(std::stod(row[3]), 0.0) << address(i);
+    // A failure is told by its first error line, not by the result line.
+    EXPECT_EQ(row[6], i == BAD_TARGET ? "romupdate: " + BAD_TARGET_WHY : result) << address(i);
     EXPECT_EQ(row[4], "logs/" + address(i) + ".log");
     EXPECT_EQ(row[5], "local");
     // The log holds this target's output alone.
@@ -357,7 +365,7 @@ TEST_F(Fleet, SharesTheTargetsBetweenHostsReachedOverSsh) {
   for (auto &[target, row] : results()) {
     ++per_host[row[5]];
     EXPECT_EQ(row[1], "0") << target;
-    EXPECT_EQ(row[3], "Flash programming SUCCEEDED") << target;
+    EXPECT_EQ(row[6], "Flash programming SUCCEEDED") << target;
   }
   EXPECT_EQ(per_host.size(), 2u);
   EXPECT_GT(per_host[a], 0) << "lab-a updated nothing";
@@ -404,6 +412,7 @@ TEST_F(Fleet, FirstInterruptStartsNoNewTargetAndLetsTheRunningOnesFinish) {
   EXPECT_EQ(status, 1) << job->out() << job->err();
   EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: no new target is started"))
       << job->err();
+  EXPECT_FALSE(contains(job->err(), "parallel:")) << "parallel's own words:\n" << job->err();
 
   for (int i : {0, 1}) {
     EXPECT_TRUE(contains(log_of(i), "Flash programming SUCCEEDED")) << address(i) << ":\n"
@@ -434,7 +443,8 @@ TEST_F(Fleet, SecondInterruptStopsTheRunningUpdatesAndFailsThem) {
         std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", i < 2 ? "600" : "0.3"}));
   }
   work.write("targets.txt", address(0) + "\n" + address(1) + "\n" + address(2) + "\n");
-  auto job = start_job({"-j", "2", "-v", "targets.txt", "T5806"}, {{"FASTSLEEP_MS", "100"}});
+  auto job = start_job({"-j", "2", "-v", "--results", "results.tsv", "targets.txt", "T5806"},
+                       {{"FASTSLEEP_MS", "100"}});
   ASSERT_TRUE(eventually([&] {
     return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot");
   })) << job->err();
@@ -449,11 +459,20 @@ TEST_F(Fleet, SecondInterruptStopsTheRunningUpdatesAndFailsThem) {
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
   EXPECT_TRUE(contains(job->err(), "romupdate-fleet: interrupt: stopping the running updates"))
       << job->err();
+  EXPECT_FALSE(contains(job->err(), "parallel:")) << "parallel's own words:\n" << job->err();
+  auto rows = results();
   for (int i : {0, 1}) {
     EXPECT_TRUE(contains(log_of(i), ": Terminate\n")) << address(i) << ":\n" << log_of(i);
     EXPECT_TRUE(contains(log_of(i), "Flash programming FAILED")) << address(i) << ":\n"
                                                                  << log_of(i);
-    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i) + " (")) << job->out();
+    // The status the man page promises, and what to do about the lock.
+    EXPECT_TRUE(contains(job->out(), "FAILED " + address(i) +
+                                         " (stopped by the second interrupt, may be left locked: "
+                                         "run romupdate-unlock " +
+                                         address(i) + "; see logs/" + address(i) + ".log)\n"))
+        << job->out();
+    EXPECT_EQ(rows[address(i)][1], "143");
+    EXPECT_EQ(rows[address(i)][6], "stopped by the second interrupt");
   }
   EXPECT_TRUE(contains(job->out(), "FAILED " + address(2) + " (not started)\n")) << job->out();
   EXPECT_TRUE(sims[2]->commands().empty());
@@ -469,26 +488,49 @@ TEST_F(Fleet, TimeOutEndsAnUpdateThatNeverAnswers) {
       run_fleet({"--timeout", "3", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
   ASSERT_FALSE(r.timed_out) << "the fleet waited for the silent target";
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + address(1) + " (stopped by signal 15; see logs/" +
-                                          address(1) + ".log)",
-                                      "romupdate-fleet: updated 1 of 2 targets"}));
+  EXPECT_EQ(lines_of(r.out),
+            (lines_t{"FAILED " + address(1) +
+                         " (timed out after 3 s, may be left locked: run romupdate-unlock " +
+                         address(1) + "; see logs/" + address(1) + ".log)",
+                     "romupdate-fleet: updated 1 of 2 targets"}));
   EXPECT_TRUE(contains(log_of(1), ": Terminate\n")) << log_of(1);
+  EXPECT_FALSE(contains(r.err, "parallel:")) << "parallel's own words:\n" << r.err;
   auto rows = results();
   EXPECT_EQ(rows[address(1)][1], "143");
-  EXPECT_EQ(rows[address(1)][3], "Flash programming FAILED");
-  EXPECT_EQ(rows[address(0)][3], "Flash programming SUCCEEDED");
+  EXPECT_EQ(rows[address(1)][6], "timed out after 3 s");
+  EXPECT_EQ(rows[address(0)][6], "Flash programming SUCCEEDED");
 }
 
-// --retries N is N more complete updates after a failed one.
+// --retries N is N more complete updates after a failed one; every
+// attempt keeps its log and trace.  One target refuses its first download;
+// the other drops the connection in the middle of it, which leaves it
+// locked unless romupdate recovers the connection to release it.
 TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
-  // The first download is refused; every later one is taken.
   sims.push_back(std::make_unique<Sim>(
       std::vector<std::string>{"--reboot-time", "0.1", "--download-status", "0@1"}));
-  work.write("targets.txt", address(0) + "\n");
-  RunResult r =
-      run_fleet({"--retries", "1", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  sims.push_back(std::make_unique<Sim>(
+      std::vector<std::string>{"--reboot-time", "0.1", "--download-drop-after", "30000@1"}));
+  work.write("targets.txt", address(0) + "\n" + address(1) + "\n");
+  RunResult r = run_fleet(
+      {"--retries", "1", "--trace", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(results()[address(0)][3], "Flash programming SUCCEEDED");
+  EXPECT_EQ(lines_of(r.out), lines_t{"romupdate-fleet: updated all 2 targets"}) << r.err;
+  auto rows = results();
+  for (int i : {0, 1}) {
+    const lines_t &row = rows[address(i)];
+    const std::string first = "logs/" + address(i) + ".log", second = "logs/" + address(i) + ".1.log";
+    EXPECT_EQ(row[1], "0") << address(i);
+    EXPECT_EQ(row[2], "2") << address(i);
+    EXPECT_EQ(row[4], second) << address(i);
+    EXPECT_EQ(row[6], "Flash programming SUCCEEDED") << address(i);
+    // The first attempt's evidence is still there, beside the second's.
+    const std::string failed = e2e::read_file(work.file(first));
+    EXPECT_TRUE(contains(failed, "Flash programming FAILED")) << first << ":\n" << failed;
+    EXPECT_TRUE(contains(e2e::read_file(work.file(second)), "Flash programming SUCCEEDED"));
+    for (auto trace : {".trace", ".1.trace"}) {
+      EXPECT_TRUE(fs::exists(work.file("logs/" + address(i) + trace))) << address(i) << trace;
+    }
+  }
   int locks = 0;
   for (auto &command : sims[0]->commands()) {
     locks += command == "lanlk -e;lockinfo";
@@ -499,7 +541,8 @@ TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
 
 // Each log holds what its romupdate wrote to both streams, in the order it
 // wrote it; success is the exit status whatever the last line says; --trace
-// names a trace file beside the log.  A stand-in romupdate comes first on
+// names a trace file beside the log.  The folder and file names are taken
+// as written, backslashes and all.  A stand-in romupdate comes first on
 // PATH.
 TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
   work.write(
@@ -513,31 +556,120 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
   chmod(work.file("bin/romupdate").c_str(), 0755);
   path = work.file("bin") + ":" + path;
   work.write("targets.txt", "said-yes\nsilent\n");
-  RunResult r = run_fleet({"--trace", "--logs", "out/logs", "--results", "results.tsv",
+  RunResult r = run_fleet({"--trace", "--logs", "out/lo\\gs", "--results", "res\\nults.tsv",
                            "targets.txt", "T5806", "38163"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/logs/said-yes.log)",
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
                                       "romupdate-fleet: updated 1 of 2 targets"}));
-  const std::string logs = fs::canonical(work.file("out/logs")).string();
-  EXPECT_EQ(e2e::read_file(work.file("out/logs/silent.log")),
+  const std::string logs = fs::canonical(work.file("out/lo\\gs")).string();
+  EXPECT_EQ(e2e::read_file(work.file("out/lo\\gs/silent.log")),
             "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
-  EXPECT_EQ(e2e::read_file(work.file("out/logs/said-yes.log")),
+  EXPECT_EQ(e2e::read_file(work.file("out/lo\\gs/said-yes.log")),
             "out said-yes T5806 38163\nerr trace=" + logs +
                 "/said-yes.trace\nout two\nerr two\n"
                 "Flash programming SUCCEEDED\n");
   lines_t files;
-  for (auto &entry : fs::directory_iterator(work.file("out/logs"))) {
+  for (auto &entry : fs::directory_iterator(work.file("out/lo\\gs"))) {
     files.push_back(entry.path().filename());
   }
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (lines_t{"said-yes.log", "silent.log"}))
       << "parallel's own files were left behind";
+  auto rows = results("res\\nults.tsv");
+  EXPECT_EQ(rows["said-yes"], (lines_t{"said-yes", "1", "1", rows["said-yes"][3],
+                                       "out/lo\\gs/said-yes.log", "local", "out said-yes T5806 38163"}));
+  EXPECT_EQ(rows["silent"], (lines_t{"silent", "0", "1", rows["silent"][3], "out/lo\\gs/silent.log",
+                                     "local", "err two"}));
+}
+
+// A target whose name is as long as a host name may be (253 characters)
+// cannot stop the others: its files get names that fit.
+TEST_F(Fleet, ALongHostNameStopsNoOtherTarget) {
+  start_fleet(2);
+  std::string label(63, 'a');
+  const std::string long_name = label + "." + label + "." + label + "." + std::string(56, 'b') +
+                                ".test";
+  ASSERT_EQ(long_name.size(), 253u);
+  work.write("targets.txt", address(0) + "\n" + long_name + "\n" + address(1) + "\n");
+  RunResult r = run_fleet({"-j", "1", "--retries", "1", "--trace", "--results", "results.tsv",
+                           "targets.txt", "T5806"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
   auto rows = results();
-  EXPECT_EQ(rows["said-yes"],
-            (lines_t{"said-yes", "1", rows["said-yes"][2], "Flash programming SUCCEEDED",
-                     "out/logs/said-yes.log", "local"}));
-  EXPECT_EQ(rows["silent"],
-            (lines_t{"silent", "0", rows["silent"][2], "err two", "out/logs/silent.log", "local"}));
+  ASSERT_EQ(rows.count(long_name), 1u) << e2e::read_file(work.file("results.tsv"));
+  const lines_t &row = rows[long_name];
+  EXPECT_EQ(row[1], "1");
+  EXPECT_EQ(row[2], "2");
+  EXPECT_TRUE(contains(row[6], long_name)) << row[6];
+  EXPECT_TRUE(fs::exists(work.file(row[4]))) << row[4];
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED " + long_name + " (status 1; see " + row[4] + ")",
+                                      "romupdate-fleet: updated 2 of 3 targets"}));
+  EXPECT_EQ(rows[address(1)][1], "0");
+  expect_flash();
+}
+
+// GNU parallel itself dies in the middle: the updates it started are not
+// left to run on unseen; the fleet waits for them and records them, and
+// starts nothing new.
+TEST_F(Fleet, UpdatesOutlivingADeadParallelAreWaitedForAndRecorded) {
+  start_fleet(3, {}, {"--reboot-time", "1.5"});
+  auto job = start_job({"-j", "2", "-v", "--results", "results.tsv", "targets.txt", "T5806"});
+  ASSERT_TRUE(eventually([&] {
+    return has_event(*sims[0], "reboot") && has_event(*sims[1], "reboot");
+  })) << job->err();
+  // parallel: the fleet's child of that name.
+  int parallel_pid = -1;
+  for (auto &entry : fs::directory_iterator("/proc")) {
+    std::istringstream stat(e2e::read_file(entry.path().string() + "/stat"));
+    std::string pid, name, state;
+    int parent = 0;
+    if (stat >> pid >> name >> state >> parent && parent == job->pid() && name == "(parallel)") {
+      parallel_pid = std::stoi(pid);
+    }
+  }
+  ASSERT_GT(parallel_pid, 0) << "no parallel under the fleet";
+  kill(parallel_pid, SIGKILL);
+  int status = job->wait(60);
+  EXPECT_EQ(status, 1) << job->out() << job->err();
+  EXPECT_TRUE(contains(job->err(), "romupdate-fleet: GNU parallel ended")) << job->err();
+  auto rows = results();
+  for (int i : {0, 1}) {
+    EXPECT_TRUE(contains(log_of(i), "Flash programming SUCCEEDED")) << address(i) << ":\n"
+                                                                    << log_of(i);
+    EXPECT_EQ(rows[address(i)][1], "0") << address(i);
+  }
+  EXPECT_TRUE(contains(job->out(), "FAILED " + address(2) + " (not started)\n")) << job->out();
+  EXPECT_TRUE(sims[2]->commands().empty());
+}
+
+// --inventory runs romupdate-inventory once per target and gathers its
+// tables into one, the header once; a stand-in comes first on PATH.
+TEST_F(Fleet, InventoryGathersOneTableWithTheHeaderOnce) {
+  work.write("bin/romupdate-inventory",
+             "#!/bin/bash\n"
+             "[[ $1 == --tsv ]] || exit 2\n"
+             "address=$2; shift 2\n"
+             "printf 'address\\treachable\\tasked\\n'\n"
+             "case $address in\n"
+             "  down*) printf '%s\\tno\\t%s\\n' $address \"$*\"; echo \"cannot reach $address\" >&2; "
+             "exit 1 ;;\n"
+             "  *) printf '%s\\tyes\\t%s\\n' $address \"$*\" ;;\n"
+             "esac\n");
+  chmod(work.file("bin/romupdate-inventory").c_str(), 0755);
+  path = work.file("bin") + ":" + path;
+  work.write("targets.txt", "bench1\ndown2\nbench3\n");
+  RunResult r = run_fleet({"--inventory", "--results", "inventory.tsv", "targets.txt", "T5806"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED down2 (status 1; see logs/down2.log)",
+                                      "romupdate-fleet: inventoried 2 of 3 targets"}))
+      << r.err;
+  lines_t table = lines_of(e2e::read_file(work.file("inventory.tsv")));
+  for (auto &line : table) {
+    line = std::regex_replace(line, std::regex("\t[0-9]+\\.[0-9]{3}\t"), "\tS\t");
+  }
+  EXPECT_EQ(table, (lines_t{std::string(RESULTS_HEADER) + "\treachable\tasked",
+                            "bench1\t0\t1\tS\tlogs/bench1.log\tlocal\t\tyes\t--product T5806",
+                            "down2\t1\t1\tS\tlogs/down2.log\tlocal\tcannot reach down2\tno\t--product T5806",
+                            "bench3\t0\t1\tS\tlogs/bench3.log\tlocal\t\tyes\t--product T5806"}));
 }
 
 // --dry-run lists the command of every target, read here from the standard
@@ -545,6 +677,7 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
 TEST_F(Fleet, DryRunListsEachCommandAndContactsNothing) {
   sims.push_back(std::make_unique<Sim>());
   sims.push_back(std::make_unique<Sim>());
+  work.write("my product.cfg", "");
   RunResult r = run_fleet({"--dry-run", "-v", "--trace", "-j3", "--timeout", "30", "--retries", "2",
                            "--results", "results.tsv", "-", "T5806", "my product"},
                           60, address(0) + "\n# spare\n" + address(1) + "\n");
@@ -577,6 +710,8 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
   work.write("empty.txt", "# nobody\n\n");
   work.write("blanks.txt", a + "\nbench 7\n");
   work.write("option.txt", a + "\n-v\n");
+  // A host name has at most 253 characters.
+  work.write("long.txt", a + "\n" + std::string(250, 'h') + ".com\n");
   mkdir(work.file("folder.txt").c_str(), 0755);
   // A PATH with everything but parallel.
   const std::string no_parallel = work.file("no-parallel");
@@ -609,6 +744,14 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
       {{"-j", "0", "good.txt", "T5806"}, "-j needs a number of updates above 0, not '0'"},
       {{"--timeout", "soon", "good.txt", "T5806"}, "--timeout needs a number of seconds above 0"},
       {{"good.txt"}, "name the target list and at least one product"},
+      {{"long.txt", "T5806"},
+       "romupdate-fleet: long.txt, line 2: longer than a host name can be (253 characters)\n"},
+      // A mistyped product, also in a rehearsal; a name ending in .CFG is
+      // taken as it stands.
+      {{"--dry-run", "good.txt", "T5806", "T58O6"},
+       "romupdate-fleet: no product 'T58O6': neither 'T58O6.cfg' nor '" + e2e::examples_root() +
+           "/inst/update/T58O6.cfg' can be read\n"},
+      {{"good.txt", "t5806.CFG"}, "romupdate-fleet: no product 't5806.CFG'"},
       {{"good.txt", "T5806"},
        "GNU parallel is missing; install the Debian package 'parallel'",
        without_parallel},
