@@ -240,7 +240,7 @@ _romupdate_fleet() {
         --sshloginfile --retries --timeout
       if ((!options_done)) && [[ $cur == -* ]]; then
         _romupdate_matching -j --logs --results -v --dry-run --sshlogin \
-          --sshloginfile --retries --timeout --trace --help --version
+          --sshloginfile --retries --timeout --trace --inventory --help --version
       elif ((operands == 0)); then
         _romupdate_files
       else

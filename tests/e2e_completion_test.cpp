@@ -168,6 +168,7 @@ TEST_F(Completion, AbsToolCommandsOptionsAndFiles) {
 // value, "=" forms included, are no operands.
 TEST_F(Completion, FleetOptionsListAndProducts) {
   EXPECT_EQ(complete({"romupdate-fleet", "--re"}), (words_t{"--results", "--retries"}));
+  EXPECT_EQ(complete({"romupdate-fleet", "--in"}), words_t{"--inventory"});
   EXPECT_EQ(complete({"romupdate-fleet", "-v", "R"}), words_t{"README"});
   EXPECT_EQ(complete({"romupdate-fleet", "README", "T5"}), (words_t{"T5806", "T5850"}));
   EXPECT_EQ(complete({"romupdate-fleet", "-j", "4", "--logs", "sub", "README", "lo"}),
