@@ -724,6 +724,7 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
   work.write("option.txt", a + "\n-v\n");
   // A host name has at most 253 characters.
   work.write("long.txt", a + "\n" + std::string(250, 'h') + ".com\n");
+  work.write("shared.txt", "bench7\nBench7.1\n");
   mkdir(work.file("folder.txt").c_str(), 0755);
   // A PATH with everything but parallel.
   const std::string no_parallel = work.file("no-parallel");
@@ -764,6 +765,9 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
        "romupdate-fleet: no product 'T58O6': neither 'T58O6.cfg' nor '" + e2e::examples_root() +
            "/inst/update/T58O6.cfg' can be read\n"},
       {{"good.txt", "t5806.CFG"}, "romupdate-fleet: no product 't5806.CFG'"},
+      // The first retry of bench7 would write Bench7.1's log.
+      {{"--retries", "1", "shared.txt", "T5806"},
+       "romupdate-fleet: Bench7.1 and bench7 would share the log Bench7.1.log with --retries"},
       {{"good.txt", "T5806"},
        "GNU parallel is missing; install the Debian package 'parallel'",
        without_parallel},
