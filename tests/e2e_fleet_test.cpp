@@ -564,15 +564,18 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
       "case $1 in\n"
       "  said-yes) echo 'Flash programming SUCCEEDED'; exit 1 ;;\n"
       "  silent) exit 0 ;;\n"
+      "  killed) kill -KILL $$ ;;\n"
       "esac\n");
   chmod(work.file("bin/romupdate").c_str(), 0755);
   path = work.file("bin") + ":" + path;
-  work.write("targets.txt", "said-yes\nsilent\n");
+  work.write("targets.txt", "said-yes\nsilent\nkilled\n");
   RunResult r = run_fleet({"--trace", "--logs", "out/lo\\gs", "--results", "res\\nults.tsv",
                            "targets.txt", "T5806", "38163"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
+  // A signal from elsewhere is no interrupt of the fleet.
   EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
-                                      "romupdate-fleet: updated 1 of 2 targets"}));
+                                      "FAILED killed (stopped by signal 9; see out/lo\\gs/killed.log)",
+                                      "romupdate-fleet: updated 1 of 3 targets"}));
   const std::string logs = fs::canonical(work.file("out/lo\\gs")).string();
   EXPECT_EQ(e2e::read_file(work.file("out/lo\\gs/silent.log")),
             "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
@@ -585,13 +588,15 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
     files.push_back(entry.path().filename());
   }
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (lines_t{"said-yes.log", "silent.log"}))
+  EXPECT_EQ(files, (lines_t{"killed.log", "said-yes.log", "silent.log"}))
       << "parallel's own files were left behind";
   auto rows = results("res\\nults.tsv");
   EXPECT_EQ(rows["said-yes"], (lines_t{"said-yes", "1", "1", rows["said-yes"][3],
                                        "out/lo\\gs/said-yes.log", "local", "out said-yes T5806 38163"}));
   EXPECT_EQ(rows["silent"], (lines_t{"silent", "0", "1", rows["silent"][3], "out/lo\\gs/silent.log",
                                      "local", "err two"}));
+  EXPECT_EQ(rows["killed"][1], "137");
+  EXPECT_EQ(rows["killed"][6], "stopped by signal 9");
 }
 
 // A target whose name is as long as a host name may be (253 characters)
