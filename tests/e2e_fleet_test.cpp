@@ -484,10 +484,10 @@ TEST_F(Fleet, SecondInterruptStopsTheRunningUpdatesAndFailsThem) {
 // hangs only on its first attempt and is updated by the second.
 TEST_F(Fleet, TimeOutEndsAnUpdateThatNeverAnswers) {
   sims.push_back(std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.3"}));
-  sims.push_back(std::make_unique<Sim>(
-      std::vector<std::string>{"--hang-at", "ver@1", "--hang-at", "ver@2"}));
   sims.push_back(
-      std::make_unique<Sim>(std::vector<std::string>{"--reboot-time", "0.3", "--hang-at", "ver@1"}));
+      std::make_unique<Sim>(std::vector<std::string>{"--hang-at", "ver@1", "--hang-at", "ver@2"}));
+  sims.push_back(std::make_unique<Sim>(
+      std::vector<std::string>{"--reboot-time", "0.3", "--hang-at", "ver@1"}));
   work.write("targets.txt", address(0) + "\n" + address(1) + "\n" + address(2) + "\n");
   RunResult r = run_fleet({"--timeout", "3", "--retries", "1", "-v", "--results", "results.tsv",
                            "targets.txt", "T5806"});
@@ -530,7 +530,8 @@ TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
   auto rows = results();
   for (int i : {0, 1}) {
     const lines_t &row = rows[address(i)];
-    const std::string first = "logs/" + address(i) + ".log", second = "logs/" + address(i) + ".1.log";
+    const std::string first = "logs/" + address(i) + ".log",
+                      second = "logs/" + address(i) + ".1.log";
     EXPECT_EQ(row[1], "0") << address(i);
     EXPECT_EQ(row[2], "2") << address(i);
     EXPECT_EQ(row[4], second) << address(i);
@@ -573,9 +574,10 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
                            "targets.txt", "T5806", "38163"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   // A signal from elsewhere is no interrupt of the fleet.
-  EXPECT_EQ(lines_of(r.out), (lines_t{"FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
-                                      "FAILED killed (stopped by signal 9; see out/lo\\gs/killed.log)",
-                                      "romupdate-fleet: updated 1 of 3 targets"}));
+  EXPECT_EQ(lines_of(r.out),
+            (lines_t{"FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
+                     "FAILED killed (stopped by signal 9; see out/lo\\gs/killed.log)",
+                     "romupdate-fleet: updated 1 of 3 targets"}));
   const std::string logs = fs::canonical(work.file("out/lo\\gs")).string();
   EXPECT_EQ(e2e::read_file(work.file("out/lo\\gs/silent.log")),
             "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
@@ -591,8 +593,9 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
   EXPECT_EQ(files, (lines_t{"killed.log", "said-yes.log", "silent.log"}))
       << "parallel's own files were left behind";
   auto rows = results("res\\nults.tsv");
-  EXPECT_EQ(rows["said-yes"], (lines_t{"said-yes", "1", "1", rows["said-yes"][3],
-                                       "out/lo\\gs/said-yes.log", "local", "out said-yes T5806 38163"}));
+  EXPECT_EQ(rows["said-yes"],
+            (lines_t{"said-yes", "1", "1", rows["said-yes"][3], "out/lo\\gs/said-yes.log", "local",
+                     "out said-yes T5806 38163"}));
   EXPECT_EQ(rows["silent"], (lines_t{"silent", "0", "1", rows["silent"][3], "out/lo\\gs/silent.log",
                                      "local", "err two"}));
   EXPECT_EQ(rows["killed"][1], "137");
@@ -604,12 +607,12 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
 TEST_F(Fleet, ALongHostNameStopsNoOtherTarget) {
   start_fleet(2);
   std::string label(63, 'a');
-  const std::string long_name = label + "." + label + "." + label + "." + std::string(56, 'b') +
-                                ".test";
+  const std::string long_name =
+      label + "." + label + "." + label + "." + std::string(56, 'b') + ".test";
   ASSERT_EQ(long_name.size(), 253u);
   work.write("targets.txt", address(0) + "\n" + long_name + "\n" + address(1) + "\n");
-  RunResult r = run_fleet({"-j", "1", "--retries", "1", "--trace", "--results", "results.tsv",
-                           "targets.txt", "T5806"});
+  RunResult r = run_fleet(
+      {"-j", "1", "--retries", "1", "--trace", "--results", "results.tsv", "targets.txt", "T5806"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   auto rows = results();
   ASSERT_EQ(rows.count(long_name), 1u) << e2e::read_file(work.file("results.tsv"));
@@ -661,16 +664,17 @@ TEST_F(Fleet, UpdatesOutlivingADeadParallelAreWaitedForAndRecorded) {
 // --inventory runs romupdate-inventory once per target and gathers its
 // tables into one, the header once; a stand-in comes first on PATH.
 TEST_F(Fleet, InventoryGathersOneTableWithTheHeaderOnce) {
-  work.write("bin/romupdate-inventory",
-             "#!/bin/bash\n"
-             "[[ $1 == --tsv ]] || exit 2\n"
-             "address=$2; shift 2\n"
-             "printf 'address\\treachable\\tasked\\n'\n"
-             "case $address in\n"
-             "  down*) printf '%s\\tno\\t%s\\n' $address \"$*\"; echo \"cannot reach $address\" >&2; "
-             "exit 1 ;;\n"
-             "  *) printf '%s\\tyes\\t%s\\n' $address \"$*\" ;;\n"
-             "esac\n");
+  work.write(
+      "bin/romupdate-inventory",
+      "#!/bin/bash\n"
+      "[[ $1 == --tsv ]] || exit 2\n"
+      "address=$2; shift 2\n"
+      "printf 'address\\treachable\\tasked\\n'\n"
+      "case $address in\n"
+      "  down*) printf '%s\\tno\\t%s\\n' $address \"$*\"; echo \"cannot reach $address\" >&2; "
+      "exit 1 ;;\n"
+      "  *) printf '%s\\tyes\\t%s\\n' $address \"$*\" ;;\n"
+      "esac\n");
   chmod(work.file("bin/romupdate-inventory").c_str(), 0755);
   path = work.file("bin") + ":" + path;
   work.write("targets.txt", "bench1\ndown2\nbench3\n");
@@ -683,10 +687,12 @@ TEST_F(Fleet, InventoryGathersOneTableWithTheHeaderOnce) {
   for (auto &line : table) {
     line = std::regex_replace(line, std::regex("\t[0-9]+\\.[0-9]{3}\t"), "\tS\t");
   }
-  EXPECT_EQ(table, (lines_t{std::string(RESULTS_HEADER) + "\treachable\tasked",
-                            "bench1\t0\t1\tS\tlogs/bench1.log\tlocal\t\tyes\t--product T5806",
-                            "down2\t1\t1\tS\tlogs/down2.log\tlocal\tcannot reach down2\tno\t--product T5806",
-                            "bench3\t0\t1\tS\tlogs/bench3.log\tlocal\t\tyes\t--product T5806"}));
+  EXPECT_EQ(
+      table,
+      (lines_t{std::string(RESULTS_HEADER) + "\treachable\tasked",
+               "bench1\t0\t1\tS\tlogs/bench1.log\tlocal\t\tyes\t--product T5806",
+               "down2\t1\t1\tS\tlogs/down2.log\tlocal\tcannot reach down2\tno\t--product T5806",
+               "bench3\t0\t1\tS\tlogs/bench3.log\tlocal\t\tyes\t--product T5806"}));
 }
 
 // --dry-run lists the command of every target, read here from the standard
