@@ -278,6 +278,13 @@ class Fleet : public ::testing::Test {
     return by_target;
   }
 
+  // A stand-in program, found on PATH before the installed ones.
+  void stand_in(const std::string &name, const std::string &script) {
+    work.write("bin/" + name, script);
+    chmod(work.file("bin/" + name).c_str(), 0755);
+    path = work.file("bin") + ":" + path;
+  }
+
   // A stand-in for ssh that notes the host in ssh.log and runs the command
   // here, with SHELL set to `login_shell` as sshd sets it from the login's
   // account (empty: none).
@@ -558,8 +565,8 @@ TEST_F(Fleet, RetryUpdatesAFailedTargetAgainFromTheStart) {
 // as written, backslashes and all.  A stand-in romupdate comes first on
 // PATH.
 TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
-  work.write(
-      "bin/romupdate",
+  stand_in(
+      "romupdate",
       "#!/bin/bash\n"
       "echo \"out $*\"; echo \"err trace=$ROMUPDATE_TRACE\" >&2; echo out two; echo err two >&2\n"
       "case $1 in\n"
@@ -567,8 +574,6 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
       "  silent) exit 0 ;;\n"
       "  killed) kill -KILL $$ ;;\n"
       "esac\n");
-  chmod(work.file("bin/romupdate").c_str(), 0755);
-  path = work.file("bin") + ":" + path;
   work.write("targets.txt", "said-yes\nsilent\nkilled\n");
   RunResult r = run_fleet({"--trace", "--logs", "out/lo\\gs", "--results", "res\\nults.tsv",
                            "targets.txt", "T5806", "38163"});
@@ -664,19 +669,16 @@ TEST_F(Fleet, UpdatesOutlivingADeadParallelAreWaitedForAndRecorded) {
 // --inventory runs romupdate-inventory once per target and gathers its
 // tables into one, the header once; a stand-in comes first on PATH.
 TEST_F(Fleet, InventoryGathersOneTableWithTheHeaderOnce) {
-  work.write(
-      "bin/romupdate-inventory",
-      "#!/bin/bash\n"
-      "[[ $1 == --tsv ]] || exit 2\n"
-      "address=$2; shift 2\n"
-      "printf 'address\\treachable\\tasked\\n'\n"
-      "case $address in\n"
-      "  down*) printf '%s\\tno\\t%s\\n' $address \"$*\"; echo \"cannot reach $address\" >&2; "
-      "exit 1 ;;\n"
-      "  *) printf '%s\\tyes\\t%s\\n' $address \"$*\" ;;\n"
-      "esac\n");
-  chmod(work.file("bin/romupdate-inventory").c_str(), 0755);
-  path = work.file("bin") + ":" + path;
+  stand_in("romupdate-inventory",
+           "#!/bin/bash\n"
+           "[[ $1 == --tsv ]] || exit 2\n"
+           "address=$2; shift 2\n"
+           "printf 'address\\treachable\\tasked\\n'\n"
+           "case $address in\n"
+           "  down*) printf '%s\\tno\\t%s\\n' $address \"$*\"; echo \"cannot reach $address\" >&2; "
+           "exit 1 ;;\n"
+           "  *) printf '%s\\tyes\\t%s\\n' $address \"$*\" ;;\n"
+           "esac\n");
   work.write("targets.txt", "bench1\ndown2\nbench3\n");
   RunResult r = run_fleet({"--inventory", "--results", "inventory.tsv", "targets.txt", "T5806"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
