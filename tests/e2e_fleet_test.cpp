@@ -1,8 +1,10 @@
 // Fleet updates: romupdate-fleet as `cmake --install` puts it, with the
 // installed romupdate, against simulators on loopback addresses: sixteen at
 // once with one failing its hardware check, two pretend hosts reached
-// through a stand-in for ssh, interrupts, a time-out, retries, and the
-// refusals of a bad command line or target list.
+// through a stand-in for ssh, interrupts, a time-out, retries that keep
+// every attempt, a host name as long as they come, a parallel that dies,
+// the inventory, and the refusals of a bad command line, target list or
+// product.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
