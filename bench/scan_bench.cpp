@@ -6,7 +6,7 @@
 
 #include "bench.h"
 #include "files/files.h"
-#include "image/image.h"
+#include "formats/image/image.h"
 
 namespace bench {
 

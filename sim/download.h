@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image.h"
+#include "formats/image/image.h"
 
 inline constexpr unsigned SIM_MAX_RECORD = 250;
 // More data than this in one download is refused without being held.

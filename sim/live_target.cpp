@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "download.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 #include "interpreter.h"
 #include "session.h"
 #include "words.h"

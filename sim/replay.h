@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 // One connection attempt of the recorded client.
 struct replay_attempt {

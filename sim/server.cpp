@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 namespace {
 

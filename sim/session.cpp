@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "image/image.h"
+#include "formats/image/image.h"
 
 namespace {
 

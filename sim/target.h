@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image.h"
+#include "formats/image/image.h"
 
 struct address_range {
   uint32_t start;

@@ -1,4 +1,4 @@
-// The transcript is a trace (format in gtw/trace_format.h) of what the
+// The transcript is a trace (format in formats/trace/trace_format.h) of what the
 // target received and did.  Its kinds: cmd, ctl, data, reboot, drop and,
 // when replaying, diverge.
 #include "transcript.h"
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 #include "romupdate_version.h"
 
 transcript::transcript() : start_(std::chrono::steady_clock::now()) {}

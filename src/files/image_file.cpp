@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "files/abs_records.h"
+#include "formats/abs/abs_records.h"
 #include "files/file_handle.h"
 
 bool scan_image(FILE *file, image_scan *scan, char *why, size_t why_size) {

@@ -21,12 +21,12 @@
 #include <cstring>
 
 #include "bounds.h"
-#include "files/abs_records.h"
+#include "formats/abs/abs_records.h"
 #include "files/file_handle.h"
 #include "files/image_file.h"
 #include "gtw/gtw.h"
 #include "gtw/trace.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 namespace {
 

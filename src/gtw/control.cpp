@@ -8,7 +8,7 @@
 
 #include "bounds.h"
 #include "gtw/trace.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "gtw/control.h"
 #include "gtw/trace.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 #include "gtw/visible.h"
 #include "bounds.h"
 

@@ -10,7 +10,7 @@
 #include "gtw/net.h"
 #include "bounds.h"
 #include "gtw/trace.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 gtw_conn gtw;
 

@@ -20,12 +20,9 @@
 #include <ctime>
 
 #include "bounds.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 #include "platform/platform.h"
-
-#ifndef ROMUPDATE_VERSION
-#define ROMUPDATE_VERSION "unknown"
-#endif
+#include "romupdate_version.h"
 
 namespace {
 
@@ -196,7 +193,7 @@ bool trace_start(const char *program_name, const char **why) {
   failure_prefix = n < 0 ? 0 : strlen(failure_text);
   started = std::chrono::steady_clock::now();
   char text[GTW_TEXT_SIZE];
-  size_t size = trace_header_text(text, sizeof text, "romupdate", ROMUPDATE_VERSION, plat_name(),
+  size_t size = trace_header_text(text, sizeof text, "romupdate", romupdate_version, plat_name(),
                                   std::time(nullptr));
   write_event(trace_kind::header, text, size);
   return true;

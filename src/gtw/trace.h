@@ -1,6 +1,6 @@
 // The trace of a run: with ROMUPDATE_TRACE naming a file, everything said on
 // the wire, every wait and the exit status are written there as they
-// happen (format in gtw/trace_format.h).  Without it every call here does
+// happen (format in formats/trace/trace_format.h).  Without it every call here does
 // nothing.  Image bytes are never written, only their count.
 #pragma once
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bounds.h"
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 namespace {
 

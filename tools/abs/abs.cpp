@@ -13,7 +13,7 @@
 #include "args.h"
 #include "bounds.h"
 #include "files/files.h"
-#include "image/image.h"
+#include "formats/image/image.h"
 #include "romupdate_version.h"
 
 namespace {

@@ -6,7 +6,7 @@
 //   address (4: low word first, each word high byte first), N data bytes,
 //   one fill byte when N is odd.
 // What counts as well formed is the updater's own record walk
-// (files/abs_records.h): this reader accepts exactly the files the updater
+// (formats/abs/abs_records.h): this reader accepts exactly the files the updater
 // sends.
 #pragma once
 

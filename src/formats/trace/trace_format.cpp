@@ -1,4 +1,4 @@
-#include "gtw/trace_format.h"
+#include "formats/trace/trace_format.h"
 
 #include <cstdio>
 #include <cstdlib>

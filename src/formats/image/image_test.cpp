@@ -1,4 +1,4 @@
-#include "image/image.h"
+#include "formats/image/image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Sparse target memory and the absolute-file reader and writer.
-#include "image/image.h"
+#include "formats/image/image.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "files/abs_records.h"
+#include "formats/abs/abs_records.h"
 
 namespace {
 

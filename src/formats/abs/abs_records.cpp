@@ -2,7 +2,7 @@
 // and the records stepped through inside it.  A record never needs more than
 // 8 + 250 + 1 bytes, so the buffer is topped up (its unread rest moved to the
 // front) whenever fewer than that are left.
-#include "files/abs_records.h"
+#include "formats/abs/abs_records.h"
 
 #include <cerrno>
 #include <cstdarg>
