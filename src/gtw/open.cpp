@@ -144,6 +144,7 @@ int connect_started(gtw_conn *conn, const char *host) {
     return open_failed(text);
   }
   plat_socket_keepalive(conn->command_socket);
+  plat_socket_no_delay(conn->command_socket);
 
   target.sin_port = htons(static_cast<unsigned short>(port + 1));
   conn->control_socket = socket(AF_INET, SOCK_STREAM, 0);
@@ -158,6 +159,7 @@ int connect_started(gtw_conn *conn, const char *host) {
     return open_failed(text);
   }
   plat_socket_keepalive(conn->control_socket);
+  plat_socket_no_delay(conn->control_socket);
 
   // The control connection is introduced by the local end of the command
   // connection, so that the target can pair the two.

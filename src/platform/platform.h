@@ -45,7 +45,8 @@ void plat_close_socket(plat_socket &sock);
 // The system's text of the last socket error.
 const char *plat_socket_error_text();
 // One send or receive call.  A send on a connection the peer has closed
-// fails with -1 instead of raising a signal.
+// fails with -1 instead of raising a signal.  What a receive took is
+// acknowledged at once (see plat_socket_no_delay).
 long plat_send(plat_socket sock, const void *data, size_t size);
 long plat_recv(plat_socket sock, void *data, size_t size);
 // Waits without time-out until one of the two sockets is readable.  Returns
@@ -57,6 +58,13 @@ int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_
 bool plat_peer_gone(plat_socket sock);
 // Turns a dead peer (power cut, cable pulled) into a failed receive.
 void plat_socket_keepalive(plat_socket sock);
+// Keeps the exchange off the systems' timers: every send goes out at once,
+// and what arrives is acknowledged at once instead of after the delayed
+// acknowledgement's wait.  A target that holds back a reply's second small
+// segment until the first is acknowledged (Nagle's algorithm) would otherwise
+// stall each reply by that wait.  Best effort: a system without the settings
+// still works, only slower.
+void plat_socket_no_delay(plat_socket sock);
 
 // ---- Process ---------------------------------------------------------------
 

@@ -35,6 +35,20 @@ long plat_send(plat_socket sock, const void *data, size_t size) {
   return static_cast<long>(n);
 }
 
+namespace {
+
+// Linux acknowledges at once only until the exchange looks interactive again,
+// so the setting is made anew after every receive.  It also sends an
+// acknowledgement that is waiting.
+void ack_at_once(plat_socket sock) {
+#ifdef TCP_QUICKACK
+  int on = 1;
+  setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+}
+
+}  // namespace
+
 long plat_recv(plat_socket sock, void *data, size_t size) {
   if (sock == PLAT_INVALID_SOCKET) {
     errno = EBADF;
@@ -44,6 +58,9 @@ long plat_recv(plat_socket sock, void *data, size_t size) {
   do {
     n = recv(sock, data, size, 0);
   } while (n < 0 && errno == EINTR);
+  if (n > 0) {
+    ack_at_once(sock);
+  }
   return static_cast<long>(n);
 }
 
@@ -115,4 +132,10 @@ void plat_socket_keepalive(plat_socket sock) {
   unsigned timeout_ms = 50000;
   setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout_ms, sizeof timeout_ms);
 #endif
+}
+
+void plat_socket_no_delay(plat_socket sock) {
+  int on = 1;
+  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ack_at_once(sock);
 }
