@@ -3,10 +3,13 @@
 // the arithmetic of the report.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 struct gtw_conn;
@@ -45,6 +48,40 @@ class sim_child {
   std::string address_, error_;
 };
 
+// A whole target played in this process over TCP (target_sink.cpp), on one
+// of the addresses 127.0.70.21 to 127.0.70.40.  It answers a complete update
+// of a 38100A control card at once; `nagle` chooses whether its replies go
+// out with Nagle's algorithm on.
+class target_sink {
+ public:
+  explicit target_sink(bool nagle);
+  ~target_sink();
+  target_sink(const target_sink &) = delete;
+  target_sink &operator=(const target_sink &) = delete;
+
+  bool running() const { return command_thread_.joinable(); }
+  const std::string &address() const { return address_; }
+
+ private:
+  void serve_commands();
+  void serve_control();
+  void session();
+  bool more();
+  bool byte(unsigned char *out);
+  bool put(std::string_view text);
+  bool records();
+
+  bool nagle_;
+  std::string address_;
+  int command_listener_ = -1, control_listener_ = -1;
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> stopping_{false};
+  std::thread command_thread_, control_thread_;
+  int fd_ = -1;  // the command connection being served
+  unsigned char buf_[64 * 1024];
+  size_t at_ = 0, end_ = 0;
+};
+
 struct run_result {
   int status = -1;  // exit status, -1 when ended by a signal
   int term_signal = 0;
@@ -79,6 +116,8 @@ bool minimal_download(int fd, const std::string &path, uint32_t count, std::stri
 
 // The 64 MiB image: its path, and the byte count a download of it announces.
 bool scan_large_image(const paths &p, std::string *image, uint32_t *count);
+// A plain connection to the command port of `address`, or -1.
+int connect_command(const std::string &address);
 // A locked connection to the started simulator, as the download
 // measurements begin; reports why and returns false when there is none.
 bool open_locked(const sim_child &sim, gtw_conn *conn);
@@ -94,5 +133,6 @@ bool image_memory_bench(const paths &p, int repeat);
 int image_path_child(const std::string &image);
 bool trace_bench(const paths &p, int repeat);
 bool progress_bench(const paths &p, int repeat);
+bool update_bench(const paths &p, int repeat);
 
 }  // namespace bench

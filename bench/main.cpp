@@ -2,7 +2,7 @@
 // peak memory of a complete update, each set against a baseline on the same
 // machine.  It reports; it never judges a timing.
 //
-// usage: romupdate-bench [--repeat N] [--only download|scan|memory]...
+// usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace|progress|update]...
 #include <unistd.h>
 
 #include <csignal>
@@ -17,7 +17,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace|progress]...\n"
+    "usage: romupdate-bench [--repeat N] [--only download|scan|memory|trace|progress|update]...\n"
     "  --repeat N   measured runs of each figure (default 5); medians are reported\n"
     "  --only WHAT  only the named measurement (repeatable)\n";
 
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
 
   int repeat = 5;
   bool want_download = false, want_scan = false, want_memory = false, chosen = false;
-  bool want_trace = false, want_progress = false;
+  bool want_trace = false, want_progress = false, want_update = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--repeat" && i + 1 < argc) {
@@ -53,6 +53,8 @@ int main(int argc, char **argv) {
         want_trace = true;
       } else if (what == "progress") {
         want_progress = true;
+      } else if (what == "update") {
+        want_update = true;
       } else {
         fprintf(stderr, "romupdate-bench: unknown measurement '%s'\n%s", what.c_str(), kUsage);
         return 1;
@@ -63,7 +65,7 @@ int main(int argc, char **argv) {
     }
   }
   if (!chosen) {
-    want_download = want_scan = want_memory = want_trace = want_progress = true;
+    want_download = want_scan = want_memory = want_trace = want_progress = want_update = true;
   }
 
   // A simulator that goes away must show as a failed send, not end us.
@@ -114,6 +116,10 @@ int main(int argc, char **argv) {
   fflush(stdout);
   if (want_progress) {
     ok = bench::progress_bench(p, repeat) && ok;
+  }
+  fflush(stdout);
+  if (want_update) {
+    ok = bench::update_bench(p, repeat) && ok;
   }
   fflush(stdout);
 
