@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "harness/harness.h"
+#include "romupdate_version.h"
 
 namespace {
 
@@ -823,7 +824,7 @@ TEST_F(Fleet, RefusesBadInputBeforeContactingAnyTarget) {
 TEST_F(Fleet, HelpAndVersion) {
   RunResult version = run_fleet({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
+  EXPECT_EQ(version.out, std::string("romupdate-fleet ") + romupdate_version + "\n");
   RunResult help = run_fleet({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(contains(help.out, "Usage: romupdate-fleet [OPTION]... TARGETS PRODUCT...\n"))

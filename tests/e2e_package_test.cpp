@@ -18,6 +18,7 @@
 #include <filesystem>
 
 #include "harness/harness.h"
+#include "romupdate_version.h"
 
 namespace {
 
@@ -153,7 +154,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
                                                        "Recommends", "Maintainer"});
   ASSERT_EQ(fields.status, 0) << fields.err;
   EXPECT_TRUE(contains(fields.out, "Package: romupdate\n")) << fields.out;
-  EXPECT_TRUE(contains(fields.out, std::string("Version: ") + ROMUPDATE_VERSION + "\n"))
+  EXPECT_TRUE(contains(fields.out, std::string("Version: ") + romupdate_version + "\n"))
       << fields.out;
   EXPECT_TRUE(contains(fields.out, "libc6")) << fields.out;
   EXPECT_TRUE(contains(fields.out, "parallel"))
@@ -194,7 +195,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     for (const char *tool :
          {"romupdate-sim", "romupdate-abs", "romupdate-unlock", "romupdate-inventory"}) {
       RunResult version = run_program(usr + "/bin/" + tool, {"--version"});
-      EXPECT_EQ(version.out, std::string(tool) + " " + ROMUPDATE_VERSION + "\n") << version.err;
+      EXPECT_EQ(version.out, std::string(tool) + " " + romupdate_version + "\n") << version.err;
     }
   }
 
@@ -207,7 +208,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
     RunResult changelog =
         run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\" | head -1", doc + "changelog.gz"});
     EXPECT_EQ(changelog.out.substr(0, changelog.out.find(')') + 1),
-              std::string("romupdate (") + ROMUPDATE_VERSION + ")")
+              std::string("romupdate (") + romupdate_version + ")")
         << changelog.out;
     RunResult guide =
         run_program("/bin/sh", {"-c", "exec gzip -dc \"$0\"", doc + "operators-guide.md.gz"});
@@ -347,7 +348,7 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
         contains(dry.out, "\nromupdate -v bench8 T5806 2>&1 && echo romupdate-fleet:updated\n"))
         << dry.out;
     RunResult version = run_program(usr + "/bin/romupdate-fleet", {"--version"});
-    EXPECT_EQ(version.out, std::string("romupdate-fleet ") + ROMUPDATE_VERSION + "\n");
+    EXPECT_EQ(version.out, std::string("romupdate-fleet ") + romupdate_version + "\n");
   }
 
   {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "harness/harness.h"
+#include "romupdate_version.h"
 
 using namespace e2e;
 
@@ -24,7 +25,7 @@ TEST(Version, EveryToolButRomupdateSaysTheProjectVersion) {
     std::string name = path.substr(path.rfind('/') + 1);
     RunResult r = tool(path, {"--version"});
     EXPECT_EQ(r.status, 0) << name;
-    EXPECT_EQ(r.out, name + " " + ROMUPDATE_VERSION + "\n");
+    EXPECT_EQ(r.out, name + " " + romupdate_version + "\n");
     EXPECT_EQ(r.err, "") << name;
   }
 }
