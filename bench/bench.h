@@ -97,6 +97,10 @@ run_result run_measured(const std::vector<std::string> &argv,
                         const std::map<std::string, std::string> &env, const std::string &cwd,
                         const std::string &out_path, const std::string &err_path, double timeout);
 
+// Whether the tests' sleep shortener was built, which the complete updates
+// need; says so when it was not.
+bool has_fastsleep(const paths &p);
+
 double now_seconds();  // a monotonic clock
 // Times a download without and with an option, taking turns: `download`
 // runs once with the option off and once on, returns its seconds, or a

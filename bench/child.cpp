@@ -204,6 +204,16 @@ run_result run_measured(const std::vector<std::string> &arguments,
   return result;
 }
 
+bool has_fastsleep(const paths &p) {
+  if (p.fastsleep.empty()) {
+    fprintf(stderr,
+            "romupdate-bench: built without the tests' sleep shortener; configure with "
+            "ROMUPDATE_TESTS=ON\n");
+    return false;
+  }
+  return true;
+}
+
 std::string read_file(const std::string &path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream s;

@@ -73,10 +73,7 @@ bool run_update(const paths &p, const std::string &name, case_result *out) {
 }  // namespace
 
 bool memory_bench(const paths &p, int repeat) {
-  if (p.fastsleep.empty()) {
-    fprintf(stderr,
-            "romupdate-bench: built without the tests' sleep shortener; configure with "
-            "ROMUPDATE_TESTS=ON\n");
+  if (!has_fastsleep(p)) {
     return false;
   }
   struct size_case {

@@ -64,10 +64,7 @@ double time_raw(const std::string &image, uint32_t count, const target_sink &tar
 }  // namespace
 
 bool update_bench(const paths &p, int repeat) {
-  if (p.fastsleep.empty()) {
-    fprintf(stderr,
-            "romupdate-bench: built without the tests' sleep shortener; configure with "
-            "ROMUPDATE_TESTS=ON\n");
+  if (!has_fastsleep(p)) {
     return false;
   }
   std::string image;
