@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "bounds.h"
 #include "files/files_test_support.h"
+#include "files/image_file.h"
 
 namespace {
 
@@ -163,6 +166,34 @@ TEST(RangeXTest, RecordsAcrossManyBufferFills) {
 TEST(RangeXTest, MissingFileFails) {
   uint32_t lowest = 1, highest = 1;
   EXPECT_EQ(range_x("/nonexistent/dir/image.X", &lowest, &highest), 0);
+}
+
+// The download refuses an image whose bytes are not the ones checked, and
+// the fingerprint is all it compares them by: a changed byte must show
+// wherever it lies, the unfinished last word included, and however the
+// records split the stream.
+TEST(ImageFingerprint, AnyChangedByteShowsWhereverTheStreamIsSplit) {
+  unsigned char stream[37];
+  for (size_t i = 0; i < sizeof stream; ++i) {
+    stream[i] = static_cast<unsigned char>(i * 37 + 11);
+  }
+  auto fingerprint = [&](size_t split_every) {
+    stream_fingerprint f;
+    for (size_t at = 0; at < sizeof stream; at += split_every) {
+      f.add(stream + at, std::min(split_every, sizeof stream - at));
+    }
+    EXPECT_EQ(f.bytes(), sizeof stream);
+    return f.value();
+  };
+  const uint64_t whole = fingerprint(sizeof stream);
+  for (size_t split : {1, 3, 8, 13}) {
+    EXPECT_EQ(fingerprint(split), whole) << "split every " << split;
+  }
+  for (size_t i = 0; i < sizeof stream; ++i) {
+    stream[i] ^= 0x40;
+    EXPECT_NE(fingerprint(5), whole) << "byte " << i;
+    stream[i] ^= 0x40;
+  }
 }
 
 }  // namespace
