@@ -140,6 +140,16 @@ class chunked_sender {
     used_ = 0;
     return ok;
   }
+  // The last bytes go out at once.  Held back until the target acknowledged
+  // the bytes before them, they would wait out its delayed acknowledgement
+  // before it could even begin its answer.  The chunks before them are
+  // gathered into full segments as usual.
+  bool finish() {
+    plat_socket_send_at_once(sock_, true);
+    bool ok = flush();
+    plat_socket_send_at_once(sock_, false);
+    return ok;
+  }
   // The bytes that went out, for the trace.
   unsigned long long sent() const { return sent_; }
 
@@ -239,7 +249,7 @@ int stream(gtw_conn *conn, const char *path, FILE *file, const image_scan *check
   }
 
   static const unsigned char end_of_records[2] = {0, 0};
-  bool ended = out.add(end_of_records, sizeof end_of_records) && out.flush();
+  bool ended = out.add(end_of_records, sizeof end_of_records) && out.finish();
   trace_stream(path, out.sent(), !ended);
   if (!ended) {
     socket_error(path);

@@ -144,7 +144,7 @@ int connect_started(gtw_conn *conn, const char *host) {
     return open_failed(text);
   }
   plat_socket_keepalive(conn->command_socket);
-  plat_socket_no_delay(conn->command_socket);
+  plat_socket_ack_at_once(conn->command_socket);
 
   target.sin_port = htons(static_cast<unsigned short>(port + 1));
   conn->control_socket = socket(AF_INET, SOCK_STREAM, 0);
@@ -159,7 +159,7 @@ int connect_started(gtw_conn *conn, const char *host) {
     return open_failed(text);
   }
   plat_socket_keepalive(conn->control_socket);
-  plat_socket_no_delay(conn->control_socket);
+  plat_socket_ack_at_once(conn->control_socket);
 
   // The control connection is introduced by the local end of the command
   // connection, so that the target can pair the two.
@@ -171,8 +171,12 @@ int connect_started(gtw_conn *conn, const char *host) {
     close_both(conn);
     return open_failed(text);
   }
-  plat_send(conn->control_socket, &local.sin_addr.s_addr, 4);
-  plat_send(conn->control_socket, &local.sin_port, 2);
+  // In one send: a second small one would wait for the acknowledgement of
+  // the first.
+  unsigned char introduction[6];
+  memcpy(introduction, &local.sin_addr.s_addr, 4);
+  memcpy(introduction + 4, &local.sin_port, 2);
+  plat_send(conn->control_socket, introduction, sizeof introduction);
   trace_opening(&local.sin_addr.s_addr, &local.sin_port);
   return 0;
 }

@@ -46,7 +46,7 @@ void plat_close_socket(plat_socket &sock);
 const char *plat_socket_error_text();
 // One send or receive call.  A send on a connection the peer has closed
 // fails with -1 instead of raising a signal.  What a receive took is
-// acknowledged at once (see plat_socket_no_delay).
+// acknowledged at once (see plat_socket_ack_at_once).
 long plat_send(plat_socket sock, const void *data, size_t size);
 long plat_recv(plat_socket sock, void *data, size_t size);
 // Waits without time-out until one of the two sockets is readable.  Returns
@@ -58,13 +58,17 @@ int plat_wait_readable(plat_socket a, plat_socket b, bool *ready_a, bool *ready_
 bool plat_peer_gone(plat_socket sock);
 // Turns a dead peer (power cut, cable pulled) into a failed receive.
 void plat_socket_keepalive(plat_socket sock);
-// Keeps the exchange off the systems' timers: every send goes out at once,
-// and what arrives is acknowledged at once instead of after the delayed
+// Acknowledges what arrives at once instead of after the delayed
 // acknowledgement's wait.  A target that holds back a reply's second small
 // segment until the first is acknowledged (Nagle's algorithm) would otherwise
-// stall each reply by that wait.  Best effort: a system without the settings
+// stall each reply by that wait.  Best effort: a system without the setting
 // still works, only slower.
-void plat_socket_no_delay(plat_socket sock);
+void plat_socket_ack_at_once(plat_socket sock);
+// Whether small sends go out at once.  By default the system holds a small
+// segment back while earlier data is unacknowledged and gathers the sends
+// into full segments, which a stream of small writes needs; at once, what is
+// held goes out now, and every later send as it is made.
+void plat_socket_send_at_once(plat_socket sock, bool at_once);
 
 // ---- Process ---------------------------------------------------------------
 

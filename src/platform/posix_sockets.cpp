@@ -134,8 +134,9 @@ void plat_socket_keepalive(plat_socket sock) {
 #endif
 }
 
-void plat_socket_no_delay(plat_socket sock) {
-  int on = 1;
+void plat_socket_ack_at_once(plat_socket sock) { ack_at_once(sock); }
+
+void plat_socket_send_at_once(plat_socket sock, bool at_once) {
+  int on = at_once ? 1 : 0;
   setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  ack_at_once(sock);
 }

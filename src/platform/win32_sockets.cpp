@@ -121,12 +121,15 @@ void plat_socket_keepalive(plat_socket sock) {
 // The acknowledgement frequency is the socket's own setting and stays: one
 // means every segment is acknowledged as it arrives.  Systems before
 // Windows 8 lack it, and refuse the call harmlessly.
-void plat_socket_no_delay(plat_socket sock) {
-  BOOL on = TRUE;
-  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
+void plat_socket_ack_at_once(plat_socket sock) {
   TCP_ACK_FREQUENCY_PARAMETERS every_segment{};
   every_segment.TcpDelayedAckFrequency = 1;
   DWORD returned = 0;
   WSAIoctl(sock, SIO_TCP_SET_ACK_FREQUENCY, &every_segment, sizeof every_segment, nullptr, 0,
            &returned, nullptr, nullptr);
+}
+
+void plat_socket_send_at_once(plat_socket sock, bool at_once) {
+  BOOL on = at_once ? TRUE : FALSE;
+  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
 }
