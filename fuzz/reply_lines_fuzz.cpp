@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "config/config.h"
+#include "config/flash_card.h"
 #include "driver/romupdate.h"
 #include "fuzz_test_support.h"
 
