@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "harness/harness.h"
+#include "harness/scenarios.h"
 #include "replay_check.h"
 #include "words.h"  // the simulator splits a line into commands this way
 
@@ -100,29 +101,6 @@ const table debug_macros = {
     {"mac enableXRdebug={}", outcome::failed},
 };
 
-// The last commands of an update without -b.  "pf -f": its result is not
-// looked at, and the image is in flash once its download was answered.
-// The exit routine finds the connection of a "pf -f" drop gone and reboots
-// over a new one.  "init -p": the final reboot; nothing is read after it,
-// so a target that drops it without rebooting keeps the marker unseen.
-const table finish_and_reboot = {
-    {"pf -f", outcome::harmless},
-    {"init -p", outcome::harmless, marker::kept},
-};
-
-struct target_class {
-  std::string name;
-  std::vector<std::string> sim_options;
-  std::vector<std::string> flags;  // before the address
-  std::string config;
-  std::vector<std::string> images;     // in flash after a good run
-  bool exact;                          // the flash holds nothing else
-  std::vector<std::string> downloads;  // the files downloaded, in order
-  table drops;                         // every command of a good run, in order
-};
-
-std::string image(const std::string &name) { return examples_root() + "/lib/" + name; }
-
 // A drop in the first session after the opening.  "ver": its reply is not
 // looked at, but the drop leaves our lock marker on a target that is never
 // rebooted, since the reboot command goes into the dead connection.  The
@@ -130,130 +108,42 @@ std::string image(const std::string &name) { return examples_root() + "/lib/" + 
 // rebooting, and carries our marker still.  Either way every reopening
 // finds the target locked, and the run fails once its attempts are spent;
 // the exit routine then removes its own marker and reboots the target.
-table first_session_after_opening(const char *reboot_command) {
-  return {{"ver", outcome::failed}, {reboot_command, outcome::failed}};
-}
-
-target_class a38100a() {
-  return {"38100A with the loader",
-          {"--target", "38100a", "--hwid", "2FFFF0=5806"},
-          {"-v"},
-          "T5806",
-          {"t5806a.X"},
-          true,
-          {"npf.X", "t5806a.X"},
-          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
-              table{
-                  {"lcd -qb 1000", outcome::failed},
-                  {"pf -i 02FFFF0", outcome::failed},
-                  {"pf -p 02FFFF7", outcome::failed},
-                  {"lcd -qfb 10000", outcome::failed},
-              } +
-              finish_and_reboot};
-}
-
-target_class a38100b() {
-  return {"38100B with erase probes",
-          {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
-          {"-v"},
-          "T5806",
-          {"t5806b.X"},
-          true,
-          {"t5806b.X"},
-          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
-              table{
-                  // The probes' answers decide what the erase keeps.
-                  {"pf -a 010040000 040000", outcome::failed},
-                  {"pf -a 010000000 040000", outcome::failed},
-                  {"pf -a 010080000 080000", outcome::failed},
-                  {"pf -e 010000000 040000", outcome::failed},
-                  {"pf -p 02FFFF7", outcome::failed},
-                  {"lcd -qfb 10000", outcome::failed},
-              } +
-              finish_and_reboot};
-}
-
-target_class processor_probe() {
-  // The probe is rebooted with "init -p" both times.
-  return {"processor probe",
-          {"--target", "probe", "--hwid", "7FFF0=5821"},
-          {"-v"},
-          "T5821",
-          {"t5821.X"},
-          true,
-          {"t5821.X"},
-          first_opening + first_session_after_opening("init -p") + reopening + debug_macros +
-              table{
-                  {"pf -i 07FFF0", outcome::failed},
-                  {"pf -p 0FFFFFFFF", outcome::failed},
-                  {"lcd -qfb 8000", outcome::failed},
-              } +
-              finish_and_reboot};
-}
-
-target_class lan_card() {
-  // "pf -f" of the LAN card is written without waiting for an answer: a
-  // drop there is as harmless as for the others.  The reboot command
-  // follows it at once, so the target may have taken both when it drops,
-  // and the marker may stay unseen as after a dropped "init -p".
-  return {"LAN card",
-          {"--target", "38100a", "--hwid", "97FFF0=38126"},
-          {"-v"},
-          "38126",
-          {"t38126.X", "l38126.X"},
-          false,
-          {"lpf.X", "t38126.X", "l38126.X"},
-          first_opening + first_session_after_opening("init -r") + reopening + debug_macros +
-              table{
-                  {"lcd -qb 1000", outcome::failed},
-                  {"pf -i 097FFF0", outcome::failed},
-                  {"pf -p 097FFF7", outcome::failed},
-                  {"lcd -qfb 8000", outcome::failed},
-                  {"pf -P 097FFF7", outcome::failed},
-                  {"lcd -qfb 4000", outcome::failed},
-                  // Nothing is read after "pf -f" and the "init -p" behind
-                  // it, so a trace of a drop at "pf -f" is the trace of a
-                  // good run: its replay takes the "init -p" too.
-                  {"pf -f", outcome::harmless, marker::either, false},
-                  {"init -p", outcome::harmless, marker::kept},
-              }};
-}
-
-target_class nwire_box() {
-  // With -b there is one session and no reboot: a drop anywhere before the
-  // download is answered leaves the run without a connection.
-  return {"nwire box with -b",
-          {"--target", "38100a", "--register", "2ffff7=A5"},
-          {"-v", "-b"},
-          "T7710",
-          {"t7710.X"},
-          true,
-          {"npf.X", "t7710.X"},
-          first_opening + table{{"ver", outcome::failed}} + debug_macros +
-              table{
-                  {"lcd -qb 1000", outcome::failed},
-                  // The identity commands may complain without ending the
-                  // run, but after a drop the register cannot be read: the
-                  // only entry is skipped, and a run that programmed nothing
-                  // has failed.
-                  {"rst", outcome::failed},
-                  {"b", outcome::failed},
-                  {"m -a4 -d4 0a6c@reg=70087b3f", outcome::failed},
-                  {"m -a4 -d4 0a6e@reg=7b3f1200", outcome::failed},
-                  {"m -a2 -d2 2ffff7", outcome::failed},
-                  {"nw -s 1", outcome::failed},
-                  {"nw -w 0 cfg=3", outcome::failed},
-                  {"pf -n 00 020000", outcome::failed},
-                  {"lcd -qfb 4000", outcome::failed},
-                  // Harmless: the result of the finishing command is not
-                  // looked at, and the image is in flash.
-                  {"pf -f 00 8", outcome::harmless},
-                  // Harmless: the release at the end of a -b run; its
-                  // results are not looked at, and the target is not
-                  // rebooted.
-                  {"mac -d lockinfo", outcome::harmless},
-                  {"po -p >", outcome::harmless},
-              }};
+// With -b there is one session and no reboot.
+//
+// The programming commands: a drop anywhere before the download is
+// answered leaves the run without a connection, and fails it; with -b that
+// includes the identity commands, which may complain without ending the
+// run, but after a drop the register cannot be read, the only entry is
+// skipped, and a run that programmed nothing has failed.  From the
+// finishing "pf -f" on a drop is harmless: its result is not looked at, and
+// the image is in flash; the exit routine finds the connection gone and
+// reboots over a new one (or, with -b, releases).  The final reboot is
+// read after no more, so a target that drops it without rebooting keeps the
+// marker unseen.  A LAN card's "pf -f" goes out just before it without
+// waiting for an answer, so the target may have taken both when it drops,
+// and the marker may stay unseen as after a dropped reboot; and since
+// nothing is read after either, the trace of such a drop is the trace of a
+// good run, whose replay takes the reboot too.
+table drops_of(const Scenario &s) {
+  table t = first_opening + table{{"ver", outcome::failed}};
+  if (!s.first_reboot.empty()) {
+    t = t + table{{s.first_reboot, outcome::failed}} + reopening;
+  }
+  t = t + debug_macros;
+  const size_t unanswered = s.programming.size() - s.unanswered_tail;
+  bool finishing = false;
+  for (size_t k = 0; k < s.programming.size(); ++k) {
+    const std::string &command = s.programming[k];
+    finishing = finishing || command.rfind("pf -f", 0) == 0;
+    const bool reboot = k + 1 == s.programming.size() && !s.first_reboot.empty();
+    const bool unseen = k >= unanswered && !reboot;
+    t.push_back({command, finishing ? outcome::harmless : outcome::failed,
+                 reboot   ? marker::kept
+                 : unseen ? marker::either
+                          : marker::removed,
+                 !unseen});
+  }
+  return t;
 }
 
 struct fault_case {
@@ -323,23 +213,13 @@ bool starts_with(const std::string &s, const std::string &prefix) {
 // of its own, and the reservation is not made for concurrent callers.
 std::mutex sim_start;
 
-std::unique_ptr<Sim> start_sim(const target_class &tc, const std::vector<std::string> &fault) {
-  std::vector<std::string> o = {"--reboot-time", "0.2"};
-  o.insert(o.end(), tc.sim_options.begin(), tc.sim_options.end());
-  o.insert(o.end(), fault.begin(), fault.end());
+std::unique_ptr<Sim> start_sim(const Scenario &tc, const std::vector<std::string> &fault) {
   std::lock_guard<std::mutex> lock(sim_start);
-  return std::make_unique<Sim>(o);
+  return std::make_unique<Sim>(tc.sim_options(fault));
 }
 
-std::vector<std::string> arguments(const target_class &tc, const std::string &address) {
-  std::vector<std::string> a = tc.flags;
-  a.push_back(address);
-  a.push_back(tc.config);
-  return a;
-}
-
-case_result run_case(const target_class &tc, const std::vector<std::string> &fault,
-                     bool check_flash, bool replay = true) {
+case_result run_case(const Scenario &tc, const std::vector<std::string> &fault, bool check_flash,
+                     bool replay = true) {
   case_result cr;
   try {
     std::unique_ptr<Sim> sim = start_sim(tc, fault);
@@ -347,20 +227,20 @@ case_result run_case(const target_class &tc, const std::vector<std::string> &fau
     RunOptions o;
     o.timeout = kBound;
     o.env["ROMUPDATE_TRACE"] = dir.file("field.trace");
-    cr.run = run(arguments(tc, sim->address()), o);
+    cr.run = run(tc.arguments(sim->address()), o);
     cr.commands = sim->commands();
     cr.lock = lock_at_end(sim->transcript());
     sim->stop();
     // Every run of the matrix is also a field trace that must replay as it
     // ran, on the same address.
     if (replay) {
-      cr.replay = replay_differences(arguments(tc, sim->address()), sim->address(),
+      cr.replay = replay_differences(tc.arguments(sim->address()), sim->address(),
                                      dir.file("field.trace"), cr.run, cr.commands, kBound);
     }
     if (check_flash) {
       for (const std::string &img : tc.images) {
         std::string report;
-        if (!flash_matches(image(img), sim->dump_path(), tc.exact, &report)) {
+        if (!flash_matches(lib_image(img), sim->dump_path(), tc.exact, &report)) {
           cr.flash_ok = false;
           cr.flash_report += img + ": " + report;
         }
@@ -375,7 +255,7 @@ case_result run_case(const target_class &tc, const std::vector<std::string> &fau
 // The download stream is the file from behind its 28-byte header, then the
 // two zero bytes that end it.
 unsigned long stream_length(const std::string &file) {
-  return static_cast<unsigned long>(std::filesystem::file_size(image(file))) - 28 + 2;
+  return static_cast<unsigned long>(std::filesystem::file_size(lib_image(file))) - 28 + 2;
 }
 
 std::vector<unsigned long> drop_offsets(unsigned long length) {
@@ -404,10 +284,10 @@ std::vector<unsigned long> drop_offsets(unsigned long length) {
   return unique;
 }
 
-std::vector<fault_case> build_cases(const target_class &tc,
+std::vector<fault_case> build_cases(const Scenario &tc, const table &drops,
                                     const std::vector<std::string> &baseline) {
   std::vector<fault_case> cases;
-  const bool reboots = std::find(tc.flags.begin(), tc.flags.end(), "-b") == tc.flags.end();
+  const bool reboots = !tc.first_reboot.empty();
   std::vector<std::string> seen;
   for (size_t k = 0; k < baseline.size(); ++k) {
     const std::string &command = baseline[k];
@@ -420,7 +300,7 @@ std::vector<fault_case> build_cases(const target_class &tc,
     }
     seen.push_back(command);
     std::string rule = command + "@" + std::to_string(nth);
-    const expectation &e = tc.drops[k];
+    const expectation &e = drops[k];
     cases.push_back({"drop at '" + rule + "'",
                      {"--close-at", rule},
                      e.when_dropped,
@@ -526,7 +406,7 @@ void check(const fault_case &fc, const case_result &cr) {
   }
 }
 
-void run_matrix(const target_class &tc) {
+void run_matrix(const Scenario &tc) {
   // The good run: every command it sends is a place to break off.
   case_result good = run_case(tc, {}, true);
   ASSERT_EQ(good.error, "");
@@ -541,7 +421,8 @@ void run_matrix(const target_class &tc) {
 
   // The table names every command of the good run, in order.
   std::vector<std::string> named;
-  for (const expectation &e : tc.drops) {
+  const table drops = drops_of(tc);
+  for (const expectation &e : drops) {
     named.push_back(e.command);
   }
   ASSERT_EQ(baseline.size(), named.size()) << ::testing::PrintToString(baseline);
@@ -550,7 +431,7 @@ void run_matrix(const target_class &tc) {
         << k << ": '" << baseline[k] << "' is not '" << named[k] << "'";
   }
 
-  std::vector<fault_case> cases = build_cases(tc, baseline);
+  std::vector<fault_case> cases = build_cases(tc, drops, baseline);
   std::vector<case_result> results(cases.size());
   in_parallel(cases.size(), [&](size_t i) {
     results[i] =
@@ -565,7 +446,7 @@ void run_matrix(const target_class &tc) {
 
 // Targets that refuse instead of breaking off.  Each case names what the
 // operator must be told.
-void run_refusals(const target_class &tc,
+void run_refusals(const Scenario &tc,
                   const std::vector<std::pair<fault_case, std::string>> &cases) {
   std::vector<case_result> results(cases.size());
   in_parallel(cases.size(), [&](size_t i) {
@@ -585,7 +466,7 @@ void run_refusals(const target_class &tc,
 // the next attempt gets the target; a refused download sends no image and
 // says why; a flood of message lines is reported in bounded form.
 TEST(FaultMatrix, RefusalsAndFloods) {
-  run_refusals(a38100a(),
+  run_refusals(target_class("A38100AWithTheLoader"),
                {{{"po -p $ rejected in the reopening",
                   {"--reject", "po -p $@2=!ERROR: po: prompt refused"},
                   outcome::harmless},
@@ -599,11 +480,10 @@ TEST(FaultMatrix, RefusalsAndFloods) {
 }
 
 // One test per class, so that the classes run side by side.
-TEST(FaultMatrix, A38100AWithTheLoader) { run_matrix(a38100a()); }
-TEST(FaultMatrix, A38100BWithEraseProbes) { run_matrix(a38100b()); }
-TEST(FaultMatrix, ProcessorProbe) { run_matrix(processor_probe()); }
-TEST(FaultMatrix, LanCard) { run_matrix(lan_card()); }
-TEST(FaultMatrix, NwireBoxWithB) { run_matrix(nwire_box()); }
+class FaultMatrixOf : public ::testing::TestWithParam<Scenario> {};
+TEST_P(FaultMatrixOf, EveryBreak) { run_matrix(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(TargetClasses, FaultMatrixOf, ::testing::ValuesIn(target_classes()),
+                         [](const auto &info) { return info.param.key; });
 
 // A connection lost before the exit routine runs: the routine reaches the
 // target again, finds its own marker, removes it, and then does what it

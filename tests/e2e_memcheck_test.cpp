@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <memory>
 #include <regex>
 
 #include "harness/harness.h"
+#include "harness/scenarios.h"
 
 using namespace e2e;
 
@@ -23,20 +23,10 @@ std::string find_valgrind() {
   return "";
 }
 
-struct update {
-  std::vector<std::string> sim_options;
-  std::vector<std::string> flags;
-  std::string config;
-  std::vector<std::string> images;
-  bool exact;
-};
-
 // Runs the update under memcheck; checks that the run ended by itself with
 // `status` and that memcheck found nothing.
-RunResult memcheck_run(const std::string &valgrind, Sim &sim, const update &u, int status) {
-  std::vector<std::string> args = u.flags;
-  args.push_back(sim.address());
-  args.push_back(u.config);
+RunResult memcheck_run(const std::string &valgrind, Sim &sim, const Scenario &u, int status) {
+  std::vector<std::string> args = u.arguments(sim.address());
   RunOptions ro;
   ro.wrapper = {valgrind,
                 "--error-exitcode=99",
@@ -56,68 +46,29 @@ RunResult memcheck_run(const std::string &valgrind, Sim &sim, const update &u, i
   return r;
 }
 
-std::unique_ptr<Sim> start_sim(const update &u, std::vector<std::string> fault = {}) {
-  std::vector<std::string> o = {"--reboot-time", "0.2"};
-  o.insert(o.end(), u.sim_options.begin(), u.sim_options.end());
-  o.insert(o.end(), fault.begin(), fault.end());
-  return std::make_unique<Sim>(o);
-}
-
-void run_under_memcheck(const update &u) {
+void run_under_memcheck(const Scenario &u) {
   std::string valgrind = find_valgrind();
   if (valgrind.empty()) {
     GTEST_SKIP() << "valgrind is not installed";
   }
 
-  std::unique_ptr<Sim> simp = start_sim(u);
-  Sim &sim = *simp;
+  Sim sim(u.sim_options());
   RunResult r = memcheck_run(valgrind, sim, u, 0);
   EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n")) << r.err;
 
   sim.stop();
   for (const std::string &img : u.images) {
     std::string report;
-    EXPECT_TRUE(flash_matches(examples_root() + "/lib/" + img, sim.dump_path(), u.exact, &report))
-        << report;
+    EXPECT_TRUE(flash_matches(lib_image(img), sim.dump_path(), u.exact, &report)) << report;
   }
 }
 
 }  // namespace
 
-TEST(Memcheck, A38100AWithTheLoader) {
-  run_under_memcheck(
-      {{"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {"t5806a.X"}, true});
-}
-
-TEST(Memcheck, A38100BWithEraseProbes) {
-  run_under_memcheck(
-      {{"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
-       {"-v"},
-       "T5806",
-       {"t5806b.X"},
-       true});
-}
-
-TEST(Memcheck, ProcessorProbe) {
-  run_under_memcheck(
-      {{"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v"}, "T5821", {"t5821.X"}, true});
-}
-
-TEST(Memcheck, LanCard) {
-  run_under_memcheck({{"--target", "38100a", "--hwid", "97FFF0=38126"},
-                      {"-v"},
-                      "38126",
-                      {"t38126.X", "l38126.X"},
-                      false});
-}
-
-TEST(Memcheck, NwireBoxWithB) {
-  run_under_memcheck({{"--target", "38100a", "--register", "2ffff7=A5"},
-                      {"-v", "-b"},
-                      "T7710",
-                      {"t7710.X"},
-                      true});
-}
+class MemcheckOf : public ::testing::TestWithParam<Scenario> {};
+TEST_P(MemcheckOf, CompleteUpdate) { run_under_memcheck(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(TargetClasses, MemcheckOf, ::testing::ValuesIn(target_classes()),
+                         [](const auto &info) { return info.param.key; });
 
 // The ways out of a failed run free what they hold, and read nothing that
 // a broken connection left unset.
@@ -126,12 +77,10 @@ TEST(Memcheck, FailedUpdates) {
   if (valgrind.empty()) {
     GTEST_SKIP() << "valgrind is not installed";
   }
-  const update a38100a = {
-      {"--target", "38100a", "--hwid", "2FFFF0=5806"}, {"-v"}, "T5806", {}, true};
-  const update nwire = {
-      {"--target", "38100a", "--register", "2ffff7=A5"}, {"-v", "-b"}, "T7710", {}, true};
+  const Scenario &a38100a = target_class("A38100AWithTheLoader");
+  const Scenario &nwire = target_class("NwireBoxWithB");
   struct failure {
-    const update &u;
+    const Scenario &u;
     std::vector<std::string> fault;
   };
   for (const failure &f : std::vector<failure>{
@@ -141,8 +90,8 @@ TEST(Memcheck, FailedUpdates) {
            {nwire, {"--close-at", "rst@1"}},
        }) {
     SCOPED_TRACE(f.fault[0] + " " + f.fault[1]);
-    std::unique_ptr<Sim> sim = start_sim(f.u, f.fault);
-    RunResult r = memcheck_run(valgrind, *sim, f.u, 1);
+    Sim sim(f.u.sim_options(f.fault));
+    RunResult r = memcheck_run(valgrind, sim, f.u, 1);
     EXPECT_TRUE(contains(r.err, "Flash programming FAILED\n")) << r.err;
   }
 }

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "harness/harness.h"
+#include "harness/scenarios.h"
 
 using namespace e2e;
 
@@ -17,7 +18,7 @@ std::vector<std::string> sim_options(std::vector<std::string> extra) {
   return o;
 }
 
-std::string image(const std::string &name) { return examples_root() + "/lib/" + name; }
+std::string image(const std::string &name) { return lib_image(name); }
 
 // The commands of the last session (after the reboot), from the first
 // debug macro on.
@@ -53,52 +54,64 @@ std::string make_image(const TempDir &dir, const std::string &name, const std::s
 
 }  // namespace
 
-TEST(Program, A38100AWithTheLoader) {
-  Sim sim(sim_options({"--target", "38100a", "--hwid", "2FFFF0=5807"}));
-  RunResult r = run({"-v", sim.address(), "T5806"});
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n"));
-  EXPECT_TRUE(contains(r.out, "Downloading flash programming code: '" + image("npf.X") + "'\n"))
-      << r.out;
-  EXPECT_TRUE(contains(r.err, "Erasing Flash ROM at download\n"));
-  EXPECT_TRUE(contains(r.err, "Downloading and Flashing ROM code: '" + image("t5806a.X") +
-                                  "'\n    Code start 280000H\n    Code size 10000H\n"));
-  EXPECT_EQ(programming_commands(sim),
-            (std::vector<std::string>{
-                "lcd -qb 1000",
-                "pf -i 02FFFF0",
-                "pf -p 02FFFF7 0FFFF 00 0280000 040000 16 0280000 65536 0",
-                "lcd -qfb 10000",
-                "pf -f 0280000 16",
-                "init -p",
-            }));
-  EXPECT_EQ(r.sleeps.back(), 20u);
-  expect_flash(sim, image("t5806a.X"));
-}
-
-TEST(Program, A38100BWithEraseProbesAndKeepList) {
-  // Parts of the flash card outside the product's range are in use and must
-  // survive the erase.
-  Sim sim(sim_options(
-      {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"}));
-  RunResult r = run({"-v", sim.address(), "T5806"});
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.err, "Erasing Flash ROM\n"));
-  EXPECT_FALSE(contains(r.err, "Erasing Flash ROM at download"));
-  EXPECT_TRUE(contains(r.err, "Skipping executable for 38100A\n"));
-  EXPECT_EQ(programming_commands(sim),
-            (std::vector<std::string>{
-                "pf -a 010040000 040000",
-                "pf -a 010000000 040000",
-                "pf -a 010080000 080000",
-                "pf -e 010000000 040000",
-                "pf -p 02FFFF7 0FFFF 00 010040000 040000 16 010040000 0 0",
-                "lcd -qfb 10000",
-                "pf -f 010040000 16",
-                "init -p",
-            }));
-  EXPECT_EQ(r.sleeps.back(), 8u);
-  expect_flash(sim, image("t5806b.X"));
+// Every target class, updated whole: the commands, the final wait, the
+// flash, and what the operator is told along the way.
+TEST(Program, EveryTargetClass) {
+  struct Told {
+    std::vector<std::string> out, err, not_err;
+  };
+  const std::map<std::string, Told> told = {
+      {"A38100AWithTheLoader",
+       {{"Downloading flash programming code: '" + image("npf.X") + "'\n"},
+        {"Erasing Flash ROM at download\n",
+         "Downloading and Flashing ROM code: '" + image("t5806a.X") +
+             "'\n    Code start 280000H\n    Code size 10000H\n"},
+        {}}},
+      {"A38100BWithEraseProbes",
+       {{},
+        {"Erasing Flash ROM\n", "Skipping executable for 38100A\n"},
+        {"Erasing Flash ROM at download"}}},
+      {"ProcessorProbe", {{}, {"Programming voltage control address = FFFFFFFFH\n"}, {}}},
+      {"LanCard",
+       {{"Downloading ROM code: '" + image("l38126.X") +
+         "'\n    Code start 40000H\n    Code size 4000H\n"},
+        {},
+        {}}},
+      {"NwireBoxWithB",
+       {{},
+        {"Checking identy of nwire connected box\n", "Executable for 7710 checks OK\n\n",
+         "Sending nwire commands from config file...\n"},
+        {}}},
+  };
+  for (const Scenario &s : target_classes()) {
+    SCOPED_TRACE(s.name);
+    Sim sim(s.sim_options());
+    RunResult r = run(s.arguments(sim.address()));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "Flash programming SUCCEEDED\n"));
+    const Told &t = told.at(s.key);
+    for (const std::string &text : t.out) {
+      EXPECT_TRUE(contains(r.out, text)) << text << "\n" << r.out;
+    }
+    for (const std::string &text : t.err) {
+      EXPECT_TRUE(contains(r.err, text)) << text << "\n" << r.err;
+    }
+    for (const std::string &text : t.not_err) {
+      EXPECT_FALSE(contains(r.err, text)) << text;
+    }
+    EXPECT_EQ(programming_commands(sim), s.programming);
+    if (s.final_wait == 0) {
+      EXPECT_TRUE(r.sleeps.empty());
+    } else {
+      ASSERT_FALSE(r.sleeps.empty());
+      EXPECT_EQ(r.sleeps.back(), s.final_wait);
+    }
+    sim.stop();
+    for (const std::string &img : s.images) {
+      std::string report;
+      EXPECT_TRUE(flash_matches(image(img), sim.dump_path(), s.exact, &report)) << img << report;
+    }
+  }
 }
 
 TEST(Program, A38100BWholeCardFollowsTheQuokkaRule) {
@@ -200,72 +213,6 @@ TEST(Program, ConfigurationFilesFromAnywhere) {
           << c.label << ": " << img << ": " << report;
     }
   }
-}
-
-TEST(Program, ProcessorProbe) {
-  Sim sim(sim_options({"--target", "probe", "--hwid", "7FFF0=5821"}));
-  RunResult r = run({"-v", sim.address(), "T5821"});
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.err, "Programming voltage control address = FFFFFFFFH\n"));
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "pf -i 07FFF0",
-                                           "pf -p 0FFFFFFFF 0FFFF 00 00 080000 16 00 32768 0",
-                                           "lcd -qfb 8000",
-                                           "pf -f 00 16",
-                                           "init -p",
-                                       }));
-  EXPECT_EQ(r.sleeps.back(), 8u);
-  expect_flash(sim, image("t5821.X"));
-}
-
-TEST(Program, LanCardWithBothImages) {
-  Sim sim(sim_options({"--target", "38100a", "--hwid", "97FFF0=38126"}));
-  RunResult r = run({"-v", sim.address(), "38126"});
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.out, "Downloading ROM code: '" + image("l38126.X") +
-                                  "'\n    Code start 40000H\n    Code size 4000H\n"))
-      << r.out;
-  EXPECT_EQ(programming_commands(sim),
-            (std::vector<std::string>{
-                "lcd -qb 1000",
-                "pf -i 097FFF0",
-                "pf -p 097FFF7 0FFFF 00 0900000 040000 16 0900000 32768 0",
-                "lcd -qfb 8000",
-                "pf -P 097FFF7 0FFFF 00 040000 040000 8 040000 16384 0",
-                "lcd -qfb 4000",
-                "pf -f",
-                "init -p",
-            }));
-  sim.stop();
-  std::string report;
-  EXPECT_TRUE(flash_matches(image("t38126.X"), sim.dump_path(), false, &report)) << report;
-  EXPECT_TRUE(flash_matches(image("l38126.X"), sim.dump_path(), false, &report)) << report;
-}
-
-TEST(Program, NwireBoxWithB) {
-  Sim sim(sim_options({"--target", "38100a", "--register", "2ffff7=1A5"}));
-  RunResult r = run({"-v", "-b", sim.address(), "T7710"});
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.err, "Checking identy of nwire connected box\n"));
-  EXPECT_TRUE(contains(r.err, "Executable for 7710 checks OK\n\n"));
-  EXPECT_TRUE(contains(r.err + r.out, "Sending nwire commands from config file...\n"));
-  EXPECT_EQ(programming_commands(sim), (std::vector<std::string>{
-                                           "lcd -qb 1000",
-                                           "rst",
-                                           "b",
-                                           "m -a4 -d4 0a6c@reg=70087b3f",
-                                           "m -a4 -d4 0a6e@reg=7b3f1200",
-                                           "m -a2 -d2 2ffff7",
-                                           "nw -s 1",
-                                           "nw -w 0 cfg=3",
-                                           "pf -n 00 020000",
-                                           "lcd -qfb 4000",
-                                           "pf -f 00 8",
-                                           "mac -d lockinfo",
-                                           "po -p >",
-                                       }));
-  EXPECT_TRUE(r.sleeps.empty());
-  expect_flash(sim, image("t7710.X"));
 }
 
 TEST(Program, NwireIdentityMismatchSkipsTheEntry) {

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "harness/harness.h"
+#include "harness/scenarios.h"
 #include "replay_check.h"
 
 using namespace e2e;
@@ -92,48 +93,41 @@ RunResult traced_run(const std::vector<std::string> &args, const std::string &tr
 
 TEST(Trace, EveryScenarioReplaysAsRecorded) {
   struct scenario {
-    const char *name;
+    std::string name;
     std::vector<std::string> sim;
     std::vector<std::string> args;  // "@" stands for the simulator's address
     int status;
     bool drop_race = false;  // see without_drop_race
     // The last commands the target received: how the run left it.
     std::vector<std::string> ends_with{};
-  } scenarios[] = {
-      {"38100A with the loader",
-       {"--target", "38100a", "--hwid", "2FFFF0=5807"},
-       {"-v", "@", "T5806"},
-       0},
-      {"38100B with erase probes",
-       {"--target", "38100b", "--used", "10000000-1000FFFF", "--used", "10040000-10040FFF"},
-       {"-v", "@", "T5806"},
-       0},
-      {"processor probe", {"--target", "probe", "--hwid", "7FFF0=5821"}, {"-v", "@", "T5821"}, 0},
-      {"LAN card", {"--target", "38100a", "--hwid", "97FFF0=38126"}, {"-v", "@", "38126"}, 0},
-      {"-b with nwire commands",
-       {"--target", "38100a", "--register", "2ffff7=1A5"},
-       {"-v", "-b", "@", "T7710"},
-       0},
-      {"download answered with a failure status",
-       {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-status", "0@2"},
-       {"-v", "@", "T5806"},
-       1},
-      {"connection dropped in the download",
-       {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", "1000@2"},
-       {"-v", "@", "T5806"},
-       1,
-       true,
-       // Reached again: our marker removed, then the reboot.
-       {"lanlk -e;lockinfo", "mac -d lockinfo", "po -p >", "lanlk -d", "lanlk -e;lockinfo",
-        "lanlk -d", "init -p"}},
-      {"target back locked after the reboot",
-       {"--target", "38100a", "--come-back-locked"},
-       {"-v", "@", "T5806"},
-       1,
-       false,
-       // Reached again: another holder's marker, left alone.
-       {"lanlk -e;lockinfo", "lanlk -d", "lanlk -e;lockinfo", "lanlk -d"}},
   };
+  std::vector<scenario> scenarios;
+  for (const Scenario &c : target_classes()) {
+    scenarios.push_back({c.name, c.sim, c.arguments("@"), 0});
+  }
+  scenarios.insert(
+      scenarios.end(),
+      {
+          {"download answered with a failure status",
+           {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-status", "0@2"},
+           {"-v", "@", "T5806"},
+           1},
+          {"connection dropped in the download",
+           {"--target", "38100a", "--hwid", "2FFFF0=5806", "--download-drop-after", "1000@2"},
+           {"-v", "@", "T5806"},
+           1,
+           true,
+           // Reached again: our marker removed, then the reboot.
+           {"lanlk -e;lockinfo", "mac -d lockinfo", "po -p >", "lanlk -d", "lanlk -e;lockinfo",
+            "lanlk -d", "init -p"}},
+          {"target back locked after the reboot",
+           {"--target", "38100a", "--come-back-locked"},
+           {"-v", "@", "T5806"},
+           1,
+           false,
+           // Reached again: another holder's marker, left alone.
+           {"lanlk -e;lockinfo", "lanlk -d", "lanlk -e;lockinfo", "lanlk -d"}},
+      });
   for (auto &s : scenarios) {
     SCOPED_TRACE(s.name);
     TempDir dir;
