@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "harness/child.h"
+
 struct gtw_conn;
 
 namespace bench {
@@ -38,13 +40,13 @@ class sim_child {
   sim_child(const sim_child &) = delete;
   sim_child &operator=(const sim_child &) = delete;
 
-  bool running() const { return pid_ > 0; }
+  bool running() const { return child_.running(); }
   const std::string &address() const { return address_; }
   const std::string &error() const { return error_; }
   void stop();
 
  private:
-  int pid_ = -1;
+  child_process::Child child_;
   std::string address_, error_;
 };
 

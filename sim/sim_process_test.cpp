@@ -4,11 +4,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +20,7 @@
 #include <thread>
 
 #include "formats/image/image.h"
+#include "harness/child.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ class sim_child {
     dir_ = templ;
     log_ = dir_ + "/transcript.log";
     dump_ = dir_ + "/flash.X";
-    for (int attempt = 0; attempt < 10 && pid_ < 0; ++attempt) {
+    for (int attempt = 0; attempt < 10 && !running(); ++attempt) {
       address_ = address.empty() ? reserve_address() : address;
       std::vector<std::string> args = {ROMUPDATE_SIM_BIN, "--address", address_, "--log", log_,
                                        "--dump-flash",    dump_};
@@ -98,61 +97,29 @@ class sim_child {
     if (pipe2(out, O_CLOEXEC) != 0) {
       throw std::runtime_error("pipe");
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      int err = open((dir_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) {
-        dup2(err, 2);
-      }
-      std::vector<char *> argv;
-      for (auto &a : args) {
-        argv.push_back(const_cast<char *>(a.c_str()));
-      }
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    child_process::Child child({.args = args, .out = out[1], .err_file = dir_ + "/stderr"});
     close(out[1]);
-    std::string seen;
-    auto start = clock_type::now();
-    while (since(start) < 10 && seen.find('\n') == std::string::npos) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) {
-        continue;
-      }
-      char buf[256];
-      ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) {
-        break;
-      }
-      seen.append(buf, static_cast<size_t>(n));
-    }
+    first_line_ = child_process::read_until(out[0], "\n", 10);
     close(out[0]);
-    first_line_ = seen;
-    if (seen.find("listening on") != std::string::npos) {
-      pid_ = pid;
+    if (first_line_.find("listening on") != std::string::npos) {
+      child_ = std::move(child);
       return -1;
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    child.finish(10);
+    return child.status_or_signal();
   }
 
   // SIGTERM, then the exit status.
   int stop() {
-    if (pid_ < 0) {
+    if (!child_.running()) {
       return status_;
     }
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    child_.stop(10);
+    status_ = child_.status_or_signal();
     return status_;
   }
 
-  bool running() const { return pid_ > 0; }
+  bool running() const { return child_.running(); }
   int exit_status() const { return status_; }
   const std::string &address() const { return address_; }
   const std::string &first_line() const { return first_line_; }
@@ -187,7 +154,7 @@ class sim_child {
 
  private:
   std::string dir_, log_, dump_, address_, first_line_;
-  pid_t pid_ = -1;
+  child_process::Child child_;
   int status_ = -1;
 };
 

@@ -6,9 +6,7 @@
 // the inventory, and the refusals of a bad command line, target list or
 // product.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,72 +90,26 @@ class Job {
  public:
   Job(const lines_t &args, const std::map<std::string, std::string> &env_add,
       const std::string &cwd, const std::string &out, const std::string &err)
-      : out_(out), err_(err) {
-    std::map<std::string, std::string> env = e2e::current_environment();
-    for (auto &kv : env_add) {
-      env[kv.first] = kv.second;
-    }
-    std::vector<std::string> env_text, argv_text = args;
-    for (auto &kv : env) {
-      env_text.push_back(kv.first + "=" + kv.second);
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int in = open("/dev/null", O_RDONLY);
-      if (o < 0 || e < 0 || in < 0 || chdir(cwd.c_str()) != 0) {
-        _exit(126);
-      }
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      signal(SIGINT, SIG_DFL);
-      std::vector<char *> argv, envp;
-      for (auto &a : argv_text) {
-        argv.push_back(a.data());
-      }
-      for (auto &a : env_text) {
-        envp.push_back(a.data());
-      }
-      argv.push_back(nullptr);
-      envp.push_back(nullptr);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    setpgid(pid_, pid_);  // either side may get there first
-  }
-  ~Job() {
-    if (pid_ > 0) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Job(const Job &) = delete;
-  Job &operator=(const Job &) = delete;
+      : out_(out),
+        err_(err),
+        child_({.args = args,
+                .env = child_process::environment_with(env_add),
+                .cwd = cwd,
+                .out_file = out,
+                .err_file = err,
+                .null_input = true,
+                .own_group = true}) {}
 
-  void interrupt() { kill(-pid_, SIGINT); }
-  int pid() const { return pid_; }
+  void interrupt() { child_.signal(SIGINT); }
+  int pid() const { return child_.pid(); }
   // The exit status, or -1 when it did not end by itself within `seconds`.
-  int wait(double seconds) {
-    for (auto start = std::chrono::steady_clock::now();
-         std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds);) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(20000);
-    }
-    return -1;
-  }
+  int wait(double seconds) { return child_.wait_for(seconds) ? child_.exit_status() : -1; }
   std::string out() const { return e2e::read_file(out_); }
   std::string err() const { return e2e::read_file(err_); }
 
  private:
   std::string out_, err_;
-  int pid_ = -1;
+  child_process::Child child_;
 };
 
 // Waits until `ready` holds, at most `seconds`.

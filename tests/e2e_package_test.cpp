@@ -7,12 +7,8 @@
 //
 // One test, so that one cpack runs at a time in the build tree.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -36,42 +32,6 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
   }
   return e2e::run(args, o);
 }
-
-// A program of the package running in the background, its output in a
-// file; stopped with SIGTERM when the test is done with it.
-struct Child {
-  Child(const std::vector<std::string> &args, const std::string &output) {
-    pid = fork();
-    if (pid == 0) {
-      int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0) {
-        _exit(126);
-      }
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<char *> argv;
-      for (auto &a : args) {
-        argv.push_back(const_cast<char *>(a.c_str()));
-      }
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~Child() { stop(); }
-  Child(const Child &) = delete;
-  Child &operator=(const Child &) = delete;
-  void stop() {
-    if (pid <= 0) {
-      return;
-    }
-    kill(pid, SIGTERM);
-    int status;
-    waitpid(pid, &status, 0);
-    pid = -1;
-  }
-  int pid = -1;
-};
 
 bool have(const std::string &command) {
   return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
@@ -311,8 +271,8 @@ TEST(Package, DebianPackageHoldsAWorkingInstallation) {
                                          log,
                                          "--dump-flash",
                                          dump};
-    Child sim(sim_args, sim_out);
-    ASSERT_GT(sim.pid, 0);
+    child_process::Child sim({.args = sim_args, .out_file = sim_out, .err_file = sim_out});
+    ASSERT_TRUE(sim.started());
     for (int i = 0; i < 250 && !contains(e2e::read_file(sim_out), "listening on"); ++i) {
       usleep(20000);
     }

@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +14,8 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+
+#include "harness/child.h"
 
 struct child_result {
   int status = -1;  // exit status, or 128 + signal
@@ -59,25 +60,23 @@ inline child_result run_in_child(const std::function<void()> &body, const std::s
 
   fflush(stdout);
   fflush(stderr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    body();
-    fflush(stdout);
-    fflush(stderr);
-    _exit(0);
-  }
+  child_process::Child child({.body =
+                                  [&] {
+                                    body();
+                                    fflush(stdout);
+                                    fflush(stderr);
+                                  },
+                              .in = in[0],
+                              .out = out,
+                              .err = err});
   close(in[0]);
   if (parent) {
-    parent(pid);
+    parent(child.pid());
   }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  child.finish(60);
 
   child_result result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.status = child.status_or_signal();
   result.out = slurp_fd(out);
   result.err = slurp_fd(err);
   return result;

@@ -1,5 +1,7 @@
 #include "harness/harness.h"
 
+#include "harness/child.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,10 +15,7 @@
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace e2e {
 
@@ -26,37 +25,6 @@ using clock_type = std::chrono::steady_clock;
 
 double since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
-}
-
-// Reaps the child within `seconds`, killing it if it does not end; returns
-// the wait status.
-int wait_for(int pid, double seconds) {
-  auto start = clock_type::now();
-  int status = 0;
-  for (;;) {
-    int r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      return status;
-    }
-    if (r < 0 && errno != EINTR) {
-      return 0;
-    }
-    if (since(start) > seconds) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return status;
-    }
-    usleep(5000);
-  }
-}
-
-std::vector<char *> c_args(std::vector<std::string> &args) {
-  std::vector<char *> v;
-  for (auto &a : args) {
-    v.push_back(a.data());
-  }
-  v.push_back(nullptr);
-  return v;
 }
 
 }  // namespace
@@ -128,44 +96,18 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
     if (pipe2(out, O_CLOEXEC) != 0) {
       throw std::runtime_error("pipe failed");
     }
-    int pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      int err = open(dir_.file("sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (err >= 0) {
-        dup2(err, 2);
-      }
-      auto argv = c_args(args);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    child_process::Child sim(
+        {.args = args, .out = out[1], .err_file = dir_.file("sim.err"), .append = true});
     close(out[1]);
-    // Wait for the line that says both ports are bound.
-    std::string seen;
-    auto start = clock_type::now();
-    bool ready = false;
-    while (since(start) < 10) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char buf[256];
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0) {
-          break;  // exited: address in use or bad option
-        }
-        seen.append(buf, static_cast<size_t>(n));
-        if (seen.find("listening on") != std::string::npos) {
-          ready = true;
-          break;
-        }
-      }
-    }
+    // Ready once it says that both ports are bound; an early end is an
+    // address in use or a bad option.
+    bool ready = contains(child_process::read_until(out[0], "listening on", 10), "listening on");
     close(out[0]);
     if (ready) {
-      pid_ = pid;
+      sim_ = std::move(sim);
       return;
     }
-    kill(pid, SIGKILL);
-    wait_for(pid, 5);
+    sim.finish(0);
     if (!address.empty()) {
       break;
     }
@@ -176,12 +118,9 @@ Sim::Sim(std::vector<std::string> options, std::string address, std::vector<std:
 Sim::~Sim() { stop(); }
 
 void Sim::stop() {
-  if (pid_ <= 0) {
-    return;
+  if (sim_.running()) {
+    sim_.stop(10);
   }
-  kill(pid_, SIGTERM);
-  wait_for(pid_, 10);
-  pid_ = -1;
 }
 
 std::vector<TranscriptLine> Sim::transcript() const {
@@ -224,8 +163,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   args.push_back(options.program.empty() ? romupdate_path() : options.program);
   args.insert(args.end(), arguments.begin(), arguments.end());
 
-  std::map<std::string, std::string> env = current_environment();
-  env["XR52000"] = examples_root();
+  std::map<std::string, std::string> env = {{"XR52000", examples_root()}};
   if (options.fast_sleep) {
     env["LD_PRELOAD"] = fastsleep_path();
     env["FASTSLEEP_LOG"] = sleep_log;
@@ -233,32 +171,18 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   for (auto &kv : options.env) {
     env[kv.first] = kv.second;
   }
-  std::vector<std::string> env_text;
-  for (auto &kv : env) {
-    env_text.push_back(kv.first + "=" + kv.second);
-  }
 
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
   }
   auto start = clock_type::now();
-  int pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
-      _exit(126);
-    }
-    // The program's own signal dispositions start from the defaults.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
-    auto argv = c_args(args);
-    auto envp = c_args(env_text);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  child_process::Child child({.args = args,
+                              .env = child_process::environment_with(env),
+                              .cwd = options.cwd,
+                              .in = in[0],
+                              .out = out[1],
+                              .err = err[1]});
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -280,7 +204,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
     double left = options.timeout - since(start);
     if (left <= 0) {
       result.timed_out = true;
-      kill(pid, SIGKILL);
+      child.signal(SIGKILL);
       break;
     }
     int r = poll(fds, 2, 50);
@@ -305,7 +229,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
                        contains(result.err, options.signal_when_output))) {
       signalled = true;
       usleep(50000);  // let the program reach its wait
-      kill(pid, options.signal);
+      child.signal(options.signal);
     }
   }
   for (auto &f : fds) {
@@ -316,13 +240,10 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   if (stdin_fd >= 0) {
     close(stdin_fd);
   }
-  int status = wait_for(pid, result.timed_out ? 1 : std::max(1.0, options.timeout - since(start)));
+  child.finish(result.timed_out ? 1 : std::max(1.0, options.timeout - since(start)));
   result.seconds = since(start);
-  if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.term_signal = WTERMSIG(status);
-  }
+  result.status = child.exit_status();
+  result.term_signal = child.term_signal();
   std::istringstream sl(read_file(sleep_log));
   unsigned s;
   while (sl >> s) {
@@ -347,18 +268,6 @@ bool flash_matches(const std::string &image, const std::string &dump, bool exact
     *report = r.out + r.err;
   }
   return r.status == 0;
-}
-
-std::map<std::string, std::string> current_environment() {
-  std::map<std::string, std::string> env;
-  for (char **e = environ; *e; ++e) {
-    std::string kv = *e;
-    size_t eq = kv.find('=');
-    if (eq != std::string::npos) {
-      env[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
-  }
-  return env;
 }
 
 std::string read_file(const std::string &path) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/child.h"
+
 namespace e2e {
 
 // Paths of the programs under test (set by the build).
@@ -64,12 +66,12 @@ class Sim {
   const std::string &log_path() const { return log_; }
   // Stops the simulator (it writes its flash dump) and waits for it.
   void stop();
-  bool running() const { return pid_ > 0; }
+  bool running() const { return sim_.running(); }
 
  private:
   TempDir dir_;
   std::string address_, log_, dump_;
-  int pid_ = -1;
+  child_process::Child sim_;
 };
 
 // Every member has a default, so that a test names only what it changes:
@@ -103,9 +105,6 @@ RunResult run(const std::vector<std::string> &args, const RunOptions &options = 
 // romupdate-abs verify [--exact] IMAGE DUMP; returns its output, *ok its result.
 bool flash_matches(const std::string &image, const std::string &dump, bool exact,
                    std::string *report);
-
-// This process's environment, name to value.
-std::map<std::string, std::string> current_environment();
 
 std::string read_file(const std::string &path);
 // The fenced code blocks of a Markdown text that open with ```language,
