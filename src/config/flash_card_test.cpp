@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "config/flash_card.h"
 #include "run_state.h"
 #include "gtw/gtw.h"
+#include "gtw/gtw_test_support.h"
 
 namespace {
 
@@ -76,17 +76,14 @@ class FakeTarget {
   explicit FakeTarget(std::map<std::string, std::string> replies,
                       std::string default_reply = "Available")
       : replies_(std::move(replies)), default_reply_(std::move(default_reply)) {
-    int command[2], control[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, command) != 0 ||
-        socketpair(AF_UNIX, SOCK_STREAM, 0, control) != 0) {
+    if (!command_.ok() || !control_.ok()) {
       ADD_FAILURE() << "socketpair";
     }
-    gtw.command_socket = command[0];
-    gtw.control_socket = control[0];
+    gtw.command_socket = command_.ours;
+    gtw.control_socket = control_.ours;
     gtw.started = 0;  // lock mode: only the command connection is read
-    target_ = command[1];
-    control_peer_ = control[1];
-    thread_ = std::thread([this] { serve(); });
+    thread_ = std::thread(
+        [this] { command_.serve([this](const std::string &c) { return answer(c); }, {}, 60); });
   }
   ~FakeTarget() {
     if (thread_.joinable()) {
@@ -94,57 +91,34 @@ class FakeTarget {
     }
   }
 
-  // Hangs up and returns the commands received, line ends stripped.
+  // Hangs up and returns the commands received.
   std::vector<std::string> finish() {
-    plat_close_socket(gtw.command_socket);
-    plat_close_socket(gtw.control_socket);
+    command_.close_ours();
+    control_.close_ours();
     thread_.join();
-    if (target_ >= 0) {
-      close(target_);
-    }
-    close(control_peer_);
-    return commands_;
+    return command_.commands;
   }
 
  private:
-  void serve() {
-    std::string pending;
-    char buf[512];
-    for (;;) {
-      ssize_t n = recv(target_, buf, sizeof buf, 0);
-      if (n <= 0) {
-        return;
-      }
-      pending.append(buf, static_cast<size_t>(n));
-      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string command = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        commands_.push_back(command);
-        std::string line;
-        if (auto it = replies_.find(command); it != replies_.end()) {
-          line = it->second;
-        } else if (command.rfind("pf -a ", 0) == 0) {
-          line = default_reply_;
-        } else {
-          line = "Flash erased";
-        }
-        if (line == kHangUp) {
-          close(target_);
-          target_ = -1;
-          return;
-        }
-        std::string reply = line + "\r\nR$";
-        send(target_, reply.data(), reply.size(), MSG_NOSIGNAL);
-      }
+  std::optional<std::string> answer(const std::string &command) const {
+    std::string line;
+    if (auto it = replies_.find(command); it != replies_.end()) {
+      line = it->second;
+    } else if (command.rfind("pf -a ", 0) == 0) {
+      line = default_reply_;
+    } else {
+      line = "Flash erased";
     }
+    if (line == kHangUp) {
+      return std::nullopt;
+    }
+    return line + "\r\nR$";
   }
 
   std::map<std::string, std::string> replies_;
   std::string default_reply_;
-  int target_ = -1;
-  int control_peer_ = -1;
+  gtw_test::peer_pair command_, control_;
   std::thread thread_;
-  std::vector<std::string> commands_;
 };
 
 class Ranges : public testing::Test {
@@ -310,26 +284,23 @@ TEST_F(Ranges, KeepListThatCannotFitEndsTheRunBeforeAnyErase) {
   for (uint32_t k = 0; k < 40; k++) {
     add(0x10000000 + k * 0x4000 + 0x2000, 0x1000);
   }
-  int sv[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  gtw_test::peer_pair target;
+  ASSERT_TRUE(target.ok());
   // Only the first probe is answered: nothing more may follow it.
-  const char reply[] = "Used\r\nR$";
-  ASSERT_EQ(write(sv[1], reply, sizeof reply - 1), static_cast<ssize_t>(sizeof reply - 1));
+  ASSERT_TRUE(target.put("Used\r\nR$"));
   EXPECT_EXIT(
       {
-        gtw.command_socket = gtw.control_socket = sv[0];
+        gtw.command_socket = gtw.control_socket = target.ours;
         gtw.started = 0;
         erase_flash_card(ranges());
       },
       ExitedWithCode(1),
       "^romupdate: Erase command too long: 41 flash areas outside the ranges, at most 17\n$");
-  fcntl(sv[1], F_SETFL, O_NONBLOCK);
+  fcntl(target.theirs, F_SETFL, O_NONBLOCK);
   char buf[256];
-  ssize_t n = read(sv[1], buf, sizeof buf);
+  ssize_t n = read(target.theirs, buf, sizeof buf);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), probe(0x10002000, 0x1000) + "\n");
-  close(sv[0]);
-  close(sv[1]);
 }
 
 TEST_F(Ranges, FailingCommandsEndTheRun) {

@@ -4,17 +4,15 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "gtw/gtw_test_support.h"
 #include "harness/child.h"
 
 struct child_result {
@@ -82,39 +80,24 @@ inline child_result run_in_child(const std::function<void()> &body, const std::s
   return result;
 }
 
-// Plays a target on the peer end of a socket pair: records every byte the
-// child sends and answers each line with the prompt "R>".  Once the child
-// has sent `wake_after`, it is poked with SIGUSR1 until it is gone, which
-// cuts short any pause it takes (the child installs a handler that does
+// Plays a target on the pair's far end: records every byte the child
+// sends and answers each line with the prompt "R>".  Once the child has
+// sent `wake_after`, it is poked with SIGUSR1 until it is gone, which cuts
+// short any pause it takes (the child installs a handler that does
 // nothing).  Returns at the end of the child's stream.
-inline std::string play_target(int peer, pid_t child, const std::string &wake_after = "") {
-  std::string received;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    if (!wake_after.empty() && received.find(wake_after) != std::string::npos) {
-      kill(child, SIGUSR1);
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      break;
-    }
-    pollfd p{peer, POLLIN, 0};
-    if (poll(&p, 1, 10) <= 0) {
-      continue;
-    }
-    char buf[512];
-    ssize_t n = recv(peer, buf, sizeof buf, 0);
-    if (n <= 0) {
-      break;
-    }
-    for (ssize_t i = 0; i < n; ++i) {
-      received += buf[i];
-      if (buf[i] == '\n') {
-        send(peer, "R>", 2, MSG_NOSIGNAL);
-      }
-    }
+inline std::string play_target(gtw_test::peer_pair &target, pid_t child,
+                               const std::string &wake_after = "") {
+  bool ended =
+      target.serve([](const std::string &) { return std::optional<std::string>("R>"); },
+                   [&](const std::string &received) {
+                     if (!wake_after.empty() && received.find(wake_after) != std::string::npos) {
+                       kill(child, SIGUSR1);
+                     }
+                   });
+  if (!ended) {
+    kill(child, SIGKILL);
   }
-  return received;
+  return target.received;
 }
 
 inline void ignore_wakeup(int) {}

@@ -28,19 +28,18 @@ struct exit_outcome {
 // Runs `end` in a child whose connection is a socket pair, with the run
 // state of `c`, and plays the target on the other end.
 exit_outcome run_exit(const exit_case &c, const std::function<void()> &end) {
-  int command[2], control[2];
-  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, command), 0);
-  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
+  gtw_test::peer_pair command, control;
+  EXPECT_TRUE(command.ok() && control.ok());
   exit_outcome outcome;
   outcome.child = run_in_child(
       [&] {
-        close(command[1]);
-        close(control[1]);
+        command.close_theirs();
+        control.close_theirs();
         accept_wakeups();
         program_name = "romupdate-test";
         prepare_interrupt_texts();
-        gtw.command_socket = command[0];
-        gtw.control_socket = control[0];
+        gtw.command_socket = command.ours;
+        gtw.control_socket = control.ours;
         gtw.started = 0;
         interface_started = c.state;
         verboseflag = c.verbose;
@@ -51,12 +50,10 @@ exit_outcome run_exit(const exit_case &c, const std::function<void()> &end) {
       },
       "",
       [&](pid_t pid) {
-        close(command[0]);
-        close(control[0]);
-        outcome.target = play_target(command[1], pid, "init -p\n");
+        command.close_ours();
+        control.close_ours();
+        outcome.target = play_target(command, pid, "init -p\n");
       });
-  close(command[1]);
-  close(control[1]);
   return outcome;
 }
 

@@ -1,109 +1,51 @@
-// loadfile against a fake target on the other end of a socketpair.
+// loadfile against a fake target on the other end of a socket pair.
 #include "files/files.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "files/files_test_support.h"
 #include "files/image_file.h"
 #include "gtw/gtw.h"
+#include "gtw/gtw_test_support.h"
 
 namespace {
 
 using namespace test_files;
 
-// Neither side of a faulty exchange may wait for ever.
-void bound_waits(int sock) {
-  timeval limit{10, 0};
-  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
+using fake_target = gtw_test::peer_pair;
 
-// The target's side of the command connection.
-class fake_target {
- public:
-  explicit fake_target(int sock) : sock_(sock) {}
-
-  // The command line, up to and including its line feed.
-  std::string read_line() {
-    std::string line;
-    char c;
-    while (recv(sock_, &c, 1, 0) == 1) {
-      line += c;
-      if (c == '\n') {
-        break;
-      }
-    }
-    return line;
-  }
-  // Exactly n bytes, fewer only if the connection ends.
-  bytes read_bytes(size_t n) {
-    bytes out(n);
-    size_t got = 0;
-    while (got < n) {
-      ssize_t r = recv(sock_, out.data() + got, n - got, 0);
-      if (r <= 0) {
-        break;
-      }
-      got += static_cast<size_t>(r);
-    }
-    out.resize(got);
-    return out;
-  }
-  // Everything until the other side closes.
-  bytes read_to_end() {
-    bytes out;
-    uint8_t chunk[4096];
-    ssize_t r;
-    while ((r = recv(sock_, chunk, sizeof chunk, 0)) > 0) {
-      out.insert(out.end(), chunk, chunk + r);
-    }
-    return out;
-  }
-  void send_bytes(const std::string &text) { send(sock_, text.data(), text.size(), MSG_NOSIGNAL); }
-  void close_connection() {
-    if (sock_ >= 0) {
-      close(sock_);
-    }
-    sock_ = -1;
-  }
-  ~fake_target() { close_connection(); }
-
- private:
-  int sock_;
-};
+bytes as_bytes(const std::string &text) { return bytes(text.begin(), text.end()); }
 
 class LoadfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    int sv[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-    bound_waits(sv[0]);
-    bound_waits(sv[1]);
-    conn_.command_socket = sv[0];
-    target_sock_ = sv[1];
+    target_.emplace();  // a fresh pair each time
+    ASSERT_TRUE(target_->ok());
+    target_->bound_waits(10);
+    conn_.command_socket = target_->ours;
     gtw_flush_messages();
   }
   void TearDown() override {
-    plat_close_socket(conn_.command_socket);
-    if (target_.joinable()) {
-      target_.join();
+    target_->close_ours();
+    if (thread_.joinable()) {
+      thread_.join();
     }
     gtw_flush_messages();
   }
 
   // Runs the target's script beside the download and returns loadfile's
-  // result; what the program printed to stderr lands in stderr_.
+  // result; what the program printed to stderr lands in stderr_.  The
+  // target hangs up when its script ends.
   int download(const char *path, int count, unsigned char flash,
                std::function<void(fake_target &)> script) {
     return exchange([&] { return loadfile(&conn_, path, count, flash); }, script);
@@ -112,23 +54,22 @@ class LoadfileTest : public ::testing::Test {
     return exchange([&] { return loadfile(&conn_, image, count, 1); }, script);
   }
   int exchange(const std::function<int()> &call, std::function<void(fake_target &)> script) {
-    int sock = target_sock_;
-    target_ = std::thread([sock, script] {
-      fake_target target(sock);
-      script(target);
+    thread_ = std::thread([this, script] {
+      script(*target_);
+      target_->close_theirs();
     });
     ::testing::internal::CaptureStderr();
     int result = call();
     stderr_ = ::testing::internal::GetCapturedStderr();
     // Let a target still waiting for data see the end of the connection.
-    plat_close_socket(conn_.command_socket);
-    target_.join();
+    target_->close_ours();
+    thread_.join();
     return result;
   }
 
   gtw_conn conn_;
-  int target_sock_ = -1;
-  std::thread target_;
+  std::optional<fake_target> target_;
+  std::thread thread_;
   std::string stderr_;
 };
 
@@ -143,10 +84,10 @@ std::function<void(fake_target &)> answering(recording *seen, size_t data_size,
                                              std::string status) {
   return [=](fake_target &t) {
     seen->command = t.read_line();
-    t.send_bytes("G");
-    seen->data = t.read_bytes(data_size + 2);
-    t.send_bytes(status);
-    t.send_bytes("R$");
+    t.put("G");
+    seen->data = as_bytes(t.read_bytes(data_size + 2));
+    t.put(status);
+    t.put("R$");
     t.read_to_end();
   };
 }
@@ -206,8 +147,8 @@ TEST_F(LoadfileTest, RefusedDownloadSendsNothing) {
   recording seen;
   int result = download(file.path(), 4, 1, [&seen](fake_target &t) {
     seen.command = t.read_line();
-    t.send_bytes("!ERROR: lcd: no room for the download\r\nR$");
-    seen.data = t.read_to_end();
+    t.put("!ERROR: lcd: no room for the download\r\nR$");
+    seen.data = as_bytes(t.read_to_end());
   });
   EXPECT_TRUE(result & GTW_FAILED) << result;
   EXPECT_TRUE(seen.data.empty()) << seen.data.size() << " bytes sent";
@@ -245,7 +186,7 @@ TEST_F(LoadfileTest, TargetClosingAtTheGoAheadFails) {
   temp_file file(concat({header(), record(0x100, pattern(4))}));
   int result = download(file.path(), 4, 1, [](fake_target &t) {
     t.read_line();
-    t.close_connection();
+    t.close_theirs();
   });
   EXPECT_EQ(result, 3);
   EXPECT_EQ(stderr_, std::string(file.path()) + ": connection closed by target\n");
@@ -261,9 +202,9 @@ TEST_F(LoadfileTest, TargetClosingMidDataFailsWithoutSignal) {
   temp_file file(content);
   int result = download(file.path(), 0x1000, 1, [](fake_target &t) {
     t.read_line();
-    t.send_bytes("G");
+    t.put("G");
     t.read_bytes(1000);
-    t.close_connection();
+    t.close_theirs();
   });
   EXPECT_EQ(result, 3);
   EXPECT_EQ(stderr_.rfind(std::string(file.path()) + ": ", 0), 0u) << stderr_;
@@ -273,10 +214,10 @@ TEST_F(LoadfileTest, TargetClosingMidDataFailsWithoutSignal) {
 std::function<void(fake_target &)> closing_after(std::string status) {
   return [status](fake_target &t) {
     t.read_line();
-    t.send_bytes("G");
+    t.put("G");
     t.read_bytes(12 + 2);
-    t.send_bytes(status);
-    t.close_connection();
+    t.put(status);
+    t.close_theirs();
   };
 }
 
@@ -298,8 +239,8 @@ TEST_F(LoadfileTest, MissingFileFailsAfterTheGoAhead) {
   recording seen;
   int result = download("/nonexistent/dir/image.X", 4, 1, [&seen](fake_target &t) {
     seen.command = t.read_line();
-    t.send_bytes("G");
-    seen.data = t.read_to_end();
+    t.put("G");
+    seen.data = as_bytes(t.read_to_end());
   });
   EXPECT_EQ(result, 3);
   EXPECT_EQ(seen.command, "lcd -qfb 4\n");
@@ -312,8 +253,8 @@ TEST_F(LoadfileTest, ShortHeaderFailsAndSendsNothing) {
   recording seen;
   int result = download(file.path(), 4, 0, [&seen](fake_target &t) {
     t.read_line();
-    t.send_bytes("G");
-    seen.data = t.read_to_end();
+    t.put("G");
+    seen.data = as_bytes(t.read_to_end());
   });
   EXPECT_EQ(result, 3);
   EXPECT_TRUE(seen.data.empty());
@@ -364,10 +305,10 @@ TEST_F(LoadfileTest, HeldImageIsSentOnlyAsChecked) {
       if (seen.command.empty()) {
         return;
       }
-      t.send_bytes("G");
-      seen.data = t.read_bytes(records.size() + 2);
+      t.put("G");
+      seen.data = as_bytes(t.read_bytes(records.size() + 2));
       if (seen.data.size() == records.size() + 2) {
-        t.send_bytes("\x01R$");
+        t.put("\x01R$");
       }
       t.read_to_end();
     });
@@ -386,12 +327,11 @@ TEST_F(LoadfileTest, HeldImageIsSentOnlyAsChecked) {
 }
 
 TEST_F(LoadfileTest, DeadConnectionFailsAtOnce) {
-  plat_close_socket(conn_.command_socket);
+  target_->close_ours();
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(loadfile(&conn_, "image.X", 4, 1), 3);
   std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("image.X: ", 0), 0u) << err;
-  close(target_sock_);
 }
 
 }  // namespace
