@@ -349,20 +349,6 @@ void in_parallel(size_t n, F work) {
   }
 }
 
-// A failed run names its reason: the connection, the download's status, or
-// the lock it could not get back.
-bool says_why(const std::string &err) {
-  for (const char *reason :
-       {"connection closed by target", "Broken pipe", "Connection reset by peer", "error on recv",
-        "failed: target status", "is locked by another user interface", "!ERROR",
-        "further messages were dropped"}) {
-    if (contains(err, reason)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::string tail(const std::string &s, size_t n = 600) {
   return s.size() > n ? "..." + s.substr(s.size() - n) : s;
 }

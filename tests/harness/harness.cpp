@@ -197,7 +197,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
     stdin_fd = -1;
   }
 
-  bool signalled = options.signal_when_output.empty();
+  bool signalled = options.signal_when_output.empty() && options.signal_after <= 0;
   int open_streams = 2;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   while (open_streams > 0) {
@@ -225,8 +225,13 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
       }
       (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
     }
-    if (!signalled && (contains(result.out, options.signal_when_output) ||
-                       contains(result.err, options.signal_when_output))) {
+    if (!signalled && options.signal_after > 0 && since(start) >= options.signal_after) {
+      signalled = true;
+      child.signal(options.signal);
+    }
+    if (!signalled && !options.signal_when_output.empty() &&
+        (contains(result.out, options.signal_when_output) ||
+         contains(result.err, options.signal_when_output))) {
       signalled = true;
       usleep(50000);  // let the program reach its wait
       child.signal(options.signal);
@@ -244,6 +249,7 @@ RunResult run(const std::vector<std::string> &arguments, const RunOptions &optio
   result.seconds = since(start);
   result.status = child.exit_status();
   result.term_signal = child.term_signal();
+  result.max_rss_kib = child.usage().ru_maxrss;  // kilobytes on Linux
   std::istringstream sl(read_file(sleep_log));
   unsigned s;
   while (sl >> s) {
@@ -268,6 +274,23 @@ bool flash_matches(const std::string &image, const std::string &dump, bool exact
     *report = r.out + r.err;
   }
   return r.status == 0;
+}
+
+bool says_why(const std::string &err, const std::vector<std::string> &more) {
+  for (const char *reason :
+       {"connection closed by target", "Broken pipe", "Connection reset by peer", "error on recv",
+        "failed: target status", "is locked by another user interface", "!ERROR",
+        "further messages were dropped"}) {
+    if (contains(err, reason)) {
+      return true;
+    }
+  }
+  for (const std::string &reason : more) {
+    if (contains(err, reason)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string read_file(const std::string &path) {

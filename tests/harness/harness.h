@@ -84,6 +84,7 @@ struct RunOptions {
   double timeout = 60;                       // seconds, then SIGKILL
   bool fast_sleep = true;                    // preload the sleep shortener
   std::string signal_when_output{};          // send `signal` when stdout or stderr holds it
+  double signal_after = 0;                   // send `signal` after this many seconds
   int signal = SIGINT;
   std::string program{};               // default: romupdate
   std::vector<std::string> wrapper{};  // e.g. valgrind and its options
@@ -94,6 +95,7 @@ struct RunResult {
   int term_signal = 0;  // the signal that ended it, or 0
   bool timed_out = false;
   double seconds = 0;
+  long max_rss_kib = 0;  // its peak resident set, as the kernel counted it
   std::string out, err;
   std::vector<unsigned> sleeps;  // requested sleeps, in order
 };
@@ -105,6 +107,11 @@ RunResult run(const std::vector<std::string> &args, const RunOptions &options = 
 // romupdate-abs verify [--exact] IMAGE DUMP; returns its output, *ok its result.
 bool flash_matches(const std::string &image, const std::string &dump, bool exact,
                    std::string *report);
+
+// Whether a failed run's standard error names its reason: a lost
+// connection, the download's status, a lock, a line of the target's; `more`
+// are further reasons the caller accepts.
+bool says_why(const std::string &err, const std::vector<std::string> &more = {});
 
 std::string read_file(const std::string &path);
 // The fenced code blocks of a Markdown text that open with ```language,
