@@ -208,29 +208,9 @@ class client {
 
   // Whatever arrives on `fd` until `done` says so, the peer closes, or the
   // time runs out.  *closed tells whether the peer closed.
-  template <class Done>
-  static std::string read_until(int fd, Done done, double timeout, bool *closed = nullptr) {
-    std::string got;
-    if (closed) {
-      *closed = false;
-    }
-    auto start = clock_type::now();
-    while (!done(got) && since(start) < timeout) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) {
-        continue;
-      }
-      char buf[4096];
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) {
-        if (closed) {
-          *closed = true;
-        }
-        break;
-      }
-      got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
+  static std::string read_until(int fd, const std::function<bool(const std::string &)> &done,
+                                double timeout, bool *closed = nullptr) {
+    return child_process::read_until(fd, done, timeout, closed);
   }
   static bool ends_in_prompt(const std::string &s) {
     return s.size() >= 2 && s[s.size() - 2] == 'R' && (s.back() == '>' || s.back() == '$');

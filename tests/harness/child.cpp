@@ -209,22 +209,34 @@ std::vector<std::string> environment_with(const std::map<std::string, std::strin
   return text;
 }
 
-std::string read_until(int fd, const std::string &text, double seconds) {
+std::string read_until(int fd, const std::function<bool(const std::string &)> &done, double seconds,
+                       bool *closed) {
   std::string seen;
+  if (closed) {
+    *closed = false;
+  }
   auto start = clock_type::now();
-  while (seen.find(text) == std::string::npos && since(start) < seconds) {
+  while (!done(seen) && since(start) < seconds) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) {
+    if (poll(&p, 1, 20) <= 0) {
       continue;
     }
-    char buf[256];
+    char buf[4096];
     ssize_t n = read(fd, buf, sizeof buf);
     if (n <= 0) {
+      if (closed) {
+        *closed = true;
+      }
       break;
     }
     seen.append(buf, static_cast<size_t>(n));
   }
   return seen;
+}
+
+std::string read_until(int fd, const std::string &text, double seconds) {
+  return read_until(
+      fd, [&](const std::string &seen) { return seen.find(text) != std::string::npos; }, seconds);
 }
 
 }  // namespace child_process

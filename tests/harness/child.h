@@ -74,8 +74,11 @@ class Child {
 // This process's environment with `add` set over it, as NAME=value.
 std::vector<std::string> environment_with(const std::map<std::string, std::string> &add);
 
-// Reads `fd` until what was read holds `text`, the other end closes, or
-// `seconds` pass; returns what was read.
+// Reads `fd` until `done` holds for what was read, the other end closes
+// (*closed tells), or `seconds` pass; returns what was read.
+std::string read_until(int fd, const std::function<bool(const std::string &)> &done, double seconds,
+                       bool *closed = nullptr);
+// Reads `fd` until what was read holds `text`.
 std::string read_until(int fd, const std::string &text, double seconds);
 
 }  // namespace child_process
