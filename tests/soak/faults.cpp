@@ -44,11 +44,12 @@ size_t finishing_start(const std::vector<std::string> &commands) {
   return commands.size();
 }
 
-// A run without -b ends with the final reboot command, after which nothing
-// is read: a target that swallows it unanswered cannot be told from one
-// that reboots, so no drop or stall is put there.
+// Nothing is read after the final reboot command (nor, on a LAN card,
+// after the "pf -f" written just before it): a target that swallows those
+// unanswered cannot be told from one that carries them out, so no drop or
+// stall is put there.
 size_t last_answered_end(const Baseline &b) {
-  return b.target->first_reboot.empty() ? b.commands.size() : b.commands.size() - 1;
+  return b.commands.size() - b.target->unanswered_tail;
 }
 
 template <class T>
