@@ -23,13 +23,15 @@ std::string before_equals(const std::string &command) {
 
 // The simulator counts every command that begins with the rule's text, so
 // the rule for the k-th command names how many such came before it.
-std::string rule_for(const std::vector<std::string> &commands, size_t k, bool for_equals) {
-  std::string text = for_equals ? before_equals(commands[k]) : commands[k];
-  int nth = 1;
+std::string rule_for(Plan &p, const std::string &option, size_t k, bool for_equals) {
+  const std::vector<std::string> &commands = p.base->commands;
+  p.rule_option = option;
+  p.rule_command = for_equals ? before_equals(commands[k]) : commands[k];
+  p.rule_nth = 1;
   for (size_t i = 0; i < k; ++i) {
-    nth += starts_with(commands[i], text) ? 1 : 0;
+    p.rule_nth += starts_with(commands[i], p.rule_command) ? 1 : 0;
   }
-  return text + "@" + std::to_string(nth);
+  return p.rule_command + "@" + std::to_string(p.rule_nth);
 }
 
 // Where the finishing commands begin: the finishing "pf -f", then the final
@@ -101,12 +103,12 @@ Plan plan_run(uint64_t seed, const std::vector<Baseline> &baselines) {
   p.base = &baselines[below(rng, baselines.size())];
   p.kind = pick(rng, kFaultKinds);
   const std::vector<std::string> &commands = p.base->commands;
-  auto command_below = [&](size_t end, bool for_equals = false) {
-    return rule_for(commands, below(rng, end), for_equals);
+  auto command_below = [&](const std::string &option, size_t end, bool for_equals = false) {
+    return rule_for(p, option, below(rng, end), for_equals);
   };
 
   if (p.kind == "drop") {
-    std::string rule = command_below(last_answered_end(*p.base));
+    std::string rule = command_below("--close-at", last_answered_end(*p.base));
     p.sim = {"--close-at", rule};
     p.what = "connection dropped at '" + rule + "'";
   } else if (p.kind == "reset") {
@@ -120,7 +122,7 @@ Plan plan_run(uint64_t seed, const std::vector<Baseline> &baselines) {
     p.what = "download " + std::to_string(k + 1) + " cut after " + std::to_string(offset) + " of " +
              std::to_string(length) + " bytes";
   } else if (p.kind == "stall+interrupt") {
-    std::string rule = command_below(last_answered_end(*p.base));
+    std::string rule = command_below("--hang-at", last_answered_end(*p.base));
     p.sim = {"--hang-at", rule};
     p.interrupt_after = std::uniform_real_distribution<double>(0.2, 2.0)(rng);
     char after[32];
@@ -131,7 +133,7 @@ Plan plan_run(uint64_t seed, const std::vector<Baseline> &baselines) {
     switch (below(rng, 3)) {
       case 0: {
         // Only commands whose answers the program reads.
-        std::string rule = command_below(finishing_start(commands), true);
+        std::string rule = command_below("--reject", finishing_start(commands), true);
         std::string command = rule.substr(0, rule.rfind('@'));
         p.sim = {"--reject", rule + "=!ERROR: " + command + ": refused"};
         p.what = "target refuses '" + rule + "'";

@@ -34,7 +34,12 @@ struct Plan {
   std::string kind;              // one of kFaultKinds
   std::string what;              // the fault in words
   std::vector<std::string> sim;  // the simulator's fault options
-  double interrupt_after = 0;    // seconds; 0: not interrupted
+  // A fault at one command: --close-at, --hang-at or --reject, the text
+  // that the command begins with, and the count of such commands at which
+  // it fires; empty for the other kinds.
+  std::string rule_option, rule_command;
+  unsigned long rule_nth = 0;
+  double interrupt_after = 0;  // seconds; 0: not interrupted
   // The target tells the program why (a refusal, an error line, a status
   // byte): a run may then fail with the flash written all the same.
   bool target_speaks = false;
@@ -50,8 +55,7 @@ struct Outcome {
   std::vector<std::string> commands;  // as the target received them
   bool interrupted = false;           // the interrupt reached the program
   bool flash_ok = false;              // the flash holds the class's images
-  std::string lock;                   // free, ours, other's or unreached
-  std::string lock_report;
+  std::string lock;                   // the marker at the end: none, ours or other's
 };
 
 // Bounds of one run.
