@@ -154,7 +154,10 @@ std::vector<std::string> violations(const Plan &plan, const Outcome &o, const Bo
     }
   }
   if (r.status == 1) {
-    if (!e2e::says_why(r.err, {"!", "Interrupt", "connect", "not reached", "Hardware"})) {
+    // Beyond the reasons of any failed run: any line of the target's, the
+    // interrupt, a target that did not come back, the hardware check.
+    if (!e2e::says_why(r.err,
+                       {"\n!", "Interrupt", "connect failed", "could not reach", "Hardware"})) {
       v.push_back("exit 1 without a line that says why");
     }
     if (contains(r.out + r.err, "SUCCEEDED")) {
@@ -165,6 +168,9 @@ std::vector<std::string> violations(const Plan &plan, const Outcome &o, const Bo
     if (o.flash_ok && o.lock == "none" && !plan.target_speaks && !o.interrupted) {
       v.push_back("exit 1, but the flash holds the images and the target is free");
     }
+  }
+  if (o.interrupted && !contains(r.err, advice)) {
+    v.push_back("interrupted, and the run did not say '" + advice + "'");
   }
   if (!o.interrupted && !unlocked && !contains(r.err, advice)) {
     v.push_back("the target holds our lock marker, and the run did not say '" + advice + "'");
