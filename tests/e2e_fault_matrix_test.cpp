@@ -155,51 +155,11 @@ struct fault_case {
   bool traced = true;     // see expectation::traced
 };
 
-// The target's lock as the simulator's transcript shows it at the end.
-struct lock_end {
-  bool marker = false;    // a lock marker is defined
-  bool rebooted = false;  // rebooted after the last marker was defined
-};
-
-// Follows the commands the target ran: a dropped command and those behind
-// it on its line did not run; a reboot clears every macro.
-lock_end lock_at_end(const std::vector<TranscriptLine> &transcript) {
-  lock_end end;
-  std::vector<std::string> line;
-  std::vector<bool> before;  // the marker before each command of the line
-  for (const TranscriptLine &t : transcript) {
-    if (t.kind == "cmd") {
-      line = split_commands(t.text);
-      before.clear();
-      for (const std::string &c : line) {
-        before.push_back(end.marker);
-        if (c.rfind("mac lockinfo=", 0) == 0) {
-          end.marker = true;
-          end.rebooted = false;
-        } else if (c.rfind("mac -d lockinfo", 0) == 0) {
-          end.marker = false;
-        }
-      }
-    } else if (t.kind == "drop") {
-      for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == t.text) {
-          end.marker = before[i];
-          break;
-        }
-      }
-    } else if (t.kind == "reboot") {
-      end.marker = false;
-      end.rebooted = true;
-    }
-  }
-  return end;
-}
-
 struct case_result {
   std::string error;  // the case could not be run
   RunResult run;
   std::vector<std::string> commands;  // as the target received them
-  lock_end lock;
+  LockEnd lock;                       // as the transcript shows it at the end
   bool flash_ok = true;
   std::string flash_report;
   std::string replay;  // how the replay of the run's trace differed from it
@@ -364,7 +324,7 @@ void check(const fault_case &fc, const case_result &cr) {
   }
   EXPECT_FALSE(r.timed_out) << "still running after " << kBound << " s\n" << shown;
   if (fc.at_end != marker::either) {
-    EXPECT_EQ(cr.lock.marker, fc.at_end == marker::kept) << "lock marker at the end\n" << shown;
+    EXPECT_EQ(cr.lock.ours, fc.at_end == marker::kept) << "lock marker at the end\n" << shown;
   }
   if (fc.rebooted) {
     EXPECT_TRUE(cr.lock.rebooted) << "not rebooted at the end\n" << shown;
@@ -527,8 +487,8 @@ TEST(FaultMatrix, LostConnectionIsRecoveredByTheExitRoutine) {
     ASSERT_GE(cmds.size(), want.size());
     EXPECT_EQ(std::vector<std::string>(cmds.end() - static_cast<long>(want.size()), cmds.end()),
               want);
-    lock_end end = lock_at_end(sim.transcript());
-    EXPECT_FALSE(end.marker);
+    LockEnd end = lock_at_end(sim.transcript());
+    EXPECT_FALSE(end.ours);
     EXPECT_EQ(end.rebooted, c.reboot);
     // The recovery waited between its attempts like the reconnection, and
     // the reboot's wait followed.

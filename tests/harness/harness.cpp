@@ -1,6 +1,7 @@
 #include "harness/harness.h"
 
 #include "harness/child.h"
+#include "words.h"  // the simulator splits a line into commands this way
 
 #include <cerrno>
 #include <chrono>
@@ -152,6 +153,50 @@ std::vector<std::string> Sim::commands() const {
     }
   }
   return v;
+}
+
+LockEnd lock_at_end(const std::vector<TranscriptLine> &transcript, const StruckCommand &fault,
+                    bool starts_locked, bool comes_back_locked) {
+  LockEnd end;
+  end.other = starts_locked;
+  // A drop is logged after the line that held the command: the state
+  // before each command of each connection's last line, to go back to.
+  std::map<int, std::vector<std::pair<std::string, LockEnd>>> last_line;
+  unsigned long seen = 0;
+  int hung = -1;
+  for (const TranscriptLine &t : transcript) {
+    if (t.kind == "reboot") {
+      end = {false, comes_back_locked, true};
+    } else if (t.kind == "drop") {
+      for (const auto &[command, before] : last_line[t.session]) {
+        if (command == t.text) {
+          end = before;
+          break;
+        }
+      }
+    } else if (t.kind == "cmd" && t.session != hung) {
+      auto &line = last_line[t.session];
+      line.clear();
+      for (const std::string &c : split_commands(t.text)) {
+        line.emplace_back(c, end);
+        if (fault.option != "--close-at" && fault.nth > 0 && c.rfind(fault.command, 0) == 0 &&
+            ++seen == fault.nth) {
+          if (fault.option == "--reject") {
+            continue;
+          }
+          hung = t.session;
+          break;
+        }
+        if (c.rfind("mac lockinfo=", 0) == 0) {
+          end.ours = true;
+          end.rebooted = false;
+        } else if (c.rfind("mac -d lockinfo", 0) == 0) {
+          end.ours = false;
+        }
+      }
+    }
+  }
+  return end;
 }
 
 RunResult run(const std::vector<std::string> &arguments, const RunOptions &options) {

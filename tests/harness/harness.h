@@ -74,6 +74,28 @@ class Sim {
   child_process::Child sim_;
 };
 
+// A fault that strikes one command: the simulator's --close-at, --hang-at
+// or --reject, the text the command begins with, and how many such
+// commands the target has run when it strikes.
+struct StruckCommand {
+  std::string option{}, command{};
+  unsigned long nth = 0;
+};
+
+// The lock marker of a target at the end of its transcript, followed
+// through the commands it carried out: "mac lockinfo=..." defines ours,
+// "mac -d lockinfo" removes it, a reboot clears it (or leaves another
+// holder's, when the target comes back locked).  A dropped command and the
+// rest of its line are not carried out, nor a refused command, nor a
+// stalled one and everything after it on its connection.
+struct LockEnd {
+  bool ours = false;      // our marker is defined
+  bool other = false;     // another user interface's marker is
+  bool rebooted = false;  // rebooted since our marker was last defined
+};
+LockEnd lock_at_end(const std::vector<TranscriptLine> &transcript, const StruckCommand &fault = {},
+                    bool starts_locked = false, bool comes_back_locked = false);
+
 // Every member has a default, so that a test names only what it changes:
 // run(args, {.timeout = 120}).
 struct RunOptions {

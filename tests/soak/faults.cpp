@@ -25,13 +25,14 @@ std::string before_equals(const std::string &command) {
 // the rule for the k-th command names how many such came before it.
 std::string rule_for(Plan &p, const std::string &option, size_t k, bool for_equals) {
   const std::vector<std::string> &commands = p.base->commands;
-  p.rule_option = option;
-  p.rule_command = for_equals ? before_equals(commands[k]) : commands[k];
-  p.rule_nth = 1;
+  e2e::StruckCommand &s = p.struck;
+  s.option = option;
+  s.command = for_equals ? before_equals(commands[k]) : commands[k];
+  s.nth = 1;
   for (size_t i = 0; i < k; ++i) {
-    p.rule_nth += starts_with(commands[i], p.rule_command) ? 1 : 0;
+    s.nth += starts_with(commands[i], s.command) ? 1 : 0;
   }
-  return p.rule_command + "@" + std::to_string(p.rule_nth);
+  return s.command + "@" + std::to_string(s.nth);
 }
 
 // Where the finishing commands begin: the finishing "pf -f", then the final

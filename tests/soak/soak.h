@@ -34,12 +34,8 @@ struct Plan {
   std::string kind;              // one of kFaultKinds
   std::string what;              // the fault in words
   std::vector<std::string> sim;  // the simulator's fault options
-  // A fault at one command: --close-at, --hang-at or --reject, the text
-  // that the command begins with, and the count of such commands at which
-  // it fires; empty for the other kinds.
-  std::string rule_option, rule_command;
-  unsigned long rule_nth = 0;
-  double interrupt_after = 0;  // seconds; 0: not interrupted
+  e2e::StruckCommand struck;     // a fault at one command; none for the other kinds
+  double interrupt_after = 0;    // seconds; 0: not interrupted
   // The target tells the program why (a refusal, an error line, a status
   // byte): a run may then fail with the flash written all the same.
   bool target_speaks = false;

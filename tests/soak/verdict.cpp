@@ -7,7 +7,6 @@
 #include <mutex>
 
 #include "soak/soak.h"
-#include "words.h"  // the simulator splits a line into commands this way
 
 namespace soak {
 
@@ -19,50 +18,17 @@ using e2e::contains;
 // reservation is not made for concurrent callers.
 std::mutex sim_start;
 
-bool starts_with(const std::string &s, const std::string &prefix) {
-  return s.rfind(prefix, 0) == 0;
-}
-
 bool has(const std::vector<std::string> &v, const std::string &s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
 
-// The lock marker the target holds at the end, followed through the
-// commands it carried out as its transcript shows them.  A fault at one
-// command keeps that command from being carried out: a dropped or refused
-// command alone, a stalled one with everything after it on its connection.
-// A reboot clears the marker, or leaves another's when the target comes
-// back locked.  (The target is not asked: the faults of the run would meet
+// The lock marker at the end, followed through the commands the target
+// carried out.  (The target is not asked: the faults of the run would meet
 // the question too.)
-std::string lock_at_end(const Plan &plan, const std::vector<e2e::TranscriptLine> &transcript) {
-  std::string marker = has(plan.sim, "--locked") ? "other's" : "none";
-  unsigned long seen = 0;
-  int hung = -1;
-  for (const e2e::TranscriptLine &t : transcript) {
-    if (t.kind == "reboot") {
-      marker = has(plan.sim, "--come-back-locked") ? "other's" : "none";
-      continue;
-    }
-    if (t.kind != "cmd" || t.session == hung) {
-      continue;
-    }
-    for (const std::string &c : split_commands(t.text)) {
-      if (!plan.rule_option.empty() && starts_with(c, plan.rule_command) &&
-          ++seen == plan.rule_nth) {
-        if (plan.rule_option == "--reject") {
-          continue;
-        }
-        hung = plan.rule_option == "--hang-at" ? t.session : hung;
-        break;
-      }
-      if (starts_with(c, "mac lockinfo=")) {
-        marker = "ours";
-      } else if (starts_with(c, "mac -d lockinfo")) {
-        marker = "none";
-      }
-    }
-  }
-  return marker;
+std::string lock_of(const Plan &plan, const std::vector<e2e::TranscriptLine> &transcript) {
+  e2e::LockEnd end = e2e::lock_at_end(transcript, plan.struck, has(plan.sim, "--locked"),
+                                      has(plan.sim, "--come-back-locked"));
+  return end.ours ? "ours" : end.other ? "other's" : "none";
 }
 
 // The last lines of a text, each indented, for a report.
@@ -107,7 +73,7 @@ Outcome execute(const Plan &plan, const Bounds &bounds) {
     o.interrupted = plan.interrupt_after > 0 && contains(o.run.err, ": Interrupt\n");
     o.commands = sim->commands();
     sim->stop();
-    o.lock = lock_at_end(plan, sim->transcript());
+    o.lock = lock_of(plan, sim->transcript());
     o.flash_ok = true;
     for (const std::string &img : target.images) {
       std::string report;
