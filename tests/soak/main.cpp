@@ -79,6 +79,7 @@ int main(int argc, char **argv) {
   const soak::Bounds bounds;
   std::mutex report;
   std::map<std::string, Tally> by_kind;
+  std::map<std::string, int> by_class;
   double slowest = 0;
   long largest = 0;
   std::atomic<unsigned long long> next{0};
@@ -91,6 +92,7 @@ int main(int argc, char **argv) {
         std::vector<std::string> broken = soak::violations(plan, outcome, bounds);
 
         std::lock_guard<std::mutex> lock(report);
+        ++by_class[plan.base->target->name];
         Tally &t = by_kind[plan.kind];
         ++t.runs;
         (outcome.run.status == 0 ? t.succeeded : t.failed) += 1;
@@ -135,6 +137,11 @@ int main(int argc, char **argv) {
   }
   printf("%-16s %6d %6d %6d %12d %10d\n", "all", all.runs, all.succeeded, all.failed,
          all.interrupted, all.broken);
+  printf("runs by class:");
+  for (const auto &[name, count] : by_class) {
+    printf("%s %s %d", &name == &by_class.begin()->first ? "" : ",", name.c_str(), count);
+  }
+  printf("\n");
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   printf("slowest run %.1f s, largest run %ld KiB; %.0f s in all (seed %llu)\n", slowest, largest,
          seconds, seed);
