@@ -378,21 +378,21 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
-    const option_spec *spec = nullptr;
+    const option_spec *def = nullptr;
     for (const option_spec &s : options_table) {
       if (s.name && name == s.name) {
-        spec = &s;
+        def = &s;
       }
     }
-    if (!spec) {
+    if (!def) {
       error = "unknown option '" + std::string(arg) + "' (see --help)";
       return false;
     }
-    if (!spec->takes_value && value) {
+    if (!def->takes_value && value) {
       error = std::string(name) + " takes no value";
       return false;
     }
-    if (spec->takes_value && !value) {
+    if (def->takes_value && !value) {
       if (i + 1 >= argc) {
         error = std::string(name) + " needs a value";
         return false;
@@ -400,7 +400,7 @@ bool parse_options(int argc, const char *const argv[], sim_options &o, std::stri
       value = argv[++i];
     }
     const char *form = "";
-    if (!spec->apply(o, st, value.value_or(""), form)) {
+    if (!def->apply(o, st, value.value_or(""), form)) {
       error = "bad value for " + std::string(name) + " (" + form + "): '" +
               std::string(value.value_or("")) + "'";
       return false;
