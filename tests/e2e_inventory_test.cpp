@@ -242,3 +242,25 @@ TEST(Inventory, ProductsFitByClassAndWrongOnesAreUsageErrors) {
   EXPECT_EQ(r.err, "romupdate-inventory: No value for 'romident': skipping\n");
   EXPECT_TRUE(contains(r.out, "\t38100B\tA.03.01\tyes\tyes A.03.00\t")) << r.out;
 }
+
+// A reader of the messages that has gone away must not end the inventory
+// in the middle of the lab: the instruments after the one that failed are
+// still asked, and the status says that one did not answer.
+TEST(Inventory, MessagesToAReaderThatIsGoneStopNothing) {
+  Sim failing({"--close-at", "ver"});
+  Sim next;
+  RunOptions o;
+  o.program = "/bin/bash";
+  o.timeout = 60;
+  o.env["I"] = ROMUPDATE_INVENTORY_BIN;
+  o.env["A"] = failing.address();
+  o.env["B"] = next.address();
+  // The reader of standard error quits at once; the pause makes sure it is
+  // gone before the first message.
+  RunResult r = run({"-c", R"(exec 4> >(:); sleep 0.3; "$I" --tsv "$A" "$B" 2>&4;)"
+                           R"( echo "status $?")"},
+                    o);
+  EXPECT_TRUE(contains(r.out, "status 1\n")) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "\n" + next.address() + "\tyes\tfree\t")) << r.out;
+  EXPECT_EQ(next.commands(), kFreeQuery);
+}

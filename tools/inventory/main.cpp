@@ -14,6 +14,7 @@
 #include "romupdate_version.h"
 #include "run_state.h"
 #include "gtw/visible.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -50,6 +51,9 @@ int bad_usage(const std::string &why) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // A reader of the table that quits must not end the tool in the middle
+  // of a query, with the target's LAN lock still taken.
+  plat_ignore_output_signals();
   program_name = program;
   bool tsv = false;
   std::vector<std::string> product_names;
