@@ -567,6 +567,32 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
   EXPECT_EQ(rows["killed"][6], "stopped by signal 9");
 }
 
+// An update killed outright (a crash, the out-of-memory killer) leaves its
+// lock marker behind, which would refuse the retry as another's lock: the
+// retry removes it first, as after a time-out.  Stand-ins: a romupdate
+// killed in its first attempt and refused while the marker is there, and a
+// romupdate-unlock that removes it.
+TEST_F(Fleet, RetryAfterAKilledUpdateRemovesItsLockFirst) {
+  stand_in("romupdate",
+           "#!/bin/bash\n"
+           "cd \"$(dirname \"$0\")\"\n"
+           "if [[ ! -e tried ]]; then touch tried marker; kill -KILL $$; fi\n"
+           "if [[ -e marker ]]; then echo \"$1 is locked by another user interface\"; exit 1; fi\n"
+           "echo 'Flash programming SUCCEEDED'\n");
+  stand_in("romupdate-unlock",
+           "#!/bin/bash\n"
+           "cd \"$(dirname \"$0\")\" && rm -f marker && echo \"removing the lock marker of $1\"\n");
+  work.write("targets.txt", "bench7\n");
+  RunResult r = run_fleet({"--retries", "1", "--results", "results.tsv", "targets.txt", "T5806"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(lines_of(r.out), lines_t{"romupdate-fleet: updated all 1 targets"}) << r.err;
+  EXPECT_EQ(e2e::read_file(work.file("logs/bench7.1.log")),
+            "removing the lock marker of bench7\nFlash programming SUCCEEDED\n");
+  auto rows = results();
+  EXPECT_EQ(rows["bench7"][1], "0");
+  EXPECT_EQ(rows["bench7"][2], "2");
+}
+
 // A target whose name is as long as a host name may be (253 characters)
 // cannot stop the others: its files get names that fit.
 TEST_F(Fleet, ALongHostNameStopsNoOtherTarget) {
