@@ -330,7 +330,7 @@ const option_spec options_table[] = {
      },
      "  --log FILE             transcript, one tab-separated line per event:\n"
      "                         SESSION TIME KIND TEXT; KIND is cmd, ctl, data,\n"
-     "                         reboot or drop\n"},
+     "                         reboot, drop or, when replaying, diverge\n"},
     {"--dump-flash", true,
      [](sim_options &o, parse_state &, std::string_view v, const char *&) {
        return set(o.dump_path, std::string(v));
