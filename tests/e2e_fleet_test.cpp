@@ -539,10 +539,13 @@ TEST_F(Fleet, LogsKeepTheWriteOrderAndTheStatusDecides) {
                            "targets.txt", "T5806", "38163"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   // A signal from elsewhere is no interrupt of the fleet.
-  EXPECT_EQ(lines_of(r.out),
-            (lines_t{"FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
-                     "FAILED killed (stopped by signal 9; see out/lo\\gs/killed.log)",
-                     "romupdate-fleet: updated 1 of 3 targets"}));
+  EXPECT_EQ(
+      lines_of(r.out),
+      (lines_t{
+          "FAILED said-yes (status 1; see out/lo\\gs/said-yes.log)",
+          "FAILED killed (stopped by signal 9, may be left locked: run romupdate-unlock killed; "
+          "see out/lo\\gs/killed.log)",
+          "romupdate-fleet: updated 1 of 3 targets"}));
   const std::string logs = fs::canonical(work.file("out/lo\\gs")).string();
   EXPECT_EQ(e2e::read_file(work.file("out/lo\\gs/silent.log")),
             "out silent T5806 38163\nerr trace=" + logs + "/silent.trace\nout two\nerr two\n");
