@@ -173,7 +173,10 @@ bool trace_parse_line(std::string_view line, trace_record &event, std::string &e
     return false;
   }
   double t = strtod(time.c_str(), &end);
-  if (time.empty() || *end != '\0' || t < 0) {
+  // A trace is input: a time that is no number of seconds a run could last
+  // (nan, inf, 1e308) would overflow the pauses that a replay derives from
+  // it.  The comparison is written so that nan fails it.
+  if (time.empty() || *end != '\0' || !(t >= 0 && t <= TRACE_MAX_SECONDS)) {
     error = "bad time '" + time + "'";
     return false;
   }

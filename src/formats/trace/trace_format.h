@@ -70,6 +70,8 @@
 #include <vector>
 
 inline constexpr int TRACE_FORMAT = 2;
+// The largest TIME a reader takes (about 31 years).
+inline constexpr double TRACE_MAX_SECONDS = 1e9;
 
 namespace trace_kind {
 inline constexpr const char *header = "trace";

@@ -63,6 +63,10 @@ TEST(TraceFormat, ReaderRefusesWhatIsNotATraceOfItsFormat) {
       {head + "1\t0.010\tcmd\tve", "cut off: line 2"},
       {head + "1\t0.010\tcmd\n", "line 2: not four"},
       {head + "x\t0.010\tcmd\tver\n", "line 2: bad session"},
+      {head + "1\tnan\tcmd\tver\n", "line 2: bad time"},
+      {head + "1\tinf\tcmd\tver\n", "line 2: bad time"},
+      {head + "1\t1e308\tcmd\tver\n", "line 2: bad time"},
+      {head + "1\t-0.5\tcmd\tver\n", "line 2: bad time"},
       {"0\t0.000\ttrace\tformat=3 program=romupdate\n", "format 3 is newer"},
       // An older trace still reads.
       {"0\t0.000\ttrace\tformat=1 program=romupdate\n1\t0.010\tcmd\tver\n", nullptr},
