@@ -38,8 +38,13 @@ void remember_target(const char *address);
 // run's own lock marker and then releases or reboots; says plainly what
 // state the target was left in when it cannot.
 void recover_target(bool reboot);
+// The exit routine's work on the target is done (the reboot command went
+// out, or the lock was given back): an interrupt after this has no advice
+// to give.
+void target_given_back();
 // The line an interrupted run prints about the target it leaves as it is,
-// for the run's state; "" before the address is known.
+// for the run's state; "" before the address is known and once the target
+// was given back.
 const char *interrupted_advice();
 // The interrupt routine: ends the run with status 1, connection untouched.
 [[noreturn]] void interrupt_handler(int sig);

@@ -49,6 +49,7 @@ void compose_signal_text(char *buf, const char *what) {
 // that one is gone.
 void release() {
   if (!gtw_connection_lost(&gtw) && gtw_close(&gtw, 1)) {
+    target_given_back();
     return;
   }
   recover_target(false);
@@ -60,6 +61,7 @@ void release() {
 // locked and unrebooted: the target is reached again instead.
 void reboot() {
   if (!gtw_connection_lost(&gtw) && gtw_write_command(&gtw, "init -p\n") > 0) {
+    target_given_back();
     trace_sleep(reboot_wait_seconds());
     plat_sleep(reboot_wait_seconds());
     return;

@@ -132,6 +132,55 @@ TEST(ExitRoutine, InterruptedRunLeavesTheConnectionAlone) {
   }
 }
 
+// Once the reboot command has gone out, the target no longer needs the
+// advice: an interrupt during the wait for it to come back must not say that
+// it was not rebooted.
+TEST(InterruptRoutine, DuringTheWaitAfterTheRebootGivesNoAdvice) {
+  int command[2], control[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, command), 0);
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, control), 0);
+  std::string target;
+  child_result r = run_in_child(
+      [&] {
+        close(command[1]);
+        close(control[1]);
+        program_name = "romupdate-test";
+        prepare_interrupt_texts();
+        gtw.command_socket = command[0];
+        gtw.control_socket = control[0];
+        gtw.started = 0;
+        interface_started = 2;
+        verboseflag = 1;
+        quokka = 1;
+        remember_target("bench7");
+        plat_install_interrupts(interrupt_handler);
+        exit_romupdate(0);
+      },
+      "",
+      [&](pid_t pid) {
+        close(command[0]);
+        close(control[0]);
+        char buf[64];
+        while (target.find("init -p\n") == std::string::npos) {
+          ssize_t n = recv(command[1], buf, sizeof buf, 0);
+          if (n <= 0) {
+            break;
+          }
+          target.append(buf, static_cast<size_t>(n));
+        }
+        // Into the wait, which the interrupt cuts short.
+        usleep(200 * 1000);
+        kill(pid, SIGINT);
+      });
+  close(command[1]);
+  close(control[1]);
+  EXPECT_EQ(target, "init -p\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "\nRebooting Flash Target System...\nromupdate-test: Interrupt\n"
+            "Flash programming FAILED\n");
+}
+
 TEST(InterruptRoutine, MessagePerSignal) {
   struct {
     int sig;

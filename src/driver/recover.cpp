@@ -2,6 +2,7 @@
 // broke off does not leave it locked and unrebooted: the exit routine's
 // commands went into a dead connection, and the lock marker this run set
 // would refuse every later run.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -22,6 +23,8 @@ constexpr int kRecoverAttempts = 5;
 constexpr unsigned kRecoverPause = 2;
 
 const char *target_address;
+// Read by the interrupt routine.
+volatile sig_atomic_t given_back = 0;
 
 // Composed once the address is known: the interrupt routine only writes.
 char advice_release[ADVICE_TEXT_SIZE];
@@ -72,8 +75,10 @@ void remember_target(const char *address) {
   compose_advice(advice_reboot, true);
 }
 
+void target_given_back() { given_back = 1; }
+
 const char *interrupted_advice() {
-  if (!target_address) {
+  if (!target_address || given_back) {
     return "";
   }
   return interface_started == 2 && !bdm_flag ? advice_reboot : advice_release;
@@ -102,6 +107,7 @@ void recover_target(bool reboot) {
       say("Reconnected to %s and removed this run's lock marker\n", target_address);
       if (!reboot) {
         gtw_close(&gtw, 0);
+        target_given_back();
         return;
       }
       if (gtw_write_command(&gtw, "init -p\n") < 0) {
@@ -109,6 +115,7 @@ void recover_target(bool reboot) {
         advise(true, true);
         return;
       }
+      target_given_back();
       trace_sleep(reboot_wait_seconds());
       plat_sleep(reboot_wait_seconds());
       return;
