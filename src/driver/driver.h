@@ -22,6 +22,9 @@ run_plan check_images(const product_config *table, int count);
 const char *class_excludes(const product_config &e);
 // Step 11: program the entries of the plan and finish.
 [[noreturn]] void program_entries(product_config *table, const run_plan &plan);
+// The finishing command, last of the programming: ends the run when it did
+// not go out, or when the target answered it with an error.
+void send_finish(const char *command);
 
 // Step 1: options -v and -b.  Returns the index of the first operand; a bad
 // option prints the usage text and ends the process with status 1.

@@ -93,6 +93,40 @@ TEST(ExitRoutine, RebootedTargetIsRebootedAgain) {
   EXPECT_EQ(quiet.child.err, "");
 }
 
+// The finishing command is the last step of the programming: a run whose
+// finish never went out did not program the flash, and must not succeed.
+TEST(ExitRoutine, FinishingCommandThatDidNotGoOutFails) {
+  struct {
+    bool lan;
+    bool deliverable;
+    int status;
+    const char *target;
+  } cases[] = {
+      {false, true, 0, "pf -f 00 8\ninit -p\n"},
+      {true, true, 0, "pf -f 00 8\ninit -p\n"},
+      {false, false, 1, ""},
+      {true, false, 1, ""},
+  };
+  for (const auto &c : cases) {
+    exit_outcome r =
+        run_exit({.state = 2, .verbose = true, .quokka_board = true, .status = 0}, [&] {
+          programming_lan = c.lan;
+          if (!c.deliverable) {
+            shutdown(gtw.command_socket, SHUT_WR);
+          }
+          send_finish("pf -f 00 8\n");
+          exit_romupdate(0);
+        });
+    EXPECT_EQ(r.child.status, c.status) << "lan " << c.lan << " deliverable " << c.deliverable;
+    EXPECT_EQ(r.target, c.target) << "lan " << c.lan;
+    const std::string result =
+        c.status ? "Flash programming FAILED\n" : "Flash programming SUCCEEDED\n";
+    EXPECT_EQ(r.child.err.substr(r.child.err.size() - std::min(r.child.err.size(), result.size())),
+              result)
+        << r.child.err;
+  }
+}
+
 TEST(ExitRoutine, TargetBehindNwireBoxIsReleasedNotRebooted) {
   exit_outcome r = run_exit({.state = 2, .verbose = true, .bdm = true, .status = 1});
   EXPECT_EQ(r.child.status, 1);

@@ -197,16 +197,19 @@ void program_entries(product_config *table, const run_plan &plan) {
   }
 
   memcpy(cmdstring, finish, sizeof cmdstring);
-  if (programming_lan) {
-    // The LAN card does not answer its finishing command.
-    gtw_write_command(&gtw, cmdstring);
-  } else {
-    // The target may drop the connection once it has the finishing command,
-    // and that is no failure.  But a target that answers it with an error
-    // has said that the flash is not good.
-    if (gtw_send_command(&gtw, cmdstring, ignore_reply_line, nullptr) & GTW_TARGET_ERROR) {
-      fail_with_messages();
-    }
-  }
+  send_finish(cmdstring);
   exit_romupdate(0);
+}
+
+void send_finish(const char *command) {
+  // The target may drop the connection once it has the finishing command,
+  // and that is no failure.  One that never went out whole finished nothing.
+  if (gtw_write_command(&gtw, command) != static_cast<long>(strlen(command))) {
+    fail("The finishing command did not reach the target; the programming was not finished\n");
+  }
+  // The LAN card does not answer its finishing command.  Any other target
+  // that answers it with an error has said that the flash is not good.
+  if (!programming_lan && (gtw_read_prompt(&gtw, ignore_reply_line, nullptr) & GTW_TARGET_ERROR)) {
+    fail_with_messages();
+  }
 }
