@@ -100,7 +100,9 @@ void recover_target(bool reboot) {
     return;
   }
 
-  lock_clearing c = gtw_clear_lock(&gtw, false);
+  // Only a marker this program wrote: the same user may hold the target
+  // from another user interface by now.
+  lock_clearing c = gtw_clear_lock(&gtw, false, true);
   gtw_flush_messages();
   switch (c.result) {
     case lock_clearing::outcome::removed:

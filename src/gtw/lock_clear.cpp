@@ -35,7 +35,7 @@ std::vector<std::string> gtw_probe_lock(gtw_conn *conn) {
   return lines;
 }
 
-lock_clearing gtw_clear_lock(gtw_conn *conn, bool force) {
+lock_clearing gtw_clear_lock(gtw_conn *conn, bool force, bool gateway_only) {
   lock_clearing c;
   c.lines = gtw_probe_lock(conn);
   if (c.lines.empty()) {
@@ -47,7 +47,7 @@ lock_clearing gtw_clear_lock(gtw_conn *conn, bool force) {
   c.holder = read_lock_marker(c.lines);
   char host[GTW_HOSTNAME_SIZE];
   gtw_local_host(host, sizeof host);
-  c.ours = held_by(c.holder, plat_text().user, host);
+  c.ours = held_by(c.holder, plat_text().user, host) && (!gateway_only || names_gateway(c.holder));
   if (!c.ours && !force) {
     command(conn, GTW_LOCK_END);
     c.result = lock_clearing::outcome::left;

@@ -31,8 +31,11 @@ struct lock_clearing {
 std::vector<std::string> gtw_probe_lock(gtw_conn *conn);
 
 // On a connection made with gtw_connect in lock mode: probes the lock and
-// removes the marker when it is ours, or anyone's with `force`.  The probe
+// removes the marker when it is ours, or anyone's with `force`.  With
+// `gateway_only` a marker of ours counts only when it names the gateway user
+// interface: one a run of romupdate here wrote, not a debugger session of
+// the same user on the same host.  The probe
 // and the removal are bracketed by "lanlk -e" ... "lanlk -d" like an
 // opening.  The connection is left open for the caller to use or close; the
 // reasons of a lost connection are queued.
-lock_clearing gtw_clear_lock(gtw_conn *conn, bool force);
+lock_clearing gtw_clear_lock(gtw_conn *conn, bool force, bool gateway_only = false);

@@ -47,6 +47,10 @@ bool held_by(const lock_holder &holder, std::string_view user, std::string_view 
          holder.host == host;
 }
 
+bool names_gateway(const lock_holder &holder) {
+  return holder.complete && holder.user_interface == "4 (gateway)";
+}
+
 // Whoever wrote the marker chose its bytes: they are shown, never obeyed by
 // the terminal that prints the description.
 std::string describe_holder(const lock_holder &holder, const std::vector<std::string> &lines) {

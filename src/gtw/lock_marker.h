@@ -25,6 +25,10 @@ lock_holder read_lock_marker(const std::vector<std::string> &lines);
 // here would have written it.
 bool held_by(const lock_holder &holder, std::string_view user, std::string_view host);
 
+// Whether the marker names the gateway user interface, the one romupdate
+// registers as.
+bool names_gateway(const lock_holder &holder);
+
 // "user 1000, user interface 4 (gateway), host bench7", or the marker's own
 // lines when it is not complete; ready to print, its control bytes shown as
 // visible_text() shows them.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gtw/gtw.h"
+#include "gtw/lock_clear.h"
 #include "gtw/gtw_test_support.h"
 
 using gtw_test::take_messages;
@@ -359,6 +360,42 @@ TEST_F(Open, InvalidOpenType) {
   EXPECT_EQ(take_messages(), (Strings{"invalid open type 4"}));
   target.finish();
   EXPECT_TRUE(target.commands.empty());
+}
+
+// The same user on the same host may hold the target from a debugger's user
+// interface: only romupdate-unlock's rule takes that marker for its own, the
+// rule for a marker a run of this program wrote does not.
+TEST_F(Open, ClearingTakesOnlyTheMarkerItsRuleCallsOurs) {
+  struct {
+    const char *address;
+    const char *user_interface;
+    bool gateway_only;
+    bool removed;
+  } cases[] = {
+      {"127.0.10.15", "1 (terminal)", true, false},
+      {"127.0.10.16", "1 (terminal)", false, true},
+      {"127.0.10.17", "4 (gateway)", true, true},
+  };
+  for (const auto &c : cases) {
+    const std::string marker = "user: " + std::string(plat_text().user) +
+                               "\nuserinterface: " + c.user_interface +
+                               "\nhost name: " + local_host_name() + "\nR>";
+    fake_target target(c.address, [&](const std::string &command) -> std::string {
+      return command == "lanlk -e;lockinfo\n" ? marker : "R>";
+    });
+    ASSERT_TRUE(target.ok());
+    ASSERT_EQ(gtw_connect(&conn, c.address, GTW_OPEN_LOCK), 0);
+    lock_clearing cleared = gtw_clear_lock(&conn, false, c.gateway_only);
+    gtw_close(&conn, 0);
+    target.finish();
+    EXPECT_EQ(cleared.ours, c.removed) << c.address;
+    EXPECT_EQ(cleared.result == lock_clearing::outcome::left, !c.removed) << c.address;
+    bool sent_removal = false;
+    for (const std::string &command : target.commands) {
+      sent_removal = sent_removal || command == "mac -d lockinfo\n";
+    }
+    EXPECT_EQ(sent_removal, c.removed) << c.address;
+  }
 }
 
 TEST_F(Open, RefusedConnection) {
